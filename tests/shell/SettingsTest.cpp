@@ -1,0 +1,76 @@
+#include "shell/Settings.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+
+TEST(Settings, DefaultsWithoutFileCreateBothFolders)
+{
+    TempFolder dir;
+    const Settings s = LoadSettings(dir.path());
+    EXPECT_EQ(s.DirectoryInput, dir.path() + "/TOSEND/");
+    EXPECT_EQ(s.DirectoryOutput, dir.path() + "/UNSENT/");
+    EXPECT_EQ(s.Language, "Italiano");
+    EXPECT_EQ(s.LanguageOffset, "0");
+    EXPECT_EQ(s.BaudRate, "9600");
+    EXPECT_EQ(s.Port, "1");
+    EXPECT_EQ(s.Frequence, "5");
+    EXPECT_EQ(s.MaxLogDimension, "128");
+    EXPECT_TRUE(QDir(s.DirectoryInput).exists());
+    EXPECT_TRUE(QDir(s.DirectoryOutput).exists());
+    EXPECT_FALSE(fileExists(dir.file("ZEZOVURADUR.INI")));
+}
+
+TEST(Settings, ValuesFromTheFile)
+{
+    TempFolder dir;
+    const QByteArray in = (dir.path() + "/in").toUtf8();
+    writeBytes(dir.file("ZEZOVURADUR.INI"),
+               "[Parameters]\r\nDirectoryInput=" + in + "\r\nDirectoryOutput=" + in +
+                   "/out/\r\nLanguage=English\r\nBaudRate=19200\r\nPort=3\r\nFrequence=10\r\n"
+                   "MaxLogDimension=256\r\n");
+    const Settings s = LoadSettings(dir.path());
+    EXPECT_EQ(s.DirectoryInput, QString(in) + "/");
+    EXPECT_EQ(s.DirectoryOutput, QString(in) + "/out/");
+    EXPECT_EQ(s.LanguageOffset, "1000");
+    EXPECT_EQ(s.Port, "3");
+    EXPECT_EQ(s.Frequence, "10");
+    EXPECT_EQ(s.MaxLogDimension, "256");
+    // Output is created before input, one level only: the output inside the missing input
+    // folder is not there, the input folder is.
+    EXPECT_TRUE(QDir(s.DirectoryInput).exists());
+    EXPECT_FALSE(QDir(s.DirectoryOutput).exists());
+}
+
+TEST(Settings, LanguageOffsetRule)
+{
+    for (const char* it : {"ITALIANO", "Italiano", "iTaLiAnO"})
+        EXPECT_EQ(languageOffsetFor(it), "0") << it;
+    for (const char* other : {"English", "", "Italiano ", "Italian"})
+        EXPECT_EQ(languageOffsetFor(other), "1000") << other;
+}
+
+TEST(Settings, EmptyFolderValuesUseDefaultsAndLongValuesAreCut)
+{
+    TempFolder dir;
+    writeBytes(dir.file("ZEZOVURADUR.INI"),
+               "[parameters]\r\nDirectoryInput=\r\nDirectoryOutput=\"\"\r\nLanguage=" +
+                   QByteArray(300, 'x') + "\r\n");
+    const Settings s = LoadSettings(dir.path());
+    EXPECT_EQ(s.DirectoryInput, dir.path() + "/TOSEND/");
+    EXPECT_EQ(s.DirectoryOutput, dir.path() + "/UNSENT/");
+    EXPECT_EQ(s.Language.size(), 254);
+}
+
+TEST(Settings, IntervalAndLogLimitFallBackOnBadNumbers)
+{
+    EXPECT_EQ(pollingIntervalMs("5"), 5000);
+    EXPECT_EQ(pollingIntervalMs("30"), 30000);
+    EXPECT_EQ(pollingIntervalMs("0.5"), 500);
+    for (const char* bad : {"", "0", "-3", "abc", "nan", "inf"})
+        EXPECT_EQ(pollingIntervalMs(bad), 5000) << bad;
+    EXPECT_EQ(pollingIntervalMs("999999999"), 86400000);
+    EXPECT_EQ(logLimitBytes("128"), 131072);
+    EXPECT_EQ(logLimitBytes("1024"), 1048576);
+    for (const char* bad : {"", "0", "-1", "x"})
+        EXPECT_EQ(logLimitBytes(bad), 131072) << bad;
+}
