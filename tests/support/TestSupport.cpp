@@ -2,6 +2,34 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
+
+namespace {
+QStringList& allowedWarnings()
+{
+    static QStringList list;
+    return list;
+}
+} // namespace
+
+AllowQtWarnings::AllowQtWarnings(QString text) : m_text(std::move(text))
+{
+    allowedWarnings().append(m_text);
+}
+
+AllowQtWarnings::~AllowQtWarnings()
+{
+    allowedWarnings().removeOne(m_text);
+}
+
+bool AllowQtWarnings::allowed(const QString& message)
+{
+    for (const QString& t : allowedWarnings()) {
+        if (message.contains(t))
+            return true;
+    }
+    return false;
+}
 
 void PrintTo(const QString& s, std::ostream* os)
 {

@@ -27,6 +27,18 @@ void writeBytes(const QString& path, const QByteArray& bytes);
 QByteArray readBytes(const QString& path);
 bool fileExists(const QString& path);
 
+// While alive, Qt warnings that contain the text are expected and do not fail the test.
+class AllowQtWarnings
+{
+public:
+    explicit AllowQtWarnings(QString text);
+    ~AllowQtWarnings();
+    static bool allowed(const QString& message);
+
+private:
+    QString m_text;
+};
+
 // A temporary program folder for one test.
 class TempFolder
 {

@@ -1,0 +1,32 @@
+#include "ActivityLog.h"
+
+#include "TextLines.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+ActivityLog::ActivityLog(QString path, qint64 limitBytes)
+    : m_path(std::move(path)), m_limitBytes(limitBytes)
+{
+}
+
+bool ActivityLog::append(const QString& line) const
+{
+    const QFileInfo info(m_path);
+    // A log of exactly the limit is still appended to.
+    if (info.exists() && info.size() > m_limitBytes) {
+        const QString previous = previousGenerationPath();
+        QFile::remove(previous);
+        // If the rename fails, emptying the log still keeps it bounded.
+        if (!QFile::rename(m_path, previous)) {
+            QFile file(m_path);
+            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                return false;
+        }
+    }
+    QFile file(m_path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    const QByteArray bytes = textLine(line);
+    return file.write(bytes) == bytes.size() && file.flush();
+}

@@ -1,0 +1,312 @@
+#include "CommandFilePipeline.h"
+
+#include "Cp1252.h"
+#include "EventLoopWait.h"
+#include "ResultFiles.h"
+#include "TextLines.h"
+#include "messages/MessageCatalogue.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QSaveFile>
+
+namespace {
+
+constexpr qint32 kBufferOverflow = 30;
+constexpr qint32 kExtendedError = 114;
+constexpr qint32 kCoverResult = 574;
+constexpr qint32 kCoverExtended = 581;
+constexpr qint32 kCannotSend = 553;
+constexpr qint32 kCannotPerform = 571;
+
+const QString kStopLine = QStringLiteral("STOP");
+
+bool writeWholeFile(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+void removeIfExists(const QString& path)
+{
+    if (QFileInfo::exists(path) && !QFile::remove(path))
+        qWarning("Cannot remove old result file %s", qPrintable(path));
+}
+
+} // namespace
+
+struct CommandFilePipeline::BusyScope
+{
+    explicit BusyScope(int& depth) : m_depth(depth) { ++m_depth; }
+    ~BusyScope() { --m_depth; }
+    int& m_depth;
+};
+
+CommandFilePipeline::CommandFilePipeline(const Settings& settings, RegisterDriver& driver,
+                                         StatusDisplay& display, const Clock& clock,
+                                         QString programName, Options options)
+    : m_settings(settings), m_driver(driver), m_display(display), m_clock(clock),
+      m_programName(std::move(programName)), m_options(options), m_scanner(options.settleMs)
+{
+    m_openFile = [](const QString& path) -> std::unique_ptr<QIODevice> {
+        auto file = std::make_unique<QFile>(path);
+        if (!file->open(QIODevice::ReadOnly))
+            return nullptr;
+        return file;
+    };
+}
+
+QString CommandFilePipeline::logFilePath() const
+{
+    return m_settings.DirectoryInput + m_programName + QStringLiteral(".LOG");
+}
+
+ActivityLog CommandFilePipeline::log() const
+{
+    return ActivityLog(logFilePath(), logLimitBytes(m_settings.MaxLogDimension));
+}
+
+QStringList CommandFilePipeline::ScanInputFolder()
+{
+    return m_scanner.list(m_settings.DirectoryInput).ready;
+}
+
+void CommandFilePipeline::runTick()
+{
+    BusyScope busy(m_busyDepth);
+    // What was sent in this tick, so that a file that somehow stays in the folder unchanged is
+    // never sent twice in a row.
+    QHash<QString, FileSignature> sent;
+    bool waitedForWriters = false;
+    for (;;) {
+        const auto listing = m_scanner.list(m_settings.DirectoryInput);
+        QStringList batch;
+        for (const QString& path : listing.ready) {
+            const auto it = sent.constFind(path);
+            if (it == sent.cend() || commandFileSignature(path) != *it)
+                batch.append(path);
+        }
+        if (batch.isEmpty()) {
+            // Files still being written are worth one short wait, so that a file dropped during
+            // the tick is still sent in it.
+            if (listing.settling == 0 || waitedForWriters)
+                return;
+            waitedForWriters = true;
+            serveEventsFor(listing.msUntilSettled);
+            continue;
+        }
+        for (const QString& path : batch) {
+            const auto signature = commandFileSignature(path);
+            if (!signature)
+                continue; // vanished, or replaced by something that is not a file
+            sent.insert(path, *signature);
+            ProcessCommandFile(path, true);
+        }
+    }
+}
+
+qint32 CommandFilePipeline::sendLine(qint32 row, const QString& line)
+{
+    const qint16 mode = (row > 1 && line.startsWith(u'=')) ? 0 : 1;
+    bool coverRecorded = false;
+    for (;;) {
+        qint32 result = 0;
+        qint32 rowArg = row;
+        QString lineArg = line;
+        try {
+            result = m_driver.SendCommand(rowArg, mode, lineArg);
+        } catch (const DriverCallError& e) {
+            qWarning("SendCommand failed: %s", e.what());
+            return kCannotPerform;
+        }
+        const bool coverOpen =
+            result == kCoverResult && m_driver.ExtendedResult() == kCoverExtended;
+        if (coverOpen && !coverRecorded) {
+            RecordOutcome(row, line, result, QString());
+            coverRecorded = true;
+        }
+        if (!(result == kCoverResult && m_driver.ExtendedResult() == kCoverExtended))
+            return result;
+        serveEventsFor(m_options.coverRetryPauseMs);
+    }
+}
+
+void CommandFilePipeline::showFailure(qint32 code)
+{
+    m_display.setErrorText(ResultCodeText(m_settings.languageOffset(), code));
+    m_display.setTrayPicture(TrayPicture::Error);
+    m_display.setTrayToolTip(m_display.errorText());
+}
+
+bool CommandFilePipeline::copyToOutputFolder(const QString& path)
+{
+    const QString target =
+        m_settings.DirectoryOutput + copyTimestamp(m_clock.now()) + QFileInfo(path).fileName();
+    QFile source(path);
+    if (!source.open(QIODevice::ReadOnly))
+        return false;
+    QSaveFile copy(target);
+    if (!copy.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray chunk;
+    while (!(chunk = source.read(64 * 1024)).isEmpty()) {
+        if (copy.write(chunk) != chunk.size()) {
+            copy.cancelWriting();
+            return false;
+        }
+    }
+    if (source.error() != QFileDevice::NoError) {
+        copy.cancelWriting();
+        return false;
+    }
+    return copy.commit();
+}
+
+void CommandFilePipeline::logNotice(const QString& key, const QString& path)
+{
+    if (!log().append(resultTimestamp(m_clock.now()) + u';' + key + u'=' + path))
+        qWarning("Cannot write the activity log %s", qPrintable(logFilePath()));
+}
+
+void CommandFilePipeline::ProcessCommandFile(const QString& path, bool deleteFile)
+{
+    BusyScope busy(m_busyDepth);
+    const QString base = resultBaseFor(path);
+    removeIfExists(base + QStringLiteral(".OK"));
+    removeIfExists(base + QStringLiteral(".KO"));
+    m_resultBasePath = base;
+
+    qint32 result = 0;
+    qint32 row = 0;
+    QString line;
+
+    auto device = m_openFile(path);
+    if (!device) {
+        if (QFileInfo::exists(path)) {
+            // A file we cannot read is not an empty file: it keeps its place, gets a verdict,
+            // and waits until it changes.
+            showFailure(kCannotSend);
+            m_display.showAndRaise();
+            m_scanner.passOver(path);
+            RecordOutcome(0, QString(), kCannotSend, base);
+            return;
+        }
+        // A missing file has no lines: nothing to send, a successful outcome.
+    } else {
+        TextLineReader reader(*device, m_options.maxLineBytes);
+        for (;;) {
+            const auto status = reader.readLine(line);
+            if (status == TextLineReader::Status::End)
+                break;
+            if (status == TextLineReader::Status::Error) {
+                result = kCannotSend;
+                line.clear();
+                break;
+            }
+            ++row;
+            if (status == TextLineReader::Status::TooLong) {
+                result = kBufferOverflow;
+                break;
+            }
+            if (line == kStopLine) {
+                m_display.requestClose();
+                continue;
+            }
+            result = sendLine(row, line);
+            if (result != 0)
+                break;
+        }
+        device.reset();
+    }
+
+    bool copied = false;
+    if (result != 0) {
+        showFailure(result);
+        copied = copyToOutputFolder(path);
+        m_display.showAndRaise();
+    } else {
+        WriteDumpLine(QueryAnswerTail());
+    }
+
+    if (deleteFile) {
+        if (result != 0 && !copied) {
+            // The file is its only copy: it stays, and is not sent again until it changes.
+            m_scanner.passOver(path);
+            logNotice(QStringLiteral("NotCopied"), path);
+        } else if (!QFileInfo(path).permissions().testFlag(QFileDevice::WriteOwner) ||
+                   !QFile::remove(path)) {
+            // A read-only file is not forced; it is not sent again until it changes.
+            m_scanner.passOver(path);
+            logNotice(QStringLiteral("NotDeleted"), path);
+        }
+    }
+
+    RecordOutcome(row, line, result, base);
+}
+
+QString CommandFilePipeline::QueryAnswerTail()
+{
+    QString answer;
+    try {
+        m_driver.SendQuery(0, 0, kStatusQuery, answer);
+    } catch (const DriverCallError& e) {
+        qWarning("SendQuery failed: %s", e.what());
+        return QString();
+    }
+    return answer.right(4);
+}
+
+void CommandFilePipeline::WriteDumpLine(const QString& text)
+{
+    if (text.trimmed().isEmpty() || m_resultBasePath.isEmpty())
+        return;
+    QFile file(m_resultBasePath + QStringLiteral(".OK"));
+    const QByteArray bytes = textLine(dumpLine(m_clock.now(), text));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(bytes) != bytes.size())
+        qWarning("Cannot write %s", qPrintable(file.fileName()));
+}
+
+void CommandFilePipeline::RecordOutcome(qint32 row, const QString& line, qint32 code,
+                                        const QString& base)
+{
+    const QDateTime now = m_clock.now();
+    const ActivityLog activity = log();
+    if (code != 0) {
+        const QString message = ResultCodeText(m_settings.languageOffset(), code);
+        auto extended = [&]() -> std::optional<qint32> {
+            if (code != kExtendedError)
+                return std::nullopt;
+            return m_driver.ExtendedResult();
+        };
+        const QString record = failureRecord(code, message, row, line, extended());
+        if (!activity.append(resultTimestamp(now) + u';' + record))
+            qWarning("Cannot write the activity log %s", qPrintable(activity.path()));
+        if (!base.trimmed().isEmpty()) {
+            const QString ko = base + QStringLiteral(".KO");
+            if (!writeWholeFile(ko, textLine(failureRecord(code, message, row, line, extended()))))
+                qWarning("Cannot write %s", qPrintable(ko));
+        }
+        return;
+    }
+
+    int ticket = 0;
+    QString answer;
+    try {
+        if (m_driver.SendQuery(0, 0, kStatusQuery, answer) == 0)
+            ticket = receiptNumberFromAnswer(answer);
+    } catch (const DriverCallError& e) {
+        qWarning("SendQuery failed: %s", e.what());
+    }
+    if (!activity.append(ticketLogLine(now, ticket)))
+        qWarning("Cannot write the activity log %s", qPrintable(activity.path()));
+    m_display.setErrorText(QString());
+    m_display.setLastReceipt(now.toString(QStringLiteral("HH:mm:ss")),
+                             formatReceiptNumber(ticket, QLocale().groupSeparator()));
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "ActivityLog.h"
+#include "Clock.h"
+#include "InputFolderScanner.h"
+#include "RegisterDriver.h"
+#include "StatusDisplay.h"
+#include "shell/Settings.h"
+
+#include <QIODevice>
+#include <functional>
+#include <memory>
+
+// Sends command files to the register line by line and leaves the verdict: result files beside
+// the file, a line in the activity log, the error on screen and a dated copy of a failed file in
+// the output folder. Runs on the UI thread; a send blocks it except while waiting for an open
+// printer cover, when events keep being served.
+class CommandFilePipeline
+{
+public:
+    struct Options
+    {
+        int coverRetryPauseMs = 1000;
+        // A file modified more recently than this may still be being written: it waits.
+        int settleMs = 1000;
+        qsizetype maxLineBytes = 65536;
+    };
+    // Opens a command file for reading; nullptr when it cannot be opened.
+    using FileOpener = std::function<std::unique_ptr<QIODevice>(const QString& path)>;
+
+    CommandFilePipeline(const Settings& settings, RegisterDriver& driver, StatusDisplay& display,
+                        const Clock& clock, QString programName, Options options);
+
+    // One tick of the polling timer (the caller switches the timer off and on around it): sends
+    // every command file of the input folder, files that arrive meanwhile included.
+    void runTick();
+
+    // The command files ready to be sent, in sending order.
+    QStringList ScanInputFolder();
+
+    void ProcessCommandFile(const QString& path, bool deleteFile);
+    // Last four characters of the register's status answer.
+    QString QueryAnswerTail();
+    // Appends a dated ";Dump=" line to the .OK file of the current command file.
+    void WriteDumpLine(const QString& text);
+    // Log line, .KO file (when base is not blank) or last-receipt display.
+    void RecordOutcome(qint32 row, const QString& line, qint32 code, const QString& base);
+
+    const QString& ResultBasePath() const { return m_resultBasePath; }
+    QString logFilePath() const;
+    // True while a tick or a command file is under way (events may be served meanwhile).
+    bool isBusy() const { return m_busyDepth > 0; }
+
+    void setFileOpener(FileOpener opener) { m_openFile = std::move(opener); }
+
+private:
+    struct BusyScope;
+    ActivityLog log() const;
+    qint32 sendLine(qint32 row, const QString& line);
+    void showFailure(qint32 code);
+    bool copyToOutputFolder(const QString& path);
+    void logNotice(const QString& key, const QString& path);
+
+    const Settings& m_settings;
+    RegisterDriver& m_driver;
+    StatusDisplay& m_display;
+    const Clock& m_clock;
+    QString m_programName;
+    Options m_options;
+    FileOpener m_openFile;
+    InputFolderScanner m_scanner;
+    QString m_resultBasePath;
+    int m_busyDepth = 0;
+};

@@ -1,0 +1,359 @@
+#include "pipeline/CommandFilePipeline.h"
+#include "pipeline/TextLines.h"
+#include "register_sim/SimulatedRegister.h"
+#include "support/FakeDriver.h"
+#include "support/TestSupport.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+class PipelineTest : public ::testing::Test
+{
+protected:
+    PipelineTest()
+    {
+        QDir().mkdir(dir.file("in"));
+        QDir().mkdir(dir.file("out"));
+        settings.DirectoryInput = dir.file("in/");
+        settings.DirectoryOutput = dir.file("out/");
+        settings.Language = "Italiano";
+        settings.LanguageOffset = "0";
+        settings.MaxLogDimension = "128";
+    }
+
+    CommandFilePipeline& pipeline()
+    {
+        if (!m_pipeline)
+            m_pipeline = std::make_unique<CommandFilePipeline>(settings, driver, display, clock,
+                                                               "QuorinDriverServer", options);
+        return *m_pipeline;
+    }
+    QString in(const QString& name) const { return dir.file("in/" + name); }
+    QString out(const QString& name) const { return dir.file("out/" + name); }
+    void drop(const QString& name, const QByteArray& bytes) { writeBytes(in(name), bytes); }
+    QStringList logLines() const { return splitTextLines(readBytes(in("QuorinDriverServer.LOG"))); }
+    QStringList outFiles() const { return QDir(dir.file("out")).entryList(QDir::Files); }
+
+    TempFolder dir;
+    Settings settings;
+    FakeDriver driver;
+    RecordingDisplay display;
+    FixedClock clock;
+    CommandFilePipeline::Options options{1, 0, 65536};
+    std::unique_ptr<CommandFilePipeline> m_pipeline;
+};
+
+const QString kT = "06/12/2026 17:44";
+
+} // namespace
+
+TEST_F(PipelineTest, SuccessfulFileLeavesOkTicketAndIsDeleted)
+{
+    drop("SCONTR.TXT", "=FIRST\r\nSECOND\r\n=THIRD\r\n\r\nstop\r\nSTOP \r\n");
+    pipeline().runTick();
+    ASSERT_EQ(driver.sent.size(), 6u);
+    EXPECT_EQ(driver.sent[0].mode, 1); // the first line is sent with mode 1 even with "="
+    EXPECT_EQ(driver.sent[1].mode, 1);
+    EXPECT_EQ(driver.sent[2].mode, 0);
+    EXPECT_EQ(driver.sent[3].line, "");
+    EXPECT_EQ(driver.sent[5].row, 6);
+    EXPECT_EQ(display.closeRequests, 0); // "stop" and "STOP " are ordinary lines
+    EXPECT_FALSE(fileExists(in("SCONTR.TXT")));
+    EXPECT_EQ(readBytes(in("SCONTR.OK")), QByteArray("06/12/2026 17:44;Dump=0042\r\n"));
+    EXPECT_FALSE(fileExists(in("SCONTR.KO")));
+    EXPECT_EQ(logLines(), QStringList({kT + ";Ticket=42"}));
+    EXPECT_EQ(display.receiptTime, "17:44:05");
+    EXPECT_EQ(display.receiptNumber, "42");
+    EXPECT_EQ(display.raised, 0);
+    EXPECT_TRUE(outFiles().isEmpty());
+}
+
+TEST_F(PipelineTest, StopLineAsksForCloseAndLaterLinesStillGo)
+{
+    drop("A.TXT", "ONE\r\nSTOP\r\nTWO");
+    pipeline().runTick();
+    EXPECT_EQ(driver.sentLines(), QStringList({"ONE", "TWO"}));
+    EXPECT_EQ(driver.sent[1].row, 3);
+    EXPECT_EQ(display.closeRequests, 1);
+}
+
+TEST_F(PipelineTest, FailingThirdLine)
+{
+    const QByteArray content = "L1\r\nL2\nABC \x80\xE8\x81\rL4\r\n";
+    drop("S.TXT", content);
+    driver.answer(QStringLiteral("ABC €è\u0081"), {{17, 0}});
+    display.error = "old";
+    pipeline().runTick();
+    EXPECT_EQ(driver.sentLines().size(), 3);
+    const QByteArray record = "Error=17;Errore generico;Row 3;ABC \x80\xE8\x81";
+    EXPECT_EQ(readBytes(in("S.KO")), record + "\r\n");
+    EXPECT_EQ(readBytes(in("QuorinDriverServer.LOG")), kT.toLatin1() + ";" + record + "\r\n");
+    EXPECT_FALSE(fileExists(in("S.OK")));
+    EXPECT_FALSE(fileExists(in("S.TXT")));
+    EXPECT_EQ(outFiles(), QStringList({"202612061744S.TXT"}));
+    EXPECT_EQ(readBytes(out("202612061744S.TXT")), content);
+    EXPECT_EQ(display.error, "Errore generico");
+    EXPECT_EQ(display.toolTip, "Errore generico");
+    EXPECT_EQ(display.picture, TrayPicture::Error);
+    EXPECT_EQ(display.raised, 1);
+    EXPECT_TRUE(driver.queries.isEmpty()); // no ticket asked for a failed file
+}
+
+TEST_F(PipelineTest, BlankAnswerTailAndNoDumpLeaveNoResultFile)
+{
+    driver.queryAnswer = "00000000    ";
+    drop("A.TXT", "X\r\n");
+    writeBytes(in("A.OK"), "stale\r\n");
+    writeBytes(in("A.KO"), "stale\r\n");
+    pipeline().runTick();
+    EXPECT_FALSE(fileExists(in("A.OK")));
+    EXPECT_FALSE(fileExists(in("A.KO")));
+    EXPECT_EQ(logLines(), QStringList({kT + ";Ticket=0"}));
+}
+
+TEST_F(PipelineTest, FailedQueryGivesTicketZero)
+{
+    driver.queryResult = 561;
+    drop("A.TXT", "X\r\n");
+    pipeline().runTick();
+    EXPECT_EQ(logLines(), QStringList({kT + ";Ticket=0"}));
+    EXPECT_EQ(display.receiptNumber, "0");
+}
+
+TEST_F(PipelineTest, OpenCoverIsWaitedOutAndLoggedOncePerLine)
+{
+    drop("C.TXT", "A\r\nB\r\n");
+    driver.answer("A", {{574, 581}, {574, 581}, {574, 581}});
+    driver.answer("B", {{574, 581}, {574, 999}});
+    pipeline().runTick();
+    EXPECT_EQ(driver.sentLines(), QStringList({"A", "A", "A", "A", "B", "B"}));
+    // B's second answer is 574 without the cover: a real failure.
+    EXPECT_EQ(logLines(), QStringList({kT + ";Error=574;Errore esteso;Row 1;A",
+                                       kT + ";Error=574;Errore esteso;Row 2;B",
+                                       kT + ";Error=574;Errore esteso;Row 2;B"}));
+    EXPECT_EQ(readBytes(in("C.KO")), QByteArray("Error=574;Errore esteso;Row 2;B\r\n"));
+}
+
+TEST_F(PipelineTest, ExtendedErrorCarriesTheExtendedCode)
+{
+    drop("E.TXT", "X\r\n");
+    driver.answer("X", {{114, 7}});
+    pipeline().runTick();
+    EXPECT_EQ(readBytes(in("E.KO")),
+              QByteArray("Error=114;Errore generico;Row 1;X;Err.Esteso=7\r\n"));
+    EXPECT_EQ(logLines(), QStringList({kT + ";Error=114;Errore generico;Row 1;X;Err.Esteso=7"}));
+}
+
+TEST_F(PipelineTest, EnglishOffsetFallsBackToItalianText)
+{
+    settings.LanguageOffset = "1000";
+    drop("E.TXT", "X\r\nY\r\n");
+    driver.answer("X", {{572, 0}});
+    pipeline().runTick();
+    EXPECT_EQ(display.error, "Timeout waiting fo a response");
+    drop("F.TXT", "X\r\n");
+    driver.answer("X", {{17, 0}});
+    pipeline().runTick();
+    EXPECT_EQ(display.error, "Errore generico");
+    EXPECT_EQ(readBytes(in("F.KO")), QByteArray("Error=17;Errore generico;Row 1;X\r\n"));
+    drop("G.TXT", "X\r\n");
+    driver.answer("X", {{4242, 0}});
+    pipeline().runTick();
+    EXPECT_EQ(readBytes(in("G.KO")), QByteArray("Error=4242;Errore generico;Row 1;X\r\n"));
+    EXPECT_EQ(logLines().size(), 3);
+}
+
+TEST_F(PipelineTest, OverlongLineAndBrokenCallFailTheFile)
+{
+    options.maxLineBytes = 16;
+    drop("L.TXT", "OK\r\n" + QByteArray(40, 'x') + "\r\nNEVER\r\n");
+    pipeline().runTick();
+    EXPECT_EQ(driver.sentLines(), QStringList({"OK"}));
+    EXPECT_EQ(readBytes(in("L.KO")),
+              "Error=30;Buffer overflow;Row 2;" + QByteArray(16, 'x') + "\r\n");
+
+    AllowQtWarnings expected("SendCommand failed");
+    drop("M.TXT", "BROKEN\r\nNEVER\r\n");
+    driver.answer("BROKEN", {{0, 0, true}});
+    pipeline().runTick();
+    EXPECT_EQ(readBytes(in("M.KO")),
+              QByteArray("Error=571;Impossibile eseguire il comando;Row 1;BROKEN\r\n"));
+}
+
+TEST_F(PipelineTest, ListingOrderAndWhatIsACommandFile)
+{
+    for (const char* name : {"b.txt", "A.TXT", "c.d.Txt", "x.txt.bak", "noext", "Z.OK", "C.TXT"})
+        drop(name, QByteArray(name) + "\r\n");
+    QDir().mkdir(in("dir.TXT"));
+    ASSERT_EQ(mkfifo(in("fifo.TXT").toLocal8Bit().constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(in("b.txt"), in("link.TXT")));
+    int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const QByteArray sockPath = in("sock.TXT").toLocal8Bit();
+    if (static_cast<std::size_t>(sockPath.size()) < sizeof(addr.sun_path)) {
+        std::memcpy(addr.sun_path, sockPath.constData(), sockPath.size());
+        ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+    }
+    EXPECT_EQ(pipeline().ScanInputFolder(),
+              QStringList({in("A.TXT"), in("b.txt"), in("c.d.Txt"), in("C.TXT")}));
+    pipeline().runTick();
+    ::close(sock);
+    EXPECT_EQ(driver.sentLines(), QStringList({"A.TXT", "b.txt", "c.d.Txt", "C.TXT"}));
+    EXPECT_TRUE(fileExists(in("x.txt.bak")));
+    EXPECT_TRUE(fileExists(in("fifo.TXT")));
+    EXPECT_TRUE(QFileInfo(in("link.TXT")).isSymLink());
+    // Its own results and log are never taken as command files.
+    driver.sent.clear();
+    pipeline().runTick();
+    EXPECT_TRUE(driver.sent.empty());
+}
+
+TEST_F(PipelineTest, FileArrivingDuringATickIsSentInIt)
+{
+    drop("A.TXT", "FIRST\r\n");
+    driver.onSend = [this](qint32, const QString& line) {
+        if (line == "FIRST")
+            drop("0.TXT", "LATE\r\n"); // sorts before A, arrives after the listing
+    };
+    pipeline().runTick();
+    EXPECT_EQ(driver.sentLines(), QStringList({"FIRST", "LATE"}));
+}
+
+TEST_F(PipelineTest, FileStillBeingWrittenWaitsUntilItSettles)
+{
+    options.settleMs = 300;
+    drop("A.TXT", "X\r\n");
+    QElapsedTimer timer;
+    timer.start();
+    pipeline().runTick();
+    EXPECT_EQ(driver.sentLines(), QStringList({"X"}));
+    EXPECT_GE(timer.elapsed(), 200);
+}
+
+TEST_F(PipelineTest, UnreadableFileGetsVerdictAndStays)
+{
+    drop("U.TXT", "X\r\n");
+    pipeline().setFileOpener([](const QString&) { return nullptr; });
+    pipeline().runTick();
+    EXPECT_TRUE(driver.sent.empty());
+    EXPECT_TRUE(fileExists(in("U.TXT")));
+    const QString record =
+        "Error=553;Impossibile inviare scontrino al registratore di cassa.;Row 0;";
+    EXPECT_EQ(readBytes(in("U.KO")), (record + "\r\n").toLatin1());
+    EXPECT_EQ(logLines(), QStringList({kT + ";" + record}));
+    pipeline().runTick(); // unchanged: not tried again
+    EXPECT_EQ(logLines().size(), 1);
+    pipeline().setFileOpener([](const QString& p) -> std::unique_ptr<QIODevice> {
+        auto f = std::make_unique<QFile>(p);
+        return f->open(QIODevice::ReadOnly) ? std::move(f) : nullptr;
+    });
+    drop("U.TXT", "XY\r\n"); // changed: tried again
+    pipeline().runTick();
+    EXPECT_EQ(driver.sentLines(), QStringList({"XY"}));
+    EXPECT_FALSE(fileExists(in("U.TXT")));
+}
+
+TEST_F(PipelineTest, FileThatCannotBeDeletedIsNotSentAgain)
+{
+    drop("R.TXT", "X\r\n");
+    QFile::setPermissions(in("R.TXT"), QFileDevice::ReadOwner);
+    pipeline().runTick();
+    pipeline().runTick();
+    EXPECT_EQ(driver.sentLines(), QStringList({"X"}));
+    EXPECT_TRUE(fileExists(in("R.TXT")));
+    EXPECT_EQ(logLines(), QStringList({kT + ";NotDeleted=" + in("R.TXT"), kT + ";Ticket=42"}));
+}
+
+TEST_F(PipelineTest, FailedFileStaysWhenItCannotBeCopied)
+{
+    settings.DirectoryOutput = dir.file("missing/");
+    drop("F.TXT", "X\r\n");
+    driver.answer("X", {{17, 0}, {17, 0}});
+    pipeline().runTick();
+    pipeline().runTick();
+    EXPECT_EQ(driver.sentLines(), QStringList({"X"}));
+    EXPECT_TRUE(fileExists(in("F.TXT")));
+    EXPECT_TRUE(fileExists(in("F.KO")));
+    EXPECT_EQ(logLines().first(), kT + ";NotCopied=" + in("F.TXT"));
+}
+
+TEST_F(PipelineTest, DumpLinesFollowTheCurrentFile)
+{
+    pipeline().WriteDumpLine("dropped: no file yet");
+    EXPECT_TRUE(QDir(dir.file("in")).entryList(QDir::Files).isEmpty());
+    driver.queryAnswer = "";
+    drop("D.TXT", "X\r\n");
+    driver.onSend = [this](qint32, const QString&) { pipeline().WriteDumpLine(" during "); };
+    pipeline().runTick();
+    pipeline().WriteDumpLine("after");
+    pipeline().WriteDumpLine("   ");
+    EXPECT_EQ(readBytes(in("D.OK")),
+              QByteArray("06/12/2026 17:44;Dump= during \r\n06/12/2026 17:44;Dump=after\r\n"));
+}
+
+TEST_F(PipelineTest, MissingStartFileIsASuccessWithoutSending)
+{
+    pipeline().ProcessCommandFile(dir.file("Avvio.txt"), false);
+    EXPECT_TRUE(driver.sent.empty());
+    EXPECT_EQ(logLines(), QStringList({kT + ";Ticket=42"}));
+    EXPECT_EQ(pipeline().ResultBasePath(), dir.file("Avvio"));
+}
+
+TEST_F(PipelineTest, DocumentResultsLieBesideIt)
+{
+    writeBytes(dir.file("Conf.orvek"), "X\r\n");
+    driver.answer("X", {{17, 0}});
+    pipeline().ProcessCommandFile(dir.file("Conf.orvek"), false);
+    EXPECT_TRUE(fileExists(dir.file("Conf.KO")));
+    EXPECT_TRUE(fileExists(dir.file("Conf.orvek")));
+    EXPECT_EQ(outFiles(), QStringList({"202612061744Conf.orvek"}));
+}
+
+TEST_F(PipelineTest, LogBoundHolds)
+{
+    settings.MaxLogDimension = "1";
+    for (int i = 0; i < 60; ++i) {
+        drop(QStringLiteral("F%1.TXT").arg(i), "X\r\n");
+        pipeline().runTick();
+    }
+    EXPECT_LE(QFileInfo(in("QuorinDriverServer.LOG")).size(), 1024 + 30);
+    EXPECT_TRUE(fileExists(in("QuorinDriverServer.LOG.1")));
+}
+
+TEST_F(PipelineTest, RunsThroughTheSimulatedRegister)
+{
+    writeBytes(dir.file("Simulatore.ini"), "[Register]\r\nNextReceipt=1234\r\n[Rules]\r\n"
+                                           "Rule1=^BAD => result 17\r\n"
+                                           "Rule2=^PAY => cover 1\r\n"
+                                           "Rule3=^TOT (\\d+) => dump total $1\r\n");
+    SimulatedRegister reg(dir.path(), clock);
+    QString port = "1";
+    ASSERT_EQ(reg.OpenPort(port), 0);
+    QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy));
+    CommandFilePipeline p(settings, reg, display, clock, "QuorinDriverServer", options);
+    QObject::connect(&reg, &RegisterDriver::DumpData, [&](qint32, qint32 n, const QString& t) {
+        if (n > 0)
+            p.WriteDumpLine(t);
+    });
+    drop("A.TXT", "ITEM\r\nPAY\r\nTOT 5\r\n");
+    drop("B.TXT", "ITEM\r\nBAD\r\n");
+    p.runTick();
+    QLocale::setDefault(QLocale::c());
+    EXPECT_EQ(readBytes(in("A.OK")),
+              QByteArray("06/12/2026 17:44;Dump=total 5\r\n06/12/2026 17:44;Dump=1234\r\n"));
+    EXPECT_EQ(readBytes(in("B.KO")), QByteArray("Error=17;Errore generico;Row 2;BAD\r\n"));
+    EXPECT_EQ(logLines(),
+              QStringList({kT + ";Error=574;Errore esteso;Row 2;PAY", kT + ";Ticket=1234",
+                           kT + ";Error=17;Errore generico;Row 2;BAD"}));
+    EXPECT_EQ(display.receiptNumber, "1.234");
+}

@@ -1,0 +1,117 @@
+#pragma once
+
+#include "pipeline/RegisterDriver.h"
+#include "pipeline/StatusDisplay.h"
+
+#include <QHash>
+#include <QStringList>
+#include <deque>
+#include <functional>
+
+// A driver that answers whatever a test tells it to, line by line, and records every call.
+class FakeDriver : public RegisterDriver
+{
+public:
+    struct Answer
+    {
+        qint32 result = 0;
+        qint32 extended = 0;
+        bool callFails = false;
+    };
+    struct Sent
+    {
+        qint32 row;
+        qint16 mode;
+        QString line;
+    };
+
+    // Answers for the next sends of a line, in order; once used up the line is accepted.
+    void answer(const QString& line, std::deque<Answer> answers) { m_answers[line] = answers; }
+
+    void setPreOpenFlag(bool flag) override { preOpenFlags.append(flag); }
+    qint32 OpenPort(QString& port) override
+    {
+        openedPorts.append(port);
+        return openResult;
+    }
+    qint32 ClosePort() override
+    {
+        ++closeCount;
+        return 0;
+    }
+    qint32 SendCommand(qint32& row, qint16 mode, QString& line) override
+    {
+        sent.push_back({row, mode, line});
+        if (onSend)
+            onSend(row, line);
+        Answer a;
+        auto it = m_answers.find(line);
+        if (it != m_answers.end() && !it->empty()) {
+            a = it->front();
+            it->pop_front();
+        }
+        if (a.callFails)
+            throw DriverCallError("simulated failure");
+        m_extended = a.extended;
+        extendedReadsSinceSend = 0;
+        return a.result;
+    }
+    qint32 ExtendedResult() override
+    {
+        ++extendedReadsSinceSend;
+        return m_extended;
+    }
+    qint32 SendQuery(qint32, qint16, const QString& query, QString& answer) override
+    {
+        queries.append(query);
+        answer = queryAnswer;
+        return queryResult;
+    }
+
+    QStringList sentLines() const
+    {
+        QStringList out;
+        for (const Sent& s : sent)
+            out.append(s.line);
+        return out;
+    }
+
+    qint32 openResult = 0;
+    qint32 queryResult = 0;
+    QString queryAnswer = QStringLiteral("000000000042");
+    std::vector<Sent> sent;
+    QStringList queries;
+    QStringList openedPorts;
+    QList<bool> preOpenFlags;
+    int closeCount = 0;
+    int extendedReadsSinceSend = 0;
+    std::function<void(qint32 row, const QString& line)> onSend;
+
+private:
+    QHash<QString, std::deque<Answer>> m_answers;
+    qint32 m_extended = 0;
+};
+
+// Records what the pipeline shows.
+class RecordingDisplay : public StatusDisplay
+{
+public:
+    QString stateText() const override { return state; }
+    void setStateText(const QString& t) override { state = t; }
+    QString errorText() const override { return error; }
+    void setErrorText(const QString& t) override { error = t; }
+    void setTrayPicture(TrayPicture p) override { picture = p; }
+    void setTrayToolTip(const QString& t) override { toolTip = t; }
+    void setLastReceipt(const QString& t, const QString& n) override
+    {
+        receiptTime = t;
+        receiptNumber = n;
+    }
+    void showAndRaise() override { ++raised; }
+    void requestClose() override { ++closeRequests; }
+
+    QString state, error, toolTip, receiptTime, receiptNumber;
+    TrayPicture picture = TrayPicture::Normal;
+    int raised = 0;
+    int closeRequests = 0;
+};
