@@ -1,7 +1,22 @@
 #!/usr/bin/env bash
-# Builds the program. Usage: scripts/run.sh [build-folder]
+# Builds the program, sets up a program folder with the examples and starts it on the built-in
+# simulated register. Usage: scripts/run.sh [build-folder]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQDS_BUILD_TESTS=OFF
-cmake --build "$build" --parallel 2
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$build" --parallel 2 --target QuorinDriverServer
+
+# The program folder is the folder of the executable: settings, Avvio.txt, Stop.txt,
+# Simulatore.ini, and the TOSEND and UNSENT folders live there.
+program="$build/program"
+mkdir -p "$program/samples"
+cp "$build/src/QuorinDriverServer" "$program/"
+for f in Avvio.txt Stop.txt Simulatore.ini; do
+    [ -e "$program/$f" ] || cp "examples/$f" "$program/"
+done
+cp examples/commands/*.TXT "$program/samples/"
+
+echo "Program folder: $program"
+echo "Drop a command file into $program/TOSEND, e.g.: cp $program/samples/SUCCESSO.TXT $program/TOSEND/"
+exec "$program/QuorinDriverServer"

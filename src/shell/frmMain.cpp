@@ -1,0 +1,365 @@
+#include "frmMain.h"
+
+#include "ModMain.h"
+#include "Pictures.h"
+#include "UserDialogs.h"
+#include "messages/LanguageCaptions.h"
+#include "messages/MessageCatalogue.h"
+#include "platform/SingleInstanceLock.h"
+#include "tray/TrayIcon.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+
+namespace {
+
+const QString kWindowCaption = QStringLiteral("Quorin Driver Server - ORVEK S.P.A.");
+constexpr int kSecondInstanceMessage = 550;
+constexpr int kPortFailureMessage = 551;
+constexpr int kRegisterOnPort = 510;
+constexpr int kReadyText = 554;
+
+// Layout is given in twips: 15 per pixel at 96 dpi, scaled with the screen.
+class Twips
+{
+public:
+    explicit Twips(const QWidget* w) : m_scale(w->logicalDpiX() / 96.0 / 15.0) {}
+    int px(int twips) const { return static_cast<int>(twips * m_scale + 0.5); }
+    QRect rect(int left, int top, int width, int height) const
+    {
+        return QRect(px(left), px(top), px(width), px(height));
+    }
+
+private:
+    double m_scale;
+};
+
+// Ends the hourglass whichever way start-up ends.
+struct WaitCursor
+{
+    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+};
+
+} // namespace
+
+frmMain::frmMain(QString programFolder, QString programName, RegisterDriver& driver,
+                 const Clock& clock, UserDialogs& dialogs, SingleInstanceLock& instanceLock,
+                 Options options)
+    : QMainWindow(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                               Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      m_programFolder(std::move(programFolder)), m_programName(std::move(programName)),
+      m_driver(driver), m_clock(clock), m_dialogs(dialogs), m_instanceLock(instanceLock),
+      m_options(options)
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(kWindowCaption);
+    setWindowIcon(programIcon());
+    m_driver.setObjectName(QStringLiteral("OrvekQuorin"));
+    m_tmrFile.setObjectName(QStringLiteral("tmrFile"));
+    m_tmrFile.setInterval(0);
+    connect(&m_tmrFile, &QTimer::timeout, this, &frmMain::tmrFile_Timer);
+
+    buildControls();
+    buildMenu();
+
+    m_pipeline = std::make_unique<CommandFilePipeline>(m_settings, m_driver, *this, m_clock,
+                                                       m_programName, m_options.pipeline);
+    m_events = std::make_unique<DriverEventHandler>(
+        m_settings, *this, [this](const QString& text) { m_pipeline->WriteDumpLine(text); });
+    connect(&m_driver, &RegisterDriver::StatusUpdate, this,
+            [this](qint32 status) { m_events->StatusUpdate(status); });
+    connect(&m_driver, &RegisterDriver::DumpData, this,
+            [this](qint32 unused, qint32 count, const QString& text) {
+                m_events->DumpData(unused, count, text);
+            });
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::buildControls()
+{
+    const Twips tw(this);
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(tw.px(4470), tw.px(2760));
+    setCentralWidget(client);
+    // The layout was drawn for a small 8-point sans-serif; larger fonts would clip the titles.
+    QFont small = client->font();
+    small.setPointSizeF(8);
+    client->setFont(small);
+
+    QFont bold(QStringLiteral("Sans Serif"));
+    bold.setStyleHint(QFont::SansSerif);
+    bold.setPointSizeF(10);
+    bold.setBold(true);
+
+    auto label = [&](QWidget* parent, const char* name, const QString& text, QRect place) {
+        auto* l = new QLabel(text, parent);
+        l->setObjectName(QLatin1String(name));
+        l->setGeometry(place);
+        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        return l;
+    };
+
+    Frame1 = new QGroupBox(QStringLiteral("Quorin "), client);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setGeometry(tw.rect(120, 0, 3735, 1695));
+    lblTitCol[1] =
+        label(Frame1, "lblTitCol_1", QStringLiteral("Stato: "), tw.rect(120, 285, 570, 255));
+    lblStato = label(Frame1, "lblStato", QString(), tw.rect(750, 240, 2790, 615));
+    lblTitCol[0] =
+        label(Frame1, "lblTitCol_0", QStringLiteral("Errore: "), tw.rect(120, 1005, 570, 255));
+    lblErrore = label(Frame1, "lblErrore", QString(), tw.rect(750, 960, 2790, 615));
+    for (QLabel* l : {lblStato, lblErrore}) {
+        l->setFont(bold);
+        l->setWordWrap(true);
+    }
+
+    Frame2 = new QGroupBox(QStringLiteral("Ultimo Scontrino"), client);
+    Frame2->setObjectName(QStringLiteral("Frame2"));
+    Frame2->setGeometry(tw.rect(120, 1800, 3735, 855));
+    lblTitCol[3] =
+        label(Frame2, "lblTitCol_3", QStringLiteral("Ora "), tw.rect(1290, 220, 1050, 255));
+    lblOra = label(Frame2, "lblOra", QString(), tw.rect(1230, 480, 1110, 255));
+    lblTitCol[2] =
+        label(Frame2, "lblTitCol_2", QStringLiteral("Numero "), tw.rect(2580, 220, 1050, 255));
+    lblNumero = label(Frame2, "lblNumero", QString(), tw.rect(2520, 480, 1110, 255));
+
+    // Never shown: their pictures go on the notification-area icon.
+    imgErr = label(client, "imgErr", QString(), tw.rect(3000, 2040, 480, 480));
+    imgErr->setPixmap(errorPicture().pixmap(32, 32));
+    imgErr->hide();
+    imgWarn = label(client, "imgWarn", QString(), tw.rect(3360, 2040, 480, 480));
+    imgWarn->setPixmap(warningPicture().pixmap(32, 32));
+    imgWarn->hide();
+}
+
+void frmMain::buildMenu()
+{
+    MNU_FILE = menuBar()->addMenu(QStringLiteral("&File"));
+    MNU_FILE->setObjectName(QStringLiteral("MNU_FILE"));
+    MNU_FILE_PERSONALIZZA = MNU_FILE->addAction(QStringLiteral("&Personalizza..."));
+    MNU_FILE_PERSONALIZZA->setObjectName(QStringLiteral("MNU_FILE_PERSONALIZZA"));
+    MNU_FILE_INVIA = MNU_FILE->addAction(QStringLiteral("&Invia..."));
+    MNU_FILE_INVIA->setObjectName(QStringLiteral("MNU_FILE_INVIA"));
+    // The settings dialog and the sending of configuration documents are not built yet.
+    MNU_FILE_PERSONALIZZA->setEnabled(false);
+    MNU_FILE_INVIA->setEnabled(false);
+    MNU_FILE_SEP = MNU_FILE->addSeparator();
+    MNU_FILE_SEP->setObjectName(QStringLiteral("MNU_FILE_SEP"));
+    MNU_FILE_ESCI = MNU_FILE->addAction(QStringLiteral("&Esci"));
+    MNU_FILE_ESCI->setObjectName(QStringLiteral("MNU_FILE_ESCI"));
+    connect(MNU_FILE_ESCI, &QAction::triggered, this, &QWidget::close);
+
+    mnuNascondi = menuBar()->addAction(QStringLiteral("&Nascondi"));
+    mnuNascondi->setObjectName(QStringLiteral("mnuNascondi"));
+    connect(mnuNascondi, &QAction::triggered, this, &QWidget::hide);
+
+    const Twips tw(this);
+    setFixedSize(tw.px(4470), tw.px(2760) + menuBar()->sizeHint().height());
+}
+
+QString frmMain::startFilePath() const
+{
+    return pathInFolder(m_programFolder, QStringLiteral("Avvio.txt"));
+}
+
+QString frmMain::stopFilePath() const
+{
+    return pathInFolder(m_programFolder, QStringLiteral("Stop.txt"));
+}
+
+int frmMain::Form_Load()
+{
+    m_state = State::Starting;
+    WaitCursor hourglass;
+
+    // Ids 550 and 551 are looked up without the language offset: the settings are not read yet
+    // or may be what is wrong.
+    if (!m_instanceLock.tryLock()) {
+        m_dialogs.critical(nullptr, kProgramTitle, *MessageText(kSecondInstanceMessage));
+        return kExitSecondInstance;
+    }
+
+    m_settings = LoadSettings(m_programFolder);
+    ApplyLanguage();
+
+    m_driver.setPreOpenFlag(false);
+    QString port = m_settings.Port;
+    if (m_driver.OpenPort(port) != 0) {
+        m_dialogs.critical(nullptr, kProgramTitle, *MessageText(kPortFailureMessage));
+        return kExitPortFailure;
+    }
+    showPortAndReadyState();
+
+    m_tray = std::make_unique<TrayIcon>(m_options.trayAvailable);
+    m_tray->setObjectName(QStringLiteral("MyTray"));
+    connect(m_tray.get(), &TrayIcon::DoubleClick, this, &frmMain::MyTray_DoubleClick);
+    m_tray->setI_Icon(windowIcon());
+    m_tray->setI_ToolTipText(kProgramTitle);
+    m_tray->I_Show();
+
+    m_pipeline->ProcessCommandFile(startFilePath(), false);
+
+    startPolling();
+    m_state = State::Running;
+    // A close asked for while "Avvio.txt" was being sent is handled once start-up is over.
+    if (m_closePending) {
+        m_closePending = false;
+        requestClose();
+    }
+    return 0;
+}
+
+void frmMain::showPortAndReadyState()
+{
+    const int offset = m_settings.languageOffset();
+    Frame1->setTitle(LocalisedText(offset, kRegisterOnPort) + QStringLiteral("COM") +
+                     m_settings.Port);
+    lblStato->setText(LocalisedText(offset, kReadyText));
+}
+
+void frmMain::startPolling()
+{
+    m_tmrFile.setInterval(pollingIntervalMs(m_settings.Frequence));
+    m_tmrFile.start();
+}
+
+void frmMain::ApplyLanguage()
+{
+    const int offset = m_settings.languageOffset();
+    for (const CaptionId& caption : mainWindowCaptions()) {
+        const QString text = LocalisedText(offset, caption.id);
+        QObject* control = findChild<QObject*>(caption.objectName);
+        if (auto* action = qobject_cast<QAction*>(control))
+            action->setText(text);
+        else if (auto* frame = qobject_cast<QGroupBox*>(control))
+            frame->setTitle(text);
+        else if (auto* label = qobject_cast<QLabel*>(control))
+            label->setText(text);
+    }
+}
+
+void frmMain::tmrFile_Timer()
+{
+    m_tmrFile.stop();
+    m_pipeline->runTick();
+    if (m_state == State::Running)
+        m_tmrFile.start();
+    closeIfRequestedWhileBusy();
+}
+
+void frmMain::closeIfRequestedWhileBusy()
+{
+    if (m_closePending && !m_pipeline->isBusy()) {
+        m_closePending = false;
+        close();
+    }
+}
+
+void frmMain::closeEvent(QCloseEvent* event)
+{
+    if (m_state == State::Done) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (m_state == State::ShuttingDown)
+        return;
+    // A close that comes while a file is being sent (events are served while the register
+    // waits) is carried out when the work is done.
+    if (m_state != State::Running || m_pipeline->isBusy()) {
+        m_closePending = true;
+        return;
+    }
+    m_state = State::ShuttingDown;
+    Form_Unload();
+    m_state = State::Done;
+    event->accept();
+    QCoreApplication::quit();
+}
+
+void frmMain::Form_Unload()
+{
+    m_tmrFile.stop();
+    m_pipeline->ProcessCommandFile(stopFilePath(), false);
+    m_driver.ClosePort();
+    if (m_tray)
+        m_tray->I_Hide();
+    m_tray.reset();
+}
+
+void frmMain::MyTray_DoubleClick(int, int)
+{
+    show();
+    raise();
+    activateWindow();
+}
+
+QString frmMain::stateText() const
+{
+    return lblStato->text();
+}
+
+void frmMain::setStateText(const QString& text)
+{
+    lblStato->setText(text);
+}
+
+QString frmMain::errorText() const
+{
+    return lblErrore->text();
+}
+
+void frmMain::setErrorText(const QString& text)
+{
+    lblErrore->setText(text);
+}
+
+void frmMain::setTrayPicture(TrayPicture picture)
+{
+    if (!m_tray)
+        return;
+    switch (picture) {
+    case TrayPicture::Normal:
+        m_tray->setI_Icon(windowIcon());
+        break;
+    case TrayPicture::Error:
+        m_tray->setI_Icon(errorPicture());
+        break;
+    case TrayPicture::Warning:
+        m_tray->setI_Icon(warningPicture());
+        break;
+    }
+}
+
+void frmMain::setTrayToolTip(const QString& text)
+{
+    if (m_tray)
+        m_tray->setI_ToolTipText(text);
+}
+
+void frmMain::setLastReceipt(const QString& time, const QString& number)
+{
+    lblOra->setText(time);
+    lblNumero->setText(number);
+}
+
+void frmMain::showAndRaise()
+{
+    show();
+    SetTopMost(this, true);
+}
+
+void frmMain::requestClose()
+{
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}

@@ -1,0 +1,111 @@
+#pragma once
+
+#include "messages/DriverEventHandler.h"
+#include "pipeline/CommandFilePipeline.h"
+#include "shell/Settings.h"
+
+#include <QMainWindow>
+#include <QTimer>
+#include <memory>
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class SingleInstanceLock;
+class TrayIcon;
+class UserDialogs;
+
+// The status window: the register's state, the last error and the last receipt, and the menu.
+// It owns everything that lives for the whole run and runs start-up and shut-down.
+class frmMain : public QMainWindow, public StatusDisplay
+{
+    Q_OBJECT
+public:
+    static constexpr int kExitSecondInstance = 2;
+    static constexpr int kExitPortFailure = 3;
+
+    struct Options
+    {
+        CommandFilePipeline::Options pipeline;
+        bool trayAvailable = true;
+    };
+
+    frmMain(QString programFolder, QString programName, RegisterDriver& driver, const Clock& clock,
+            UserDialogs& dialogs, SingleInstanceLock& instanceLock, Options options);
+    ~frmMain() override;
+
+    // Start-up. 0 when the program goes on (the caller then shows the window); otherwise the
+    // exit status of a program that must end at once.
+    int Form_Load();
+    void ApplyLanguage();
+    // One tick of the polling timer.
+    void tmrFile_Timer();
+
+    const Settings& settings() const { return m_settings; }
+    CommandFilePipeline& pipeline() { return *m_pipeline; }
+    TrayIcon* MyTray() const { return m_tray.get(); }
+    QTimer& tmrFile() { return m_tmrFile; }
+    bool hasShutDown() const { return m_state == State::Done; }
+    QString startFilePath() const;
+    QString stopFilePath() const;
+
+    // What the pipeline and the driver events show.
+    QString stateText() const override;
+    void setStateText(const QString& text) override;
+    QString errorText() const override;
+    void setErrorText(const QString& text) override;
+    void setTrayPicture(TrayPicture picture) override;
+    void setTrayToolTip(const QString& text) override;
+    void setLastReceipt(const QString& time, const QString& number) override;
+    void showAndRaise() override;
+    void requestClose() override;
+
+public slots:
+    void MyTray_DoubleClick(int button, int shift);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    enum class State { Created, Starting, Running, ShuttingDown, Done };
+
+    void buildControls();
+    void buildMenu();
+    void Form_Unload();
+    void showPortAndReadyState();
+    void startPolling();
+    void closeIfRequestedWhileBusy();
+
+    QString m_programFolder;
+    QString m_programName;
+    RegisterDriver& m_driver;
+    const Clock& m_clock;
+    UserDialogs& m_dialogs;
+    SingleInstanceLock& m_instanceLock;
+    Options m_options;
+
+    Settings m_settings;
+    std::unique_ptr<CommandFilePipeline> m_pipeline;
+    std::unique_ptr<DriverEventHandler> m_events;
+    std::unique_ptr<TrayIcon> m_tray;
+    QTimer m_tmrFile;
+    State m_state = State::Created;
+    bool m_closePending = false;
+
+    QGroupBox* Frame1 = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QLabel* lblTitCol[4] = {};
+    QLabel* lblStato = nullptr;
+    QLabel* lblErrore = nullptr;
+    QLabel* lblOra = nullptr;
+    QLabel* lblNumero = nullptr;
+    QLabel* imgErr = nullptr;
+    QLabel* imgWarn = nullptr;
+    QMenu* MNU_FILE = nullptr;
+    QAction* MNU_FILE_PERSONALIZZA = nullptr;
+    QAction* MNU_FILE_INVIA = nullptr;
+    QAction* MNU_FILE_SEP = nullptr;
+    QAction* MNU_FILE_ESCI = nullptr;
+    QAction* mnuNascondi = nullptr;
+};

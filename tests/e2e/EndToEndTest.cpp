@@ -1,0 +1,192 @@
+// Runs the real executable from a temporary program folder on the simulated register and checks
+// the files it leaves.
+#include "pipeline/TextLines.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <csignal>
+#include <functional>
+
+namespace {
+
+bool waitFor(const std::function<bool()>& condition, int timeoutMs = 15000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+class ProgramFolder
+{
+public:
+    ProgramFolder()
+    {
+        QFile::copy(QStringLiteral(QDS_EXECUTABLE), exe());
+        QFile::setPermissions(exe(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                         QFileDevice::ExeOwner);
+        QDir().mkdir(file("runtime"));
+        QFile::setPermissions(file("runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                   QFileDevice::ExeOwner);
+        write("ZEZOVURADUR.INI", "[Parameters]\r\nFrequence=0.2\r\n");
+    }
+    ~ProgramFolder()
+    {
+        for (auto& p : m_processes) {
+            if (p->state() != QProcess::NotRunning) {
+                p->kill();
+                p->waitForFinished(5000);
+            }
+        }
+    }
+    QString exe() const { return m_dir.file("QuorinDriverServer"); }
+    QString file(const QString& name) const { return m_dir.file(name); }
+    void write(const QString& name, const QByteArray& bytes) { writeBytes(file(name), bytes); }
+    QStringList journal() const { return splitTextLines(readBytes(file("Simulatore.log"))); }
+    // Journal entries without their time stamps.
+    QStringList operations() const
+    {
+        QStringList out;
+        for (const QString& line : journal())
+            out << line.mid(20);
+        return out;
+    }
+
+    QProcess& start()
+    {
+        auto process = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QLatin1String(name));
+        env.insert("XDG_RUNTIME_DIR", file("runtime"));
+        process->setProcessEnvironment(env);
+        process->setWorkingDirectory(m_dir.path());
+        process->start(exe(), {});
+        process->waitForStarted();
+        m_processes.push_back(std::move(process));
+        return *m_processes.back();
+    }
+
+private:
+    TempFolder m_dir;
+    std::vector<std::unique_ptr<QProcess>> m_processes;
+};
+
+int exitCode(QProcess& p)
+{
+    if (!p.waitForFinished(15000))
+        return -1000;
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2000;
+}
+
+} // namespace
+
+TEST(EndToEnd, SendsDroppedFilesAndShutsDownOnSigterm)
+{
+    ProgramFolder pf;
+    pf.write("Avvio.txt", "START\r\n");
+    pf.write("Stop.txt", "END\r\n");
+    pf.write("Simulatore.ini", "[Rules]\r\nRule1=^BAD => result 17\r\n");
+    QProcess& p = pf.start();
+    ASSERT_TRUE(waitFor([&] { return pf.operations().contains("Send=1;1;0;START"); }));
+    pf.write("TOSEND/GOOD.TXT", "ITEM\r\n");
+    pf.write("TOSEND/BAD.TXT", "ITEM\r\nBAD\r\n");
+    ASSERT_TRUE(waitFor([&] {
+        return fileExists(pf.file("TOSEND/GOOD.OK")) && fileExists(pf.file("TOSEND/BAD.KO"));
+    }));
+    EXPECT_EQ(readBytes(pf.file("TOSEND/BAD.KO")),
+              QByteArray("Error=17;Errore generico;Row 2;BAD\r\n"));
+    EXPECT_EQ(QDir(pf.file("UNSENT")).entryList(QDir::Files).size(), 1);
+    EXPECT_FALSE(fileExists(pf.file("TOSEND/GOOD.TXT")));
+
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    EXPECT_EQ(exitCode(p), 0);
+    const QStringList ops = pf.operations();
+    ASSERT_GE(ops.size(), 4);
+    EXPECT_EQ(ops.first(), "OpenPort=1;0");
+    EXPECT_EQ(ops[1], "Send=1;1;0;START");
+    EXPECT_EQ(ops[ops.size() - 2].left(11), "Query=<</?s");
+    EXPECT_TRUE(ops.contains("Send=1;1;0;END"));
+    EXPECT_LT(ops.indexOf("Send=2;1;17;BAD"), ops.indexOf("Send=1;1;0;END"));
+    EXPECT_EQ(ops.last(), "ClosePort");
+    EXPECT_TRUE(QString::fromLocal8Bit(p.readAllStandardError()).contains("offscreen"));
+    EXPECT_TRUE(fileExists(pf.file("Avvio.txt")));
+    EXPECT_TRUE(fileExists(pf.file("Stop.txt")));
+}
+
+TEST(EndToEnd, StopLineEndsTheProgram)
+{
+    ProgramFolder pf;
+    pf.write("Stop.txt", "END\r\n");
+    QProcess& p = pf.start();
+    ASSERT_TRUE(waitFor([&] { return fileExists(pf.file("TOSEND")); }));
+    pf.write("TOSEND/Q.TXT", "STOP\r\nAFTER\r\n");
+    EXPECT_EQ(exitCode(p), 0);
+    const QStringList ops = pf.operations();
+    EXPECT_TRUE(ops.contains("Send=2;1;0;AFTER"));
+    EXPECT_EQ(ops.filter("Send=1;1;0;END").size(), 1);
+    EXPECT_EQ(ops.last(), "ClosePort");
+}
+
+TEST(EndToEnd, StopInsideTheStartFile)
+{
+    ProgramFolder pf;
+    pf.write("Avvio.txt", "STOP\r\n");
+    pf.write("Stop.txt", "END\r\n");
+    QProcess& p = pf.start();
+    EXPECT_EQ(exitCode(p), 0);
+    const QStringList ops = pf.operations();
+    ASSERT_FALSE(ops.isEmpty());
+    EXPECT_EQ(ops.first(), "OpenPort=1;0");
+    EXPECT_EQ(ops.filter("Send=").join(','), "Send=1;1;0;END");
+    EXPECT_EQ(ops.last(), "ClosePort");
+}
+
+TEST(EndToEnd, PortThatDoesNotOpenEndsAtOnce)
+{
+    ProgramFolder pf;
+    pf.write("Stop.txt", "END\r\n");
+    pf.write("Simulatore.ini", "[Register]\r\nPorts=2\r\n");
+    pf.write("ZEZOVURADUR.INI", "[Parameters]\r\nLanguage=English\r\n");
+    QProcess& p = pf.start();
+    EXPECT_EQ(exitCode(p), 3);
+    EXPECT_EQ(pf.operations(), QStringList({"OpenPort=1;203"}));
+    EXPECT_TRUE(QString::fromLocal8Bit(p.readAllStandardError())
+                    .contains("Impossibile caricare il programma gestione cassa."));
+}
+
+TEST(EndToEnd, OneInstancePerProgramFolder)
+{
+    ProgramFolder pf;
+    QProcess& first = pf.start();
+    ASSERT_TRUE(waitFor([&] { return pf.operations().contains("OpenPort=1;0"); }));
+    QProcess& second = pf.start();
+    EXPECT_EQ(exitCode(second), 2);
+    EXPECT_TRUE(QString::fromLocal8Bit(second.readAllStandardError())
+                    .contains(QStringLiteral("Questo programma è già stato caricato.")));
+    EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_EQ(pf.operations().filter("OpenPort").size(), 1);
+
+    // Another folder runs its own instance.
+    ProgramFolder other;
+    QProcess& third = other.start();
+    ASSERT_TRUE(waitFor([&] { return other.operations().contains("OpenPort=1;0"); }));
+    ::kill(static_cast<pid_t>(third.processId()), SIGINT);
+    EXPECT_EQ(exitCode(third), 0);
+
+    // A lock left by a killed instance does not block the next start.
+    first.kill();
+    first.waitForFinished(5000);
+    QProcess& again = pf.start();
+    ASSERT_TRUE(waitFor([&] { return pf.operations().filter("OpenPort=1;0").size() == 2; }));
+    ::kill(static_cast<pid_t>(again.processId()), SIGTERM);
+    EXPECT_EQ(exitCode(again), 0);
+}

@@ -1,0 +1,255 @@
+#include "shell/frmMain.h"
+#include "shell/UserDialogs.h"
+#include "shell/platform/SingleInstanceLock.h"
+#include "support/FakeDriver.h"
+#include "support/TestSupport.h"
+#include "tray/TrayIcon.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+
+namespace {
+
+class RecordingDialogs : public UserDialogs
+{
+public:
+    void critical(QWidget*, const QString& title, const QString& text) override
+    {
+        messages << title + "|" + text;
+    }
+    QStringList messages;
+};
+
+class frmMainTest : public ::testing::Test
+{
+protected:
+    frmMainTest()
+    {
+        writeBytes(dir.file("Avvio.txt"), "AVVIO\r\n");
+        writeBytes(dir.file("Stop.txt"), "FERMA\r\n");
+    }
+    void settingsFile(const QByteArray& parameters)
+    {
+        writeBytes(dir.file("ZEZOVURADUR.INI"), "[Parameters]\r\n" + parameters);
+    }
+    frmMain& window()
+    {
+        if (!m_window) {
+            frmMain::Options options;
+            options.pipeline = {1, 0, 65536};
+            options.trayAvailable = true;
+            m_window = std::make_unique<frmMain>(dir.path(), "QuorinDriverServer", driver, clock,
+                                                 dialogs, lock, options);
+        }
+        return *m_window;
+    }
+    QString text(const char* name)
+    {
+        QObject* o = window().findChild<QObject*>(name);
+        if (auto* a = qobject_cast<QAction*>(o))
+            return a->text();
+        if (auto* g = qobject_cast<QGroupBox*>(o))
+            return g->title();
+        if (auto* l = qobject_cast<QLabel*>(o))
+            return l->text();
+        if (auto* m = qobject_cast<QMenu*>(o))
+            return m->title();
+        ADD_FAILURE() << "no control " << name;
+        return {};
+    }
+    bool topMost() { return window().windowFlags().testFlag(Qt::WindowStaysOnTopHint); }
+
+    TempFolder dir;
+    FakeDriver driver;
+    FixedClock clock;
+    RecordingDialogs dialogs;
+    SingleInstanceLock lock{dir.path()};
+    std::unique_ptr<frmMain> m_window;
+};
+
+} // namespace
+
+TEST_F(frmMainTest, StartsUpInItalian)
+{
+    ASSERT_EQ(window().Form_Load(), 0);
+    EXPECT_EQ(driver.preOpenFlags, QList<bool>({false}));
+    EXPECT_EQ(driver.openedPorts, QStringList({"1"}));
+    EXPECT_EQ(text("Frame1"), "Registratore di cassa QUORIN su COM1");
+    EXPECT_EQ(text("lblStato"), QStringLiteral("La stampante è pronta"));
+    EXPECT_EQ(text("MNU_FILE"), "&File");
+    EXPECT_EQ(text("MNU_FILE_ESCI"), "Esci ");
+    EXPECT_EQ(text("MNU_FILE_PERSONALIZZA"), "Personalizza... ");
+    EXPECT_EQ(text("mnuNascondi"), "Nascondi");
+    EXPECT_EQ(text("Frame2"), "Ultimo Scontrino ");
+    EXPECT_EQ(text("lblTitCol_0"), "Errore: ");
+    EXPECT_EQ(text("lblTitCol_1"), "Stato: ");
+    EXPECT_EQ(text("lblTitCol_2"), "Numero ");
+    EXPECT_EQ(text("lblTitCol_3"), "Ora ");
+    EXPECT_EQ(window().windowTitle(), "Quorin Driver Server - ORVEK S.P.A.");
+    ASSERT_NE(window().MyTray(), nullptr);
+    EXPECT_TRUE(window().MyTray()->I_Visible());
+    EXPECT_EQ(window().MyTray()->I_ToolTipText(), "Quorin Server - ORVEK S.P.A.");
+    EXPECT_EQ(driver.sentLines(), QStringList({"AVVIO"}));
+    EXPECT_TRUE(window().tmrFile().isActive());
+    EXPECT_EQ(window().tmrFile().interval(), 5000);
+    EXPECT_TRUE(fileExists(dir.file("Avvio.txt")));
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(frmMainTest, StartsUpInEnglishOnAnotherPort)
+{
+    settingsFile("Language=English\r\nPort=3\r\nFrequence=30\r\n");
+    ASSERT_EQ(window().Form_Load(), 0);
+    EXPECT_EQ(text("Frame1"), "Cash Register QUORIN on COM3");
+    EXPECT_EQ(text("lblStato"), "Idle");
+    EXPECT_EQ(text("MNU_FILE"), "&File");
+    EXPECT_EQ(text("MNU_FILE_PERSONALIZZA"), "Configure...");
+    EXPECT_EQ(text("MNU_FILE_INVIA"), "Send...");
+    EXPECT_EQ(text("MNU_FILE_ESCI"), "Exit");
+    EXPECT_EQ(text("mnuNascondi"), "Hide");
+    EXPECT_EQ(text("Frame2"), "Last Ticket");
+    EXPECT_EQ(text("lblTitCol_0"), "Error: ");
+    EXPECT_EQ(text("lblTitCol_1"), "State: ");
+    EXPECT_EQ(text("lblTitCol_2"), "Number ");
+    EXPECT_EQ(text("lblTitCol_3"), "Time ");
+    EXPECT_EQ(window().tmrFile().interval(), 30000);
+}
+
+TEST_F(frmMainTest, PortFailureEndsAtOnceInItalian)
+{
+    settingsFile("Language=English\r\n");
+    driver.openResult = 203;
+    EXPECT_EQ(window().Form_Load(), frmMain::kExitPortFailure);
+    EXPECT_EQ(dialogs.messages, QStringList({"Quorin Server - ORVEK S.P.A.|Impossibile caricare il "
+                                             "programma gestione cassa."}));
+    EXPECT_EQ(window().MyTray(), nullptr);
+    EXPECT_TRUE(driver.sent.empty());
+    EXPECT_EQ(driver.closeCount, 0);
+    EXPECT_FALSE(window().tmrFile().isActive());
+}
+
+TEST_F(frmMainTest, SecondInstanceOfTheSameFolderIsRefused)
+{
+    SingleInstanceLock first(dir.path());
+    ASSERT_TRUE(first.tryLock());
+    EXPECT_EQ(window().Form_Load(), frmMain::kExitSecondInstance);
+    EXPECT_EQ(dialogs.messages,
+              QStringList({QStringLiteral(
+                  "Quorin Server - ORVEK S.P.A.|Questo programma è già stato caricato.")}));
+    EXPECT_TRUE(driver.openedPorts.isEmpty());
+    TempFolder other;
+    EXPECT_TRUE(SingleInstanceLock(other.path()).tryLock());
+}
+
+TEST_F(frmMainTest, DriverEventsShowTheState)
+{
+    ASSERT_EQ(window().Form_Load(), 0);
+    window().hide();
+    emit driver.StatusUpdate(30);
+    EXPECT_FALSE(window().isVisible());
+    EXPECT_EQ(window().MyTray()->I_ToolTipText(), QStringLiteral("La stampante è occupata"));
+    emit driver.StatusUpdate(11);
+    EXPECT_TRUE(window().isVisible());
+    EXPECT_TRUE(topMost());
+    EXPECT_EQ(text("lblStato"), QStringLiteral("Il coperchio è aperto"));
+    EXPECT_EQ(window().MyTray()->I_ToolTipText(), QStringLiteral("Il coperchio è aperto"));
+    emit driver.StatusUpdate(1001);
+    EXPECT_EQ(window().MyTray()->I_ToolTipText(), "Quorin Server - ORVEK S.P.A.");
+    EXPECT_TRUE(topMost()); // never lowered again
+}
+
+TEST_F(frmMainTest, DoubleClickOfAnyButtonShowsTheHiddenWindow)
+{
+    ASSERT_EQ(window().Form_Load(), 0);
+    window().show();
+    for (int message : {0x203, 0x206, 0x209}) {
+        window().findChild<QAction*>("mnuNascondi")->trigger();
+        EXPECT_FALSE(window().isVisible());
+        window().MyTray()->deliverMouseMessage(0x201, 0); // a single click does nothing
+        window().MyTray()->deliverMouseMessage(0x204, 0);
+        EXPECT_FALSE(window().isVisible());
+        window().MyTray()->deliverMouseMessage(message, 0);
+        EXPECT_TRUE(window().isVisible()) << message;
+    }
+    EXPECT_FALSE(window().hasShutDown()); // hiding never ends the program
+}
+
+TEST_F(frmMainTest, FilesUpdateErrorAndLastReceipt)
+{
+    ASSERT_EQ(window().Form_Load(), 0);
+    const QString in = window().settings().DirectoryInput;
+    writeBytes(in + "BAD.TXT", "X\r\n");
+    driver.answer("X", {{17, 0}});
+    window().hide();
+    window().tmrFile_Timer();
+    EXPECT_EQ(text("lblErrore"), "Errore generico");
+    EXPECT_TRUE(window().isVisible());
+    EXPECT_TRUE(topMost());
+    EXPECT_EQ(window().MyTray()->I_ToolTipText(), "Errore generico");
+    writeBytes(in + "GOOD.TXT", "Y\r\n");
+    window().tmrFile_Timer();
+    EXPECT_EQ(text("lblErrore"), "");
+    EXPECT_EQ(text("lblNumero"), "42");
+    EXPECT_EQ(text("lblOra"), "17:44:05");
+    EXPECT_TRUE(window().tmrFile().isActive());
+}
+
+TEST_F(frmMainTest, ShutDownRunsExactlyOnce)
+{
+    ASSERT_EQ(window().Form_Load(), 0);
+    driver.sent.clear();
+    window().findChild<QAction*>("MNU_FILE_ESCI")->trigger();
+    EXPECT_TRUE(window().hasShutDown());
+    EXPECT_EQ(driver.sentLines(), QStringList({"FERMA"}));
+    EXPECT_EQ(driver.closeCount, 1);
+    EXPECT_EQ(window().MyTray(), nullptr);
+    EXPECT_FALSE(window().tmrFile().isActive());
+    window().close();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(driver.closeCount, 1);
+    EXPECT_TRUE(fileExists(dir.file("Stop.txt")));
+}
+
+TEST_F(frmMainTest, StopLineClosesAfterTheTick)
+{
+    ASSERT_EQ(window().Form_Load(), 0);
+    const QString in = window().settings().DirectoryInput;
+    writeBytes(in + "A.TXT", "STOP\r\nAFTER\r\n");
+    writeBytes(in + "B.TXT", "NEXT\r\n");
+    driver.sent.clear();
+    window().tmrFile_Timer();
+    EXPECT_FALSE(window().hasShutDown());
+    EXPECT_EQ(driver.sentLines(), QStringList({"AFTER", "NEXT"}));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window().hasShutDown());
+    EXPECT_EQ(driver.sentLines(), QStringList({"AFTER", "NEXT", "FERMA"}));
+    EXPECT_EQ(driver.closeCount, 1);
+}
+
+TEST_F(frmMainTest, CloseDuringASendWaitsForTheWork)
+{
+    ASSERT_EQ(window().Form_Load(), 0);
+    const QString in = window().settings().DirectoryInput;
+    writeBytes(in + "A.TXT", "ONE\r\nTWO\r\n");
+    driver.onSend = [this](qint32, const QString& line) {
+        if (line == "ONE")
+            window().close();
+    };
+    window().tmrFile_Timer();
+    EXPECT_EQ(driver.sentLines(), QStringList({"AVVIO", "ONE", "TWO", "FERMA"}));
+    EXPECT_TRUE(window().hasShutDown());
+}
+
+TEST_F(frmMainTest, StopInsideTheStartFileClosesAfterStartUp)
+{
+    writeBytes(dir.file("Avvio.txt"), "STOP\r\n");
+    ASSERT_EQ(window().Form_Load(), 0);
+    EXPECT_TRUE(window().tmrFile().isActive());
+    EXPECT_FALSE(window().hasShutDown());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window().hasShutDown());
+    EXPECT_EQ(driver.closeCount, 1);
+}
