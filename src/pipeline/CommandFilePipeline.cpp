@@ -78,8 +78,9 @@ QStringList CommandFilePipeline::ScanInputFolder()
     return m_scanner.list(m_settings.DirectoryInput).ready;
 }
 
-void CommandFilePipeline::runTick()
+void CommandFilePipeline::runTick(const std::function<bool()>& stopRequested)
 {
+    auto stopping = [&] { return stopRequested && stopRequested(); };
     BusyScope busy(m_busyDepth);
     // What was sent in this tick, so that a file that somehow stays in the folder unchanged is
     // never sent twice in a row.
@@ -96,13 +97,15 @@ void CommandFilePipeline::runTick()
         if (batch.isEmpty()) {
             // Files still being written are worth one short wait, so that a file dropped during
             // the tick is still sent in it.
-            if (listing.settling == 0 || waitedForWriters)
+            if (listing.settling == 0 || waitedForWriters || stopping())
                 return;
             waitedForWriters = true;
             serveEventsFor(listing.msUntilSettled);
             continue;
         }
         for (const QString& path : batch) {
+            if (stopping())
+                return;
             const auto signature = commandFileSignature(path);
             if (!signature)
                 continue; // vanished, or replaced by something that is not a file

@@ -32,8 +32,9 @@ public:
                         const Clock& clock, QString programName, Options options);
 
     // One tick of the polling timer (the caller switches the timer off and on around it): sends
-    // every command file of the input folder, files that arrive meanwhile included.
-    void runTick();
+    // every command file of the input folder, files that arrive meanwhile included. When
+    // stopRequested says so, the tick ends after the current file; the rest waits.
+    void runTick(const std::function<bool()>& stopRequested = {});
 
     // The command files ready to be sent, in sending order.
     QStringList ScanInputFolder();

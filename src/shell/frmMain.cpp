@@ -251,7 +251,7 @@ void frmMain::ApplyLanguage()
 void frmMain::tmrFile_Timer()
 {
     m_tmrFile.stop();
-    m_pipeline->runTick();
+    m_pipeline->runTick([this] { return m_closePending || m_closeRequested; });
     if (m_state == State::Running)
         m_tmrFile.start();
     closeIfRequestedWhileBusy();
@@ -361,5 +361,6 @@ void frmMain::showAndRaise()
 
 void frmMain::requestClose()
 {
+    m_closeRequested = true;
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }

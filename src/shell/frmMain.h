@@ -91,7 +91,10 @@ private:
     std::unique_ptr<TrayIcon> m_tray;
     QTimer m_tmrFile;
     State m_state = State::Created;
+    // A close came while work was under way and waits for it.
     bool m_closePending = false;
+    // A close has been asked for and is queued; no new file is started meanwhile.
+    bool m_closeRequested = false;
 
     QGroupBox* Frame1 = nullptr;
     QGroupBox* Frame2 = nullptr;

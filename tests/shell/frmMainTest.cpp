@@ -213,7 +213,7 @@ TEST_F(frmMainTest, ShutDownRunsExactlyOnce)
     EXPECT_TRUE(fileExists(dir.file("Stop.txt")));
 }
 
-TEST_F(frmMainTest, StopLineClosesAfterTheTick)
+TEST_F(frmMainTest, StopLineClosesAfterTheCurrentFile)
 {
     ASSERT_EQ(window().Form_Load(), 0);
     const QString in = window().settings().DirectoryInput;
@@ -222,11 +222,12 @@ TEST_F(frmMainTest, StopLineClosesAfterTheTick)
     driver.sent.clear();
     window().tmrFile_Timer();
     EXPECT_FALSE(window().hasShutDown());
-    EXPECT_EQ(driver.sentLines(), QStringList({"AFTER", "NEXT"}));
+    EXPECT_EQ(driver.sentLines(), QStringList({"AFTER"})); // B waits for the next run
     QCoreApplication::processEvents();
     EXPECT_TRUE(window().hasShutDown());
-    EXPECT_EQ(driver.sentLines(), QStringList({"AFTER", "NEXT", "FERMA"}));
+    EXPECT_EQ(driver.sentLines(), QStringList({"AFTER", "FERMA"}));
     EXPECT_EQ(driver.closeCount, 1);
+    EXPECT_TRUE(fileExists(in + "B.TXT"));
 }
 
 TEST_F(frmMainTest, CloseDuringASendWaitsForTheWork)
@@ -238,6 +239,7 @@ TEST_F(frmMainTest, CloseDuringASendWaitsForTheWork)
         if (line == "ONE")
             window().close();
     };
+    writeBytes(in + "B.TXT", "LATER\r\n");
     window().tmrFile_Timer();
     EXPECT_EQ(driver.sentLines(), QStringList({"AVVIO", "ONE", "TWO", "FERMA"}));
     EXPECT_TRUE(window().hasShutDown());
