@@ -1,8 +1,42 @@
 #include "UserDialogs.h"
 
+#include "documents/CommonDialog.h"
+
+#include <QDialog>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <cstdio>
+
+namespace {
+
+void tell(const QString& title, const QString& text)
+{
+    std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
+    std::fflush(stderr);
+}
+
+std::optional<QString> runFileDialog(QWidget* owner, const CommonDialog& state,
+                                     QFileDialog::AcceptMode mode)
+{
+    QFileDialog dialog(owner, state.DialogTitle);
+    dialog.setAcceptMode(mode);
+    // A typed name is accepted without checking that the file exists.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    const QStringList filters = state.nameFilters();
+    dialog.setNameFilters(filters);
+    if (state.FilterIndex >= 1 && state.FilterIndex <= filters.size())
+        dialog.selectNameFilter(filters[state.FilterIndex - 1]);
+    if (!state.confirmsOverwrite())
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    if (!state.FileName.isEmpty())
+        dialog.selectFile(state.FileName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().first();
+}
+
+} // namespace
 
 bool QtUserDialogs::headless()
 {
@@ -11,10 +45,58 @@ bool QtUserDialogs::headless()
 
 void QtUserDialogs::critical(QWidget* owner, const QString& title, const QString& text)
 {
-    if (headless()) {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
-        std::fflush(stderr);
-        return;
-    }
+    if (headless())
+        return tell(title, text);
     QMessageBox::critical(owner, title, text, QMessageBox::Ok);
+}
+
+UserDialogs::Answer QtUserDialogs::question(QWidget* owner, const QString& title,
+                                            const QString& text)
+{
+    if (headless()) {
+        tell(title, text + QStringLiteral(" [Yes]"));
+        return Answer::Yes;
+    }
+    switch (QMessageBox::question(owner, title, text,
+                                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+                                  QMessageBox::Yes)) {
+    case QMessageBox::Yes:
+        return Answer::Yes;
+    case QMessageBox::No:
+        return Answer::No;
+    default:
+        return Answer::Cancel;
+    }
+}
+
+std::optional<QString> QtUserDialogs::chooseFolder(QWidget* owner, const QString& title)
+{
+    if (headless())
+        return std::nullopt;
+    const QString folder = QFileDialog::getExistingDirectory(owner, title);
+    if (folder.isEmpty())
+        return std::nullopt;
+    return folder;
+}
+
+std::optional<QString> QtUserDialogs::openFileName(QWidget* owner, const CommonDialog& dialog)
+{
+    if (headless())
+        return std::nullopt;
+    return runFileDialog(owner, dialog, QFileDialog::AcceptOpen);
+}
+
+std::optional<QString> QtUserDialogs::saveFileName(QWidget* owner, const CommonDialog& dialog)
+{
+    if (headless())
+        return std::nullopt;
+    return runFileDialog(owner, dialog, QFileDialog::AcceptSave);
+}
+
+void QtUserDialogs::exec(QDialog& dialog)
+{
+    // Nobody could close a modal window here: it is closed at once, as if cancelled.
+    if (headless())
+        return;
+    dialog.exec();
 }

@@ -1,14 +1,19 @@
 #include "frmMain.h"
 
+#include "FitText.h"
 #include "ModMain.h"
 #include "Pictures.h"
 #include "UserDialogs.h"
+#include "documents/DocumentText.h"
+#include "documents/frmEdit.h"
 #include "messages/LanguageCaptions.h"
 #include "messages/MessageCatalogue.h"
 #include "platform/SingleInstanceLock.h"
+#include "settings_dialog/frmSetUp.h"
 #include "tray/TrayIcon.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGroupBox>
@@ -150,9 +155,16 @@ void frmMain::buildMenu()
     MNU_FILE_PERSONALIZZA->setObjectName(QStringLiteral("MNU_FILE_PERSONALIZZA"));
     MNU_FILE_INVIA = MNU_FILE->addAction(QStringLiteral("&Invia..."));
     MNU_FILE_INVIA->setObjectName(QStringLiteral("MNU_FILE_INVIA"));
-    // The settings dialog and the sending of configuration documents are not built yet.
-    MNU_FILE_PERSONALIZZA->setEnabled(false);
-    MNU_FILE_INVIA->setEnabled(false);
+    connect(MNU_FILE_PERSONALIZZA, &QAction::triggered, this,
+            &frmMain::MNU_FILE_PERSONALIZZA_Click);
+    connect(MNU_FILE_INVIA, &QAction::triggered, this, &frmMain::MNU_FILE_INVIA_Click);
+    // While a file is being sent, events are served (the register may be waiting for its
+    // cover): the commands that would use the register meanwhile are greyed out.
+    connect(MNU_FILE, &QMenu::aboutToShow, this, [this] {
+        const bool free = !isWorking() && m_state == State::Running;
+        MNU_FILE_PERSONALIZZA->setEnabled(free);
+        MNU_FILE_INVIA->setEnabled(free);
+    });
     MNU_FILE_SEP = MNU_FILE->addSeparator();
     MNU_FILE_SEP->setObjectName(QStringLiteral("MNU_FILE_SEP"));
     MNU_FILE_ESCI = MNU_FILE->addAction(QStringLiteral("&Esci"));
@@ -243,13 +255,17 @@ void frmMain::ApplyLanguage()
             action->setText(text);
         else if (auto* frame = qobject_cast<QGroupBox*>(control))
             frame->setTitle(text);
-        else if (auto* label = qobject_cast<QLabel*>(control))
+        else if (auto* label = qobject_cast<QLabel*>(control)) {
             label->setText(text);
+            fitLabelText(label);
+        }
     }
 }
 
 void frmMain::tmrFile_Timer()
 {
+    if (m_state != State::Running)
+        return;
     m_tmrFile.stop();
     m_pipeline->runTick([this] { return m_closePending || m_closeRequested; });
     if (m_state == State::Running)
@@ -257,9 +273,14 @@ void frmMain::tmrFile_Timer()
     closeIfRequestedWhileBusy();
 }
 
+bool frmMain::isWorking() const
+{
+    return m_pipeline->isBusy() || m_modalDepth > 0;
+}
+
 void frmMain::closeIfRequestedWhileBusy()
 {
-    if (m_closePending && !m_pipeline->isBusy()) {
+    if (m_closePending && !isWorking()) {
         m_closePending = false;
         close();
     }
@@ -275,9 +296,15 @@ void frmMain::closeEvent(QCloseEvent* event)
     if (m_state == State::ShuttingDown)
         return;
     // A close that comes while a file is being sent (events are served while the register
-    // waits) is carried out when the work is done.
-    if (m_state != State::Running || m_pipeline->isBusy()) {
+    // waits) or while one of our dialogs is open is carried out when that work is done.
+    if (m_state != State::Running || isWorking()) {
         m_closePending = true;
+        // An open dialog of ours is closed as if cancelled, so the shut-down is not held up
+        // by a window nobody may be looking at.
+        if (m_modalDepth > 0) {
+            if (QWidget* modal = QApplication::activeModalWidget())
+                QMetaObject::invokeMethod(modal, &QWidget::close, Qt::QueuedConnection);
+        }
         return;
     }
     m_state = State::ShuttingDown;
@@ -363,4 +390,80 @@ void frmMain::requestClose()
 {
     m_closeRequested = true;
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
+void frmMain::endAtOnce(int status)
+{
+    // No shut-down sequence: the port is not open. The icon goes, so none is left behind.
+    m_tmrFile.stop();
+    if (m_tray)
+        m_tray->I_Hide();
+    m_tray.reset();
+    m_state = State::Done;
+    m_endedAtOnce = status;
+    hide();
+    QCoreApplication::exit(status);
+}
+
+void frmMain::MNU_FILE_PERSONALIZZA_Click()
+{
+    if (m_state != State::Running || isWorking())
+        return;
+    m_tmrFile.stop();
+    m_driver.ClosePort();
+    {
+        ++m_modalDepth;
+        frmSetUp dialog(m_settings, pathInFolder(m_programFolder, kSettingsFileName), m_dialogs);
+        m_dialogs.exec(dialog);
+        --m_modalDepth;
+    }
+    ApplyLanguage();
+    m_driver.setPreOpenFlag(false);
+    QString port = m_settings.Port;
+    if (m_driver.OpenPort(port) != 0) {
+        m_dialogs.critical(nullptr, kProgramTitle, *MessageText(kPortFailureMessage));
+        endAtOnce(kExitPortFailure);
+        return;
+    }
+    showPortAndReadyState();
+    startPolling();
+    closeIfRequestedWhileBusy();
+}
+
+void frmMain::MNU_FILE_INVIA_Click()
+{
+    if (m_state != State::Running || isWorking())
+        return;
+    ++m_modalDepth;
+    const std::optional<QString> document = chooseAndEditDocument();
+    --m_modalDepth;
+    // Failures up to here end the command silently.
+    if (document && m_state == State::Running)
+        m_pipeline->ProcessCommandFile(*document, false);
+    closeIfRequestedWhileBusy();
+}
+
+std::optional<QString> frmMain::chooseAndEditDocument()
+{
+    if (!appendEmptyLine(m_settings.DirectoryInput + QStringLiteral("Configurazione.orvek")))
+        return std::nullopt;
+    CDialog.CancelError = true;
+    CDialog.Flags = 6;
+    CDialog.Filter = kDocumentFilter;
+    CDialog.FilterIndex = 1;
+    CDialog.DialogTitle = QStringLiteral("Apri documento configurazione registratore");
+    const auto chosen = m_dialogs.openFileName(this, CDialog);
+    if (!chosen)
+        return std::nullopt;
+    CDialog.FileName = *chosen;
+    DocumentPath = *chosen;
+    {
+        frmEdit editor(DocumentPath, CDialog, m_dialogs, this);
+        editor.setWindowModality(Qt::ApplicationModal);
+        if (!editor.Form_Load())
+            return std::nullopt;
+        m_dialogs.exec(editor);
+    }
+    // The file as it is on disk now: edits that were not saved are not sent.
+    return DocumentPath;
 }

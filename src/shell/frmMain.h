@@ -1,5 +1,6 @@
 #pragma once
 
+#include "documents/CommonDialog.h"
 #include "messages/DriverEventHandler.h"
 #include "pipeline/CommandFilePipeline.h"
 #include "shell/Settings.h"
@@ -47,6 +48,10 @@ public:
     TrayIcon* MyTray() const { return m_tray.get(); }
     QTimer& tmrFile() { return m_tmrFile; }
     bool hasShutDown() const { return m_state == State::Done; }
+    // Set when the program had to end at once (the port did not open again).
+    std::optional<int> endedAtOnce() const { return m_endedAtOnce; }
+    const QString& documentPath() const { return DocumentPath; }
+    const CommonDialog& commonDialog() const { return CDialog; }
     QString startFilePath() const;
     QString stopFilePath() const;
 
@@ -63,6 +68,10 @@ public:
 
 public slots:
     void MyTray_DoubleClick(int button, int shift);
+    // Settings dialog and re-apply sequence.
+    void MNU_FILE_PERSONALIZZA_Click();
+    // Send a configuration document after showing it in the editor.
+    void MNU_FILE_INVIA_Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -76,6 +85,10 @@ private:
     void showPortAndReadyState();
     void startPolling();
     void closeIfRequestedWhileBusy();
+    bool isWorking() const;
+    void endAtOnce(int status);
+    // Steps of File > Invia up to the editor; the document to send, or nothing.
+    std::optional<QString> chooseAndEditDocument();
 
     QString m_programFolder;
     QString m_programName;
@@ -95,6 +108,11 @@ private:
     bool m_closePending = false;
     // A close has been asked for and is queued; no new file is started meanwhile.
     bool m_closeRequested = false;
+    // Modal windows of ours that are open (settings, document, editor).
+    int m_modalDepth = 0;
+    std::optional<int> m_endedAtOnce;
+    CommonDialog CDialog;
+    QString DocumentPath;
 
     QGroupBox* Frame1 = nullptr;
     QGroupBox* Frame2 = nullptr;

@@ -2,6 +2,7 @@
 #include "shell/UserDialogs.h"
 #include "shell/platform/SingleInstanceLock.h"
 #include "support/FakeDriver.h"
+#include "support/ScriptedDialogs.h"
 #include "support/TestSupport.h"
 #include "tray/TrayIcon.h"
 
@@ -12,16 +13,6 @@
 #include <QMenu>
 
 namespace {
-
-class RecordingDialogs : public UserDialogs
-{
-public:
-    void critical(QWidget*, const QString& title, const QString& text) override
-    {
-        messages << title + "|" + text;
-    }
-    QStringList messages;
-};
 
 class frmMainTest : public ::testing::Test
 {
@@ -65,7 +56,7 @@ protected:
     TempFolder dir;
     FakeDriver driver;
     FixedClock clock;
-    RecordingDialogs dialogs;
+    ScriptedDialogs dialogs;
     SingleInstanceLock lock{dir.path()};
     std::unique_ptr<frmMain> m_window;
 };

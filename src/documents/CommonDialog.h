@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The state of the main window's one file dialog: set up before each use, and remembering the
+// last chosen file name, which the next open or save dialog proposes.
+struct CommonDialog
+{
+    bool CancelError = false;
+    int Flags = 0;  // 2: confirm before overwriting; 4: no read-only check box
+    QString Filter; // "name|pattern|name|pattern"
+    int FilterIndex = 1;
+    QString DialogTitle;
+    QString FileName;
+
+    // "File di configurazione (*.orvek)", ... as file dialogs want them.
+    QStringList nameFilters() const;
+    bool confirmsOverwrite() const { return (Flags & 2) != 0; }
+};
+
+inline const QString kDocumentFilter =
+    QStringLiteral("File di configurazione|*.orvek|File di testo|*.txt");

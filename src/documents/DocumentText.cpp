@@ -1,0 +1,53 @@
+#include "DocumentText.h"
+
+#include "pipeline/TextLines.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+std::optional<QString> loadDocumentText(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    QString text;
+    for (const QString& line : splitTextLines(bytes)) {
+        if (!text.isEmpty())
+            text += u'\n';
+        text += line;
+    }
+    return text;
+}
+
+QByteArray documentBytes(const QString& text)
+{
+    return textLine(QString(text)
+                        .replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+                        .replace(u'\r', u'\n')
+                        .replace(QChar::LineSeparator, u'\n')
+                        .replace(QChar::ParagraphSeparator, u'\n')
+                        .split(u'\n')
+                        .join(QStringLiteral("\r\n")));
+}
+
+bool saveDocumentText(const QString& path, const QString& text)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray bytes = documentBytes(text);
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+bool appendEmptyLine(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write("\r\n") == 2;
+}

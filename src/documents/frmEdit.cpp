@@ -1,0 +1,101 @@
+#include "frmEdit.h"
+
+#include "CommonDialog.h"
+#include "DocumentText.h"
+#include "messages/DriverEventHandler.h"
+#include "shell/UserDialogs.h"
+
+#include <QCloseEvent>
+#include <QPlainTextEdit>
+
+namespace {
+const char* const kTag = "Tag";
+const QString kChanged = QStringLiteral("C");
+} // namespace
+
+frmEdit::frmEdit(QString& documentPath, CommonDialog& commonDialog, UserDialogs& dialogs,
+                 QWidget* parent)
+    : QDialog(parent, Qt::Window), m_documentPath(documentPath), m_commonDialog(commonDialog),
+      m_dialogs(dialogs)
+{
+    setObjectName(QStringLiteral("frmEdit"));
+    const double k = logicalDpiX() / 96.0 / 15.0;
+    resize(static_cast<int>(4680 * k + 0.5), static_cast<int>(3195 * k + 0.5));
+    txtEdit = new QPlainTextEdit(this);
+    txtEdit->setObjectName(QStringLiteral("txtEdit"));
+    txtEdit->setProperty(kTag, QString());
+    txtEdit->setGeometry(rect());
+}
+
+bool frmEdit::Form_Load()
+{
+    setWindowTitle(m_documentPath);
+    const auto text = loadDocumentText(m_documentPath);
+    if (!text)
+        return false;
+    txtEdit->setPlainText(*text);
+    // Filling the box is not a change; only the user's edits are.
+    connect(txtEdit, &QPlainTextEdit::textChanged, this,
+            [this] { txtEdit->setProperty(kTag, kChanged); });
+    return true;
+}
+
+bool frmEdit::isChanged() const
+{
+    return txtEdit->property(kTag).toString() == kChanged;
+}
+
+void frmEdit::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    txtEdit->setGeometry(rect());
+}
+
+void frmEdit::reject()
+{
+    // Escape closes the window the same way as its close box, question included.
+    close();
+}
+
+void frmEdit::closeEvent(QCloseEvent* event)
+{
+    event->accept();
+    if (isChanged()) {
+        switch (m_dialogs.question(this, kProgramTitle,
+                                   QStringLiteral("Vuoi salvare i cambiamenti?"))) {
+        case UserDialogs::Answer::Yes:
+            // Edits that were not saved are not thrown away behind the user's back.
+            if (!Save())
+                event->ignore();
+            break;
+        case UserDialogs::Answer::No:
+            break;
+        case UserDialogs::Answer::Cancel:
+            event->ignore();
+            break;
+        }
+    }
+    if (event->isAccepted())
+        QDialog::reject();
+}
+
+bool frmEdit::Save()
+{
+    m_commonDialog.CancelError = true;
+    m_commonDialog.Flags = 6;
+    m_commonDialog.Filter = kDocumentFilter;
+    m_commonDialog.FilterIndex = 1;
+    m_commonDialog.DialogTitle = QStringLiteral("Salva documento configurazione registratore");
+    const auto chosen = m_dialogs.saveFileName(this, m_commonDialog);
+    if (!chosen)
+        return false;
+    m_commonDialog.FileName = *chosen;
+    if (!saveDocumentText(*chosen, txtEdit->toPlainText())) {
+        m_dialogs.critical(this, kProgramTitle,
+                           QStringLiteral("Impossibile salvare il documento ") + *chosen);
+        return false;
+    }
+    m_documentPath = *chosen;
+    txtEdit->setProperty(kTag, QString());
+    return true;
+}

@@ -1,0 +1,203 @@
+#include "frmSetUp.h"
+
+#include "SetUpChoices.h"
+#include "messages/MessageCatalogue.h"
+#include "shell/FitText.h"
+#include "shell/PrivateProfileFile.h"
+#include "shell/UserDialogs.h"
+
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+
+namespace {
+
+// Layout is given in twips: 15 per pixel at 96 dpi, scaled with the screen.
+QRect twips(const QWidget* w, int left, int top, int width, int height)
+{
+    const double k = w->logicalDpiX() / 96.0 / 15.0;
+    auto px = [k](int t) { return static_cast<int>(t * k + 0.5); };
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+} // namespace
+
+frmSetUp::frmSetUp(Settings& settings, QString settingsFilePath, UserDialogs& dialogs,
+                   QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      m_settings(settings), m_settingsFilePath(std::move(settingsFilePath)), m_dialogs(dialogs)
+{
+    setObjectName(QStringLiteral("frmSetUp"));
+    buildControls();
+    Form_Load();
+}
+
+void frmSetUp::buildControls()
+{
+    const QRect client = twips(this, 0, 0, 4125, 5550);
+    setFixedSize(client.size());
+    QFont small = font();
+    small.setPointSizeF(8);
+    setFont(small);
+
+    auto frame = [&](const char* name, QRect place) {
+        auto* f = new QGroupBox(this);
+        f->setObjectName(QLatin1String(name));
+        f->setGeometry(place);
+        return f;
+    };
+    auto label = [&](QWidget* parent, const QString& name, QRect place, Qt::Alignment align,
+                     const QString& text = QString()) {
+        auto* l = new QLabel(text, parent);
+        l->setObjectName(name);
+        l->setGeometry(place);
+        l->setAlignment(align | Qt::AlignVCenter);
+        return l;
+    };
+    auto combo = [&](QWidget* parent, const char* name, QRect place, const QStringList& items) {
+        auto* c = new QComboBox(parent);
+        c->setObjectName(QLatin1String(name));
+        c->setGeometry(place);
+        c->setEditable(false);
+        c->addItems(items);
+        c->setCurrentIndex(-1);
+        return c;
+    };
+    auto button = [&](QWidget* parent, const char* name, QRect place) {
+        auto* b = new QPushButton(parent);
+        b->setObjectName(QLatin1String(name));
+        b->setGeometry(place);
+        b->setAutoDefault(false);
+        return b;
+    };
+    const Qt::Alignment right = Qt::AlignRight;
+
+    Frame3 = frame("Frame3", twips(this, 120, 0, 3855, 1455));
+    lblLingua = label(Frame3, "lblLingua", twips(this, 480, 360, 1335, 255), right);
+    lblFrequenza = label(Frame3, "lblFrequenza", twips(this, 120, 720, 1695, 255), right);
+    lblLog = label(Frame3, "lblLog", twips(this, 40, 1080, 1815, 255), right);
+    cmbLingua = combo(Frame3, "cmbLingua", twips(this, 1860, 240, 1095, 315), {});
+    cmbFrequenza = combo(Frame3, "cmbFrequenza", twips(this, 1860, 600, 1095, 315), {});
+    cmbLog = combo(Frame3, "cmbLog", twips(this, 1860, 960, 1095, 315), {});
+    Label7 = label(Frame3, "Label7", twips(this, 3000, 720, 615, 255), Qt::AlignLeft,
+                   QStringLiteral("sec."));
+    Label8 = label(Frame3, "Label8", twips(this, 3000, 1080, 615, 255), Qt::AlignLeft,
+                   QStringLiteral("KBytes"));
+
+    fParametri = frame("fParametri", twips(this, 120, 1560, 3855, 1455));
+    lblPorta = label(fParametri, "lblPorta", twips(this, 480, 360, 1335, 255), right);
+    lblVelocita =
+        label(fParametri, QStringLiteral("lblVelocità"), twips(this, 120, 720, 1695, 255), right);
+    cmbPorta = combo(fParametri, "cmbPorta", twips(this, 1860, 240, 1095, 315), {});
+    cmbBaud = combo(fParametri, "cmbBaud", twips(this, 1860, 600, 1095, 315), {});
+    Label3 = label(fParametri, "Label3", twips(this, 3000, 720, 615, 255), Qt::AlignLeft,
+                   QStringLiteral("bits/sec"));
+
+    fCartelle = frame("fCartelle", twips(this, 120, 3120, 3855, 1695));
+    lstCartelle = new QTreeWidget(fCartelle);
+    lstCartelle->setObjectName(QStringLiteral("lstCartelle"));
+    lstCartelle->setGeometry(twips(this, 120, 240, 3615, 975));
+    lstCartelle->setRootIsDecorated(false);
+    lstCartelle->setColumnCount(2);
+    lstCartelle->setSelectionMode(QAbstractItemView::SingleSelection);
+    lstCartelle->header()->setStretchLastSection(false);
+    cmdModifica = button(fCartelle, "cmdModifica", twips(this, 2640, 1280, 1095, 315));
+
+    cmdOk = button(this, "cmdOk", twips(this, 840, 4920, 975, 495));
+    cmdAnnulla = button(this, "cmdAnnulla", twips(this, 2280, 4920, 975, 495));
+
+    connect(cmdOk, &QPushButton::clicked, this, &frmSetUp::cmdOk_Click);
+    connect(cmdAnnulla, &QPushButton::clicked, this, &frmSetUp::cmdAnnulla_Click);
+    connect(cmdModifica, &QPushButton::clicked, this, &frmSetUp::cmdModifica_Click);
+
+    QWidget* order[] = {cmbLingua,   cmbFrequenza, cmbLog, cmbPorta,  cmbBaud,
+                        lstCartelle, cmdModifica,  cmdOk,  cmdAnnulla};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+}
+
+void frmSetUp::LoadCaptions()
+{
+    const int offset = m_settings.languageOffset();
+    auto text = [offset](int id) { return LocalisedText(offset, id); };
+    lblLingua->setText(text(521));
+    lblFrequenza->setText(text(522));
+    lblLog->setText(text(523));
+    fParametri->setTitle(text(524));
+    lblPorta->setText(text(525));
+    lblVelocita->setText(text(526));
+    fCartelle->setTitle(text(527));
+    cmdModifica->setText(text(528));
+    cmdOk->setText(text(529));
+    cmdAnnulla->setText(text(530));
+    setWindowTitle(text(520));
+    for (QLabel* l : {lblLingua, lblFrequenza, lblLog, lblPorta, lblVelocita})
+        fitLabelText(l);
+}
+
+void frmSetUp::Form_Load()
+{
+    using namespace SetUpChoices;
+    LoadCaptions();
+    cmbPorta->addItems(portItems());
+    cmbPorta->setCurrentIndex(portIndex(m_settings.Port));
+    cmbBaud->addItems(baudItems());
+    cmbBaud->setCurrentIndex(baudIndex(m_settings.BaudRate));
+    cmbLingua->addItems(languageItems());
+    cmbLingua->setCurrentIndex(languageIndex(m_settings.Language));
+    cmbFrequenza->addItems(frequencyItems());
+    cmbFrequenza->setCurrentIndex(frequencyIndex(m_settings.Frequence));
+    cmbLog->addItems(logItems());
+    cmbLog->setCurrentIndex(logIndex(m_settings.MaxLogDimension));
+
+    const int offset = m_settings.languageOffset();
+    lstCartelle->setHeaderLabels({LocalisedText(offset, 511), LocalisedText(offset, 512)});
+    const int first =
+        (lstCartelle->width() - QFontMetrics(font()).horizontalAdvance(QLatin1Char('W'))) / 3;
+    lstCartelle->setColumnWidth(0, first);
+    lstCartelle->setColumnWidth(1, 2 * first);
+    new QTreeWidgetItem(lstCartelle, {LocalisedText(offset, 513), QString()});
+    new QTreeWidgetItem(lstCartelle, {LocalisedText(offset, 514), QString()});
+    showFolders();
+    lstCartelle->setCurrentItem(lstCartelle->topLevelItem(0));
+}
+
+void frmSetUp::showFolders()
+{
+    lstCartelle->topLevelItem(0)->setText(1, m_settings.DirectoryInput);
+    lstCartelle->topLevelItem(1)->setText(1, m_settings.DirectoryOutput);
+}
+
+void frmSetUp::cmdOk_Click()
+{
+    SetUpChoices::applyOk(m_settings,
+                          {cmbFrequenza->currentText(), cmbLog->currentText(),
+                           cmbBaud->currentText(), cmbPorta->currentText(),
+                           cmbLingua->currentText()},
+                          PrivateProfileFile(m_settingsFilePath));
+    accept();
+}
+
+void frmSetUp::cmdAnnulla_Click()
+{
+    reject();
+}
+
+void frmSetUp::cmdModifica_Click()
+{
+    int row = -1;
+    for (int i = 0; i < 2; ++i) {
+        if (lstCartelle->topLevelItem(i)->isSelected())
+            row = i;
+    }
+    const QString title =
+        LocalisedText(m_settings.languageOffset(), SetUpChoices::folderBrowserTitleId(row));
+    if (const auto folder = m_dialogs.chooseFolder(this, title))
+        SetUpChoices::storeChosenFolder(m_settings, row, *folder);
+    showFolders();
+}

@@ -1,0 +1,183 @@
+#include "documents/frmEdit.h"
+#include "settings_dialog/frmSetUp.h"
+#include "shell/frmMain.h"
+#include "shell/platform/SingleInstanceLock.h"
+#include "support/FakeDriver.h"
+#include "support/ScriptedDialogs.h"
+#include "support/TestSupport.h"
+#include "tray/TrayIcon.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+namespace {
+
+class frmMainDialogsTest : public ::testing::Test
+{
+protected:
+    frmMainDialogsTest()
+    {
+        frmMain::Options options;
+        options.pipeline = {1, 0, 65536};
+        options.trayAvailable = false;
+        window = std::make_unique<frmMain>(dir.path(), "QuorinDriverServer", driver, clock, dialogs,
+                                           lock, options);
+        EXPECT_EQ(window->Form_Load(), 0);
+        driver.sent.clear();
+    }
+    QString caption(const char* name)
+    {
+        QObject* o = window->findChild<QObject*>(name);
+        if (auto* a = qobject_cast<QAction*>(o))
+            return a->text();
+        if (auto* g = qobject_cast<QGroupBox*>(o))
+            return g->title();
+        return qobject_cast<QLabel*>(o)->text();
+    }
+    QString in(const QString& name) { return window->settings().DirectoryInput + name; }
+
+    TempFolder dir;
+    FakeDriver driver;
+    FixedClock clock;
+    ScriptedDialogs dialogs;
+    SingleInstanceLock lock{dir.path()};
+    std::unique_ptr<frmMain> window;
+};
+
+} // namespace
+
+TEST_F(frmMainDialogsTest, SettingsAreReappliedAfterOk)
+{
+    window->setErrorText("Errore generico");
+    dialogs.windowActions.push_back([this](QDialog& d) {
+        // While the dialog is open, polling is off and the port closed.
+        EXPECT_FALSE(window->tmrFile().isActive());
+        EXPECT_EQ(driver.closeCount, 1);
+        d.findChild<QComboBox*>("cmbPorta")->setCurrentIndex(2);
+        d.findChild<QComboBox*>("cmbLingua")->setCurrentIndex(1);
+        d.findChild<QComboBox*>("cmbFrequenza")->setCurrentIndex(9);
+        d.findChild<QPushButton*>("cmdOk")->click();
+    });
+    window->findChild<QAction*>("MNU_FILE_PERSONALIZZA")->trigger();
+    EXPECT_EQ(dialogs.execCount, 1);
+    EXPECT_EQ(driver.openedPorts, QStringList({"1", "3"}));
+    EXPECT_EQ(driver.preOpenFlags, QList<bool>({false, false}));
+    EXPECT_EQ(caption("Frame1"), "Cash Register QUORIN on COM3");
+    EXPECT_EQ(caption("lblStato"), "Idle");
+    EXPECT_EQ(caption("mnuNascondi"), "Hide");
+    EXPECT_EQ(caption("lblErrore"), "Errore generico"); // keeps its old language
+    EXPECT_TRUE(window->tmrFile().isActive());
+    EXPECT_EQ(window->tmrFile().interval(), 30000);
+    EXPECT_EQ(LoadSettings(dir.path()).Port, "3");
+}
+
+TEST_F(frmMainDialogsTest, AnnullaStillReopensThePort)
+{
+    window->setStateText("Il coperchio è aperto");
+    window->findChild<QAction*>("MNU_FILE_PERSONALIZZA")->trigger();
+    EXPECT_EQ(driver.closeCount, 1);
+    EXPECT_EQ(driver.openedPorts, QStringList({"1", "1"}));
+    EXPECT_EQ(caption("lblStato"), QStringLiteral("La stampante è pronta"));
+    EXPECT_TRUE(window->tmrFile().isActive());
+    EXPECT_FALSE(fileExists(dir.file("ZEZOVURADUR.INI")));
+}
+
+TEST_F(frmMainDialogsTest, PortThatDoesNotReopenEndsAtOnce)
+{
+    driver.openResult = 203;
+    window->findChild<QAction*>("MNU_FILE_PERSONALIZZA")->trigger();
+    EXPECT_EQ(window->endedAtOnce(), frmMain::kExitPortFailure);
+    EXPECT_TRUE(
+        dialogs.messages.last().endsWith("Impossibile caricare il programma gestione cassa."));
+    EXPECT_TRUE(driver.sent.empty()); // no Stop.txt
+    EXPECT_FALSE(window->tmrFile().isActive());
+    EXPECT_EQ(window->MyTray(), nullptr);
+}
+
+TEST_F(frmMainDialogsTest, CancelledOpenDialogSendsNothing)
+{
+    window->findChild<QAction*>("MNU_FILE_INVIA")->trigger();
+    window->findChild<QAction*>("MNU_FILE_INVIA")->trigger();
+    EXPECT_EQ(readBytes(in("Configurazione.orvek")), QByteArray("\r\n\r\n"));
+    ASSERT_EQ(dialogs.fileDialogs.size(), 2);
+    const CommonDialog& d = dialogs.fileDialogs[0];
+    EXPECT_EQ(d.DialogTitle, "Apri documento configurazione registratore");
+    EXPECT_EQ(d.Filter, "File di configurazione|*.orvek|File di testo|*.txt");
+    EXPECT_EQ(d.FilterIndex, 1);
+    EXPECT_EQ(dialogs.execCount, 0);
+    EXPECT_TRUE(driver.sent.empty());
+}
+
+TEST_F(frmMainDialogsTest, DocumentIsSentAsItIsOnDiskAndStays)
+{
+    const QString doc = dir.file("Cassa.orvek");
+    writeBytes(doc, "=C1\r\n=C2\r\n");
+    driver.answer("=C2", {{17, 0}});
+    dialogs.openNames = {doc};
+    dialogs.windowActions.push_back(
+        [](QDialog& d) { d.findChild<QPlainTextEdit*>("txtEdit")->insertPlainText("LOST"); });
+    dialogs.answers = {UserDialogs::Answer::No};
+    window->findChild<QAction*>("MNU_FILE_INVIA")->trigger();
+    EXPECT_EQ(driver.sentLines(), QStringList({"=C1", "=C2"}));
+    EXPECT_EQ(driver.sent[1].mode, 0);
+    EXPECT_TRUE(fileExists(doc));
+    EXPECT_EQ(readBytes(dir.file("Cassa.KO")),
+              QByteArray("Error=17;Errore generico;Row 2;=C2\r\n"));
+    EXPECT_EQ(window->documentPath(), doc);
+}
+
+TEST_F(frmMainDialogsTest, DocumentSavedUnderANewNameIsSentAndProposedNext)
+{
+    const QString doc = dir.file("A.orvek");
+    const QString copy = dir.file("B.orvek");
+    writeBytes(doc, "=X\r\n");
+    dialogs.openNames = {doc, std::nullopt};
+    dialogs.windowActions.push_back(
+        [](QDialog& d) { d.findChild<QPlainTextEdit*>("txtEdit")->appendPlainText("=Y"); });
+    dialogs.answers = {UserDialogs::Answer::Yes};
+    dialogs.saveNames = {copy};
+    window->findChild<QAction*>("MNU_FILE_INVIA")->trigger();
+    EXPECT_EQ(driver.sentLines(), QStringList({"=X", "=Y"}));
+    EXPECT_EQ(window->documentPath(), copy);
+    window->findChild<QAction*>("MNU_FILE_INVIA")->trigger();
+    EXPECT_EQ(dialogs.fileDialogs.last().FileName, copy);
+}
+
+TEST_F(frmMainDialogsTest, PollingGoesOnWhileTheEditorIsOpen)
+{
+    const QString doc = dir.file("A.orvek");
+    writeBytes(doc, "=DOC\r\n");
+    dialogs.openNames = {doc};
+    dialogs.windowActions.push_back([this](QDialog&) {
+        EXPECT_TRUE(window->tmrFile().isActive());
+        writeBytes(in("F.TXT"), "FILE\r\n");
+        window->tmrFile_Timer();
+        window->close(); // a close meanwhile waits for the command to end
+        EXPECT_FALSE(window->hasShutDown());
+    });
+    window->findChild<QAction*>("MNU_FILE_INVIA")->trigger();
+    EXPECT_TRUE(window->hasShutDown());
+    EXPECT_EQ(driver.sentLines(), QStringList({"FILE", "=DOC"}));
+}
+
+TEST_F(frmMainDialogsTest, CloseWhileTheSettingsAreOpenCancelsThemAndShutsDown)
+{
+    dialogs.closeLeftOpen = false;
+    dialogs.windowActions.push_back([this](QDialog& d) {
+        d.findChild<QComboBox*>("cmbPorta")->setCurrentIndex(3);
+        window->close(); // as SIGTERM does
+        EXPECT_FALSE(window->hasShutDown());
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(d.isVisible());
+    });
+    window->findChild<QAction*>("MNU_FILE_PERSONALIZZA")->trigger();
+    EXPECT_TRUE(window->hasShutDown());
+    EXPECT_EQ(driver.openedPorts, QStringList({"1", "1"})); // cancelled: the old port
+    EXPECT_EQ(driver.closeCount, 2);
+    EXPECT_FALSE(fileExists(dir.file("ZEZOVURADUR.INI")));
+}
