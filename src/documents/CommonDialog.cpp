@@ -1,5 +1,14 @@
 #include "CommonDialog.h"
 
+void CommonDialog::setUpForDocuments(const QString& title)
+{
+    CancelError = true;
+    Flags = 6;
+    Filter = kDocumentFilter;
+    FilterIndex = 1;
+    DialogTitle = title;
+}
+
 QStringList CommonDialog::nameFilters() const
 {
     QStringList out;

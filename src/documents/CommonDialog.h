@@ -3,6 +3,9 @@
 #include <QString>
 #include <QStringList>
 
+inline const QString kDocumentFilter =
+    QStringLiteral("File di configurazione|*.orvek|File di testo|*.txt");
+
 // The state of the main window's one file dialog: set up before each use, and remembering the
 // last chosen file name, which the next open or save dialog proposes.
 struct CommonDialog
@@ -14,10 +17,10 @@ struct CommonDialog
     QString DialogTitle;
     QString FileName;
 
+    // Cancel is a failure, no read-only check box, overwriting confirmed, documents first.
+    void setUpForDocuments(const QString& title);
+
     // "File di configurazione (*.orvek)", ... as file dialogs want them.
     QStringList nameFilters() const;
     bool confirmsOverwrite() const { return (Flags & 2) != 0; }
 };
-
-inline const QString kDocumentFilter =
-    QStringLiteral("File di configurazione|*.orvek|File di testo|*.txt");

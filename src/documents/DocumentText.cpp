@@ -1,9 +1,9 @@
 #include "DocumentText.h"
 
+#include "pipeline/AtomicFile.h"
 #include "pipeline/TextLines.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 std::optional<QString> loadDocumentText(const QString& path)
 {
@@ -35,15 +35,7 @@ QByteArray documentBytes(const QString& text)
 
 bool saveDocumentText(const QString& path, const QString& text)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray bytes = documentBytes(text);
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return writeFileAtomically(path, documentBytes(text));
 }
 
 bool appendEmptyLine(const QString& path)

@@ -3,6 +3,7 @@
 #include "CommonDialog.h"
 #include "DocumentText.h"
 #include "messages/DriverEventHandler.h"
+#include "shell/Twips.h"
 #include "shell/UserDialogs.h"
 
 #include <QCloseEvent>
@@ -19,8 +20,8 @@ frmEdit::frmEdit(QString& documentPath, CommonDialog& commonDialog, UserDialogs&
       m_dialogs(dialogs)
 {
     setObjectName(QStringLiteral("frmEdit"));
-    const double k = logicalDpiX() / 96.0 / 15.0;
-    resize(static_cast<int>(4680 * k + 0.5), static_cast<int>(3195 * k + 0.5));
+    const Twips tw(this);
+    resize(tw.px(4680), tw.px(3195));
     txtEdit = new QPlainTextEdit(this);
     txtEdit->setObjectName(QStringLiteral("txtEdit"));
     txtEdit->setProperty(kTag, QString());
@@ -81,11 +82,7 @@ void frmEdit::closeEvent(QCloseEvent* event)
 
 bool frmEdit::Save()
 {
-    m_commonDialog.CancelError = true;
-    m_commonDialog.Flags = 6;
-    m_commonDialog.Filter = kDocumentFilter;
-    m_commonDialog.FilterIndex = 1;
-    m_commonDialog.DialogTitle = QStringLiteral("Salva documento configurazione registratore");
+    m_commonDialog.setUpForDocuments(QStringLiteral("Salva documento configurazione registratore"));
     const auto chosen = m_dialogs.saveFileName(this, m_commonDialog);
     if (!chosen)
         return false;

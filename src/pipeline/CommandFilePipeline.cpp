@@ -1,5 +1,6 @@
 #include "CommandFilePipeline.h"
 
+#include "AtomicFile.h"
 #include "Cp1252.h"
 #include "EventLoopWait.h"
 #include "ResultFiles.h"
@@ -21,18 +22,6 @@ constexpr qint32 kCannotSend = 553;
 constexpr qint32 kCannotPerform = 571;
 
 const QString kStopLine = QStringLiteral("STOP");
-
-bool writeWholeFile(const QString& path, const QByteArray& bytes)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
-}
 
 void removeIfExists(const QString& path)
 {
@@ -293,7 +282,8 @@ void CommandFilePipeline::RecordOutcome(qint32 row, const QString& line, qint32 
             qWarning("Cannot write the activity log %s", qPrintable(activity.path()));
         if (!base.trimmed().isEmpty()) {
             const QString ko = base + QStringLiteral(".KO");
-            if (!writeWholeFile(ko, textLine(failureRecord(code, message, row, line, extended()))))
+            if (!writeFileAtomically(ko,
+                                     textLine(failureRecord(code, message, row, line, extended()))))
                 qWarning("Cannot write %s", qPrintable(ko));
         }
         return;

@@ -4,6 +4,7 @@
 #include "messages/MessageCatalogue.h"
 #include "shell/FitText.h"
 #include "shell/PrivateProfileFile.h"
+#include "shell/Twips.h"
 #include "shell/UserDialogs.h"
 
 #include <QComboBox>
@@ -13,18 +14,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTreeWidget>
-
-namespace {
-
-// Layout is given in twips: 15 per pixel at 96 dpi, scaled with the screen.
-QRect twips(const QWidget* w, int left, int top, int width, int height)
-{
-    const double k = w->logicalDpiX() / 96.0 / 15.0;
-    auto px = [k](int t) { return static_cast<int>(t * k + 0.5); };
-    return QRect(px(left), px(top), px(width), px(height));
-}
-
-} // namespace
 
 frmSetUp::frmSetUp(Settings& settings, QString settingsFilePath, UserDialogs& dialogs,
                    QWidget* parent)
@@ -39,7 +28,8 @@ frmSetUp::frmSetUp(Settings& settings, QString settingsFilePath, UserDialogs& di
 
 void frmSetUp::buildControls()
 {
-    const QRect client = twips(this, 0, 0, 4125, 5550);
+    const Twips tw(this);
+    const QRect client = tw.rect(0, 0, 4125, 5550);
     setFixedSize(client.size());
     QFont small = font();
     small.setPointSizeF(8);
@@ -77,39 +67,39 @@ void frmSetUp::buildControls()
     };
     const Qt::Alignment right = Qt::AlignRight;
 
-    Frame3 = frame("Frame3", twips(this, 120, 0, 3855, 1455));
-    lblLingua = label(Frame3, "lblLingua", twips(this, 480, 360, 1335, 255), right);
-    lblFrequenza = label(Frame3, "lblFrequenza", twips(this, 120, 720, 1695, 255), right);
-    lblLog = label(Frame3, "lblLog", twips(this, 40, 1080, 1815, 255), right);
-    cmbLingua = combo(Frame3, "cmbLingua", twips(this, 1860, 240, 1095, 315), {});
-    cmbFrequenza = combo(Frame3, "cmbFrequenza", twips(this, 1860, 600, 1095, 315), {});
-    cmbLog = combo(Frame3, "cmbLog", twips(this, 1860, 960, 1095, 315), {});
-    Label7 = label(Frame3, "Label7", twips(this, 3000, 720, 615, 255), Qt::AlignLeft,
+    Frame3 = frame("Frame3", tw.rect(120, 0, 3855, 1455));
+    lblLingua = label(Frame3, "lblLingua", tw.rect(480, 360, 1335, 255), right);
+    lblFrequenza = label(Frame3, "lblFrequenza", tw.rect(120, 720, 1695, 255), right);
+    lblLog = label(Frame3, "lblLog", tw.rect(40, 1080, 1815, 255), right);
+    cmbLingua = combo(Frame3, "cmbLingua", tw.rect(1860, 240, 1095, 315), {});
+    cmbFrequenza = combo(Frame3, "cmbFrequenza", tw.rect(1860, 600, 1095, 315), {});
+    cmbLog = combo(Frame3, "cmbLog", tw.rect(1860, 960, 1095, 315), {});
+    Label7 = label(Frame3, "Label7", tw.rect(3000, 720, 615, 255), Qt::AlignLeft,
                    QStringLiteral("sec."));
-    Label8 = label(Frame3, "Label8", twips(this, 3000, 1080, 615, 255), Qt::AlignLeft,
+    Label8 = label(Frame3, "Label8", tw.rect(3000, 1080, 615, 255), Qt::AlignLeft,
                    QStringLiteral("KBytes"));
 
-    fParametri = frame("fParametri", twips(this, 120, 1560, 3855, 1455));
-    lblPorta = label(fParametri, "lblPorta", twips(this, 480, 360, 1335, 255), right);
+    fParametri = frame("fParametri", tw.rect(120, 1560, 3855, 1455));
+    lblPorta = label(fParametri, "lblPorta", tw.rect(480, 360, 1335, 255), right);
     lblVelocita =
-        label(fParametri, QStringLiteral("lblVelocità"), twips(this, 120, 720, 1695, 255), right);
-    cmbPorta = combo(fParametri, "cmbPorta", twips(this, 1860, 240, 1095, 315), {});
-    cmbBaud = combo(fParametri, "cmbBaud", twips(this, 1860, 600, 1095, 315), {});
-    Label3 = label(fParametri, "Label3", twips(this, 3000, 720, 615, 255), Qt::AlignLeft,
+        label(fParametri, QStringLiteral("lblVelocità"), tw.rect(120, 720, 1695, 255), right);
+    cmbPorta = combo(fParametri, "cmbPorta", tw.rect(1860, 240, 1095, 315), {});
+    cmbBaud = combo(fParametri, "cmbBaud", tw.rect(1860, 600, 1095, 315), {});
+    Label3 = label(fParametri, "Label3", tw.rect(3000, 720, 615, 255), Qt::AlignLeft,
                    QStringLiteral("bits/sec"));
 
-    fCartelle = frame("fCartelle", twips(this, 120, 3120, 3855, 1695));
+    fCartelle = frame("fCartelle", tw.rect(120, 3120, 3855, 1695));
     lstCartelle = new QTreeWidget(fCartelle);
     lstCartelle->setObjectName(QStringLiteral("lstCartelle"));
-    lstCartelle->setGeometry(twips(this, 120, 240, 3615, 975));
+    lstCartelle->setGeometry(tw.rect(120, 240, 3615, 975));
     lstCartelle->setRootIsDecorated(false);
     lstCartelle->setColumnCount(2);
     lstCartelle->setSelectionMode(QAbstractItemView::SingleSelection);
     lstCartelle->header()->setStretchLastSection(false);
-    cmdModifica = button(fCartelle, "cmdModifica", twips(this, 2640, 1280, 1095, 315));
+    cmdModifica = button(fCartelle, "cmdModifica", tw.rect(2640, 1280, 1095, 315));
 
-    cmdOk = button(this, "cmdOk", twips(this, 840, 4920, 975, 495));
-    cmdAnnulla = button(this, "cmdAnnulla", twips(this, 2280, 4920, 975, 495));
+    cmdOk = button(this, "cmdOk", tw.rect(840, 4920, 975, 495));
+    cmdAnnulla = button(this, "cmdAnnulla", tw.rect(2280, 4920, 975, 495));
 
     connect(cmdOk, &QPushButton::clicked, this, &frmSetUp::cmdOk_Click);
     connect(cmdAnnulla, &QPushButton::clicked, this, &frmSetUp::cmdAnnulla_Click);

@@ -1,9 +1,9 @@
 #include "PrivateProfileFile.h"
 
+#include "pipeline/AtomicFile.h"
 #include "pipeline/Cp1252.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QStringView>
 #include <optional>
 #include <vector>
@@ -183,13 +183,5 @@ bool PrivateProfileFile::writeString(const QString& section, const QString& key,
     for (const RawLine& line : lines)
         out += line.text + line.terminator;
 
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray bytes = encodeCp1252(out);
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return writeFileAtomically(m_path, encodeCp1252(out));
 }

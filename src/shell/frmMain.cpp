@@ -3,6 +3,7 @@
 #include "FitText.h"
 #include "ModMain.h"
 #include "Pictures.h"
+#include "Twips.h"
 #include "UserDialogs.h"
 #include "documents/DocumentText.h"
 #include "documents/frmEdit.h"
@@ -30,21 +31,6 @@ constexpr int kSecondInstanceMessage = 550;
 constexpr int kPortFailureMessage = 551;
 constexpr int kRegisterOnPort = 510;
 constexpr int kReadyText = 554;
-
-// Layout is given in twips: 15 per pixel at 96 dpi, scaled with the screen.
-class Twips
-{
-public:
-    explicit Twips(const QWidget* w) : m_scale(w->logicalDpiX() / 96.0 / 15.0) {}
-    int px(int twips) const { return static_cast<int>(twips * m_scale + 0.5); }
-    QRect rect(int left, int top, int width, int height) const
-    {
-        return QRect(px(left), px(top), px(width), px(height));
-    }
-
-private:
-    double m_scale;
-};
 
 // Ends the hourglass whichever way start-up ends.
 struct WaitCursor
@@ -447,11 +433,7 @@ std::optional<QString> frmMain::chooseAndEditDocument()
 {
     if (!appendEmptyLine(m_settings.DirectoryInput + QStringLiteral("Configurazione.orvek")))
         return std::nullopt;
-    CDialog.CancelError = true;
-    CDialog.Flags = 6;
-    CDialog.Filter = kDocumentFilter;
-    CDialog.FilterIndex = 1;
-    CDialog.DialogTitle = QStringLiteral("Apri documento configurazione registratore");
+    CDialog.setUpForDocuments(QStringLiteral("Apri documento configurazione registratore"));
     const auto chosen = m_dialogs.openFileName(this, CDialog);
     if (!chosen)
         return std::nullopt;

@@ -5,6 +5,7 @@
 #include "support/FakeDriver.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestSupport.h"
+#include "support/WidgetText.h"
 #include "tray/TrayIcon.h"
 
 #include <QAction>
@@ -30,15 +31,7 @@ protected:
         EXPECT_EQ(window->Form_Load(), 0);
         driver.sent.clear();
     }
-    QString caption(const char* name)
-    {
-        QObject* o = window->findChild<QObject*>(name);
-        if (auto* a = qobject_cast<QAction*>(o))
-            return a->text();
-        if (auto* g = qobject_cast<QGroupBox*>(o))
-            return g->title();
-        return qobject_cast<QLabel*>(o)->text();
-    }
+    QString caption(const char* name) { return controlText(window.get(), name); }
     QString in(const QString& name) { return window->settings().DirectoryInput + name; }
 
     TempFolder dir;

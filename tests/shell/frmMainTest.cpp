@@ -4,6 +4,7 @@
 #include "support/FakeDriver.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestSupport.h"
+#include "support/WidgetText.h"
 #include "tray/TrayIcon.h"
 
 #include <QAction>
@@ -37,20 +38,7 @@ protected:
         }
         return *m_window;
     }
-    QString text(const char* name)
-    {
-        QObject* o = window().findChild<QObject*>(name);
-        if (auto* a = qobject_cast<QAction*>(o))
-            return a->text();
-        if (auto* g = qobject_cast<QGroupBox*>(o))
-            return g->title();
-        if (auto* l = qobject_cast<QLabel*>(o))
-            return l->text();
-        if (auto* m = qobject_cast<QMenu*>(o))
-            return m->title();
-        ADD_FAILURE() << "no control " << name;
-        return {};
-    }
+    QString text(const char* name) { return controlText(&window(), name); }
     bool topMost() { return window().windowFlags().testFlag(Qt::WindowStaysOnTopHint); }
 
     TempFolder dir;
