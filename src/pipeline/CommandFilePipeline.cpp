@@ -3,6 +3,7 @@
 #include "AtomicFile.h"
 #include "Cp1252.h"
 #include "EventLoopWait.h"
+#include "RecoveryRecord.h"
 #include "ResultFiles.h"
 #include "TextLines.h"
 #include "messages/MessageCatalogue.h"
@@ -50,6 +51,11 @@ CommandFilePipeline::CommandFilePipeline(const Settings& settings, RegisterDrive
             return nullptr;
         return file;
     };
+}
+
+QString CommandFilePipeline::recoveryRecordPath() const
+{
+    return m_settings.DirectoryInput + m_programName + QStringLiteral(".REC");
 }
 
 QString CommandFilePipeline::logFilePath() const
@@ -126,7 +132,11 @@ qint32 CommandFilePipeline::sendLine(qint32 row, const QString& line)
         }
         if (!(result == kCoverResult && m_driver.ExtendedResult() == kCoverExtended))
             return result;
-        serveEventsFor(m_options.coverRetryPauseMs);
+        // A shut-down asked for from outside ends an endless wait: the line stays failed.
+        if (m_abortCheck && m_abortCheck())
+            return result;
+        if (!serveEventsFor(m_options.coverRetryPauseMs))
+            return result;
     }
 }
 
@@ -170,6 +180,9 @@ void CommandFilePipeline::logNotice(const QString& key, const QString& path)
 void CommandFilePipeline::ProcessCommandFile(const QString& path, bool deleteFile)
 {
     BusyScope busy(m_busyDepth);
+    // A polled file that vanished since the listing is simply passed over.
+    if (deleteFile && !commandFileSignature(path))
+        return;
     const QString base = resultBaseFor(path);
     removeIfExists(base + QStringLiteral(".OK"));
     removeIfExists(base + QStringLiteral(".KO"));
@@ -192,6 +205,22 @@ void CommandFilePipeline::ProcessCommandFile(const QString& path, bool deleteFil
         }
         // A missing file has no lines: nothing to send, a successful outcome.
     } else {
+        // Polled files are the ones that could be sent again automatically after a crash.
+        RecoveryRecord record(recoveryRecordPath());
+        if (deleteFile) {
+            const auto signature = commandFileSignature(path);
+            RecoveryState state;
+            state.file = path;
+            state.size = signature ? signature->size : -1;
+            state.modifiedMs = signature ? signature->modified.toMSecsSinceEpoch() : 0;
+            state.lastReceipt = m_lastReceipt;
+            state.time = journalTimestamp(m_clock.now());
+            if (!signature || !record.begin(state)) {
+                // Without the record a crash could send it twice: it waits for a later tick.
+                qWarning("Cannot write the recovery record %s", qPrintable(record.path()));
+                return;
+            }
+        }
         TextLineReader reader(*device, m_options.maxLineBytes);
         for (;;) {
             const auto status = reader.readLine(line);
@@ -214,33 +243,104 @@ void CommandFilePipeline::ProcessCommandFile(const QString& path, bool deleteFil
             result = sendLine(row, line);
             if (result != 0)
                 break;
+            record.setAcceptedRow(row);
         }
         device.reset();
+        finishFile(path, deleteFile, result, row, line, base);
+        record.finish();
+        return;
     }
+    finishFile(path, deleteFile, result, row, line, base);
+}
 
-    bool copied = false;
+void CommandFilePipeline::finishFile(const QString& path, bool deleteFile, qint32 result,
+                                     qint32 row, const QString& line, const QString& base)
+{
+
     if (result != 0) {
-        showFailure(result);
-        copied = copyToOutputFolder(path);
-        m_display.showAndRaise();
+        failKeepingACopy(path, result, deleteFile);
     } else {
         WriteDumpLine(QueryAnswerTail());
+        if (deleteFile)
+            deleteOrPassOver(path);
     }
+    RecordOutcome(row, line, result, base);
+}
 
-    if (deleteFile) {
-        if (result != 0 && !copied) {
-            // The file is its only copy: it stays, and is not sent again until it changes.
-            m_scanner.passOver(path);
-            logNotice(QStringLiteral("NotCopied"), path);
-        } else if (!QFileInfo(path).permissions().testFlag(QFileDevice::WriteOwner) ||
-                   !QFile::remove(path)) {
-            // A read-only file is not forced; it is not sent again until it changes.
-            m_scanner.passOver(path);
-            logNotice(QStringLiteral("NotDeleted"), path);
+void CommandFilePipeline::deleteOrPassOver(const QString& path)
+{
+    // A read-only file is not forced; it is not sent again until it changes.
+    if (!QFileInfo(path).permissions().testFlag(QFileDevice::WriteOwner) || !QFile::remove(path)) {
+        m_scanner.passOver(path);
+        logNotice(QStringLiteral("NotDeleted"), path);
+    }
+}
+
+void CommandFilePipeline::failKeepingACopy(const QString& path, qint32 code, bool deleteFile)
+{
+    showFailure(code);
+    const bool copied = copyToOutputFolder(path);
+    m_display.showAndRaise();
+    if (!deleteFile)
+        return;
+    if (copied) {
+        deleteOrPassOver(path);
+    } else {
+        // The file is its only copy: it stays, and is not sent again until it changes.
+        m_scanner.passOver(path);
+        logNotice(QStringLiteral("NotCopied"), path);
+    }
+}
+
+void CommandFilePipeline::recoverInterruptedFile()
+{
+    BusyScope busy(m_busyDepth);
+    const auto state = RecoveryRecord::read(recoveryRecordPath());
+    if (!state)
+        return;
+    logNotice(QStringLiteral("Interrupted"), state->file);
+    const auto signature = commandFileSignature(state->file);
+    if (!state->file.isEmpty() && signature && signature->size == state->size &&
+        signature->modified.toMSecsSinceEpoch() == state->modifiedMs) {
+        const QString base = resultBaseFor(state->file);
+        m_resultBasePath = base;
+        QString answer;
+        qint32 queried = -1;
+        try {
+            queried = m_driver.SendQuery(0, 0, kStatusQuery, answer);
+        } catch (const DriverCallError& e) {
+            qWarning("SendQuery failed: %s", e.what());
+        }
+        const bool reached = queried == 0 && state->lastReceipt &&
+                             receiptNumberFromAnswer(answer) != *state->lastReceipt;
+        if (reached) {
+            WriteDumpLine(answer.right(4));
+            deleteOrPassOver(state->file);
+            RecordOutcome(state->acceptedRow, QString(), 0, base);
+        } else {
+            const qint32 row = state->acceptedRow + 1;
+            const QString line = lineAt(state->file, row);
+            removeIfExists(base + QStringLiteral(".KO"));
+            failKeepingACopy(state->file, kCannotSend, true);
+            RecordOutcome(row, line, kCannotSend, base);
         }
     }
+    QFile::remove(recoveryRecordPath());
+}
 
-    RecordOutcome(row, line, result, base);
+QString CommandFilePipeline::lineAt(const QString& path, qint32 row) const
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    TextLineReader reader(file, m_options.maxLineBytes);
+    QString line;
+    for (qint32 r = 1; r <= row; ++r) {
+        const auto status = reader.readLine(line);
+        if (status == TextLineReader::Status::End || status == TextLineReader::Status::Error)
+            return QString();
+    }
+    return line;
 }
 
 QString CommandFilePipeline::QueryAnswerTail()
@@ -291,9 +391,12 @@ void CommandFilePipeline::RecordOutcome(qint32 row, const QString& line, qint32 
 
     int ticket = 0;
     QString answer;
+    m_lastReceipt.reset();
     try {
-        if (m_driver.SendQuery(0, 0, kStatusQuery, answer) == 0)
+        if (m_driver.SendQuery(0, 0, kStatusQuery, answer) == 0) {
             ticket = receiptNumberFromAnswer(answer);
+            m_lastReceipt = ticket;
+        }
     } catch (const DriverCallError& e) {
         qWarning("SendQuery failed: %s", e.what());
     }

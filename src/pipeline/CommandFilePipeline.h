@@ -49,6 +49,17 @@ public:
 
     const QString& ResultBasePath() const { return m_resultBasePath; }
     QString logFilePath() const;
+    QString recoveryRecordPath() const;
+
+    // At start-up, before anything else is sent: deals with a command file whose sending was
+    // interrupted by a crash. If the register's receipt number moved on since, the file reached
+    // it and is recorded as sent; otherwise it fails with 553, so that a person decides whether
+    // to send it again. Never sends the file again by itself.
+    void recoverInterruptedFile();
+
+    // Asked while a line waits for an open printer cover: true when the program must stop
+    // waiting (a shut-down was asked for from outside).
+    void setAbortCheck(std::function<bool()> check) { m_abortCheck = std::move(check); }
     // True while a tick or a command file is under way (events may be served meanwhile).
     bool isBusy() const { return m_busyDepth > 0; }
 
@@ -61,6 +72,11 @@ private:
     void showFailure(qint32 code);
     bool copyToOutputFolder(const QString& path);
     void logNotice(const QString& key, const QString& path);
+    void finishFile(const QString& path, bool deleteFile, qint32 result, qint32 row,
+                    const QString& line, const QString& base);
+    QString lineAt(const QString& path, qint32 row) const;
+    void failKeepingACopy(const QString& path, qint32 code, bool deleteFile);
+    void deleteOrPassOver(const QString& path);
 
     const Settings& m_settings;
     RegisterDriver& m_driver;
@@ -71,5 +87,7 @@ private:
     FileOpener m_openFile;
     InputFolderScanner m_scanner;
     QString m_resultBasePath;
+    std::optional<int> m_lastReceipt; // as last read from the register
+    std::function<bool()> m_abortCheck;
     int m_busyDepth = 0;
 };

@@ -12,6 +12,7 @@ namespace {
 
 constexpr qint32 kPortError = 203;
 constexpr qint32 kClosedDevice = 561;
+constexpr qint32 kNoAnswer = 572;
 constexpr qint32 kExtendedError = 574;
 constexpr qint32 kNoSuchValue = 575;
 constexpr qint32 kCoverOpen = 581;
@@ -145,7 +146,9 @@ qint32 SimulatedRegister::applyRule(const SimRule& rule, const QRegularExpressio
             raiseStatus(static_cast<qint32>(action.value));
             break;
         case SimAction::Kind::Delay:
-            serveEventsFor(static_cast<int>(action.value));
+            // A wait cut short by a shut-down is a register that did not answer in time.
+            if (!serveEventsFor(static_cast<int>(action.value)))
+                return kNoAnswer;
             break;
         case SimAction::Kind::Cover: {
             if (!m_coverPending || m_coverRow != row || m_coverLine != line) {
@@ -189,13 +192,15 @@ qint32 SimulatedRegister::SendCommand(qint32& row, qint16 mode, QString& line)
             m_docRejected = false;
             m_docCounted = false;
         }
-        serveEventsFor(m_lineDelayMs);
-        result = 0;
-        for (const SimRule& rule : m_rules) {
-            const auto match = rule.pattern.match(line);
-            if (match.hasMatch()) {
-                result = applyRule(rule, match, row, line);
-                break;
+        result = kNoAnswer;
+        if (serveEventsFor(m_lineDelayMs)) {
+            result = 0;
+            for (const SimRule& rule : m_rules) {
+                const auto match = rule.pattern.match(line);
+                if (match.hasMatch()) {
+                    result = applyRule(rule, match, row, line);
+                    break;
+                }
             }
         }
         const bool coverWait = result == kExtendedError && m_extended == kCoverOpen;

@@ -9,6 +9,7 @@
 #include "documents/frmEdit.h"
 #include "messages/LanguageCaptions.h"
 #include "messages/MessageCatalogue.h"
+#include "pipeline/EventLoopWait.h"
 #include "platform/SingleInstanceLock.h"
 #include "settings_dialog/frmSetUp.h"
 #include "tray/TrayIcon.h"
@@ -63,6 +64,7 @@ frmMain::frmMain(QString programFolder, QString programName, RegisterDriver& dri
 
     m_pipeline = std::make_unique<CommandFilePipeline>(m_settings, m_driver, *this, m_clock,
                                                        m_programName, m_options.pipeline);
+    m_pipeline->setAbortCheck([this] { return m_abortRequested; });
     m_events = std::make_unique<DriverEventHandler>(
         m_settings, *this, [this](const QString& text) { m_pipeline->WriteDumpLine(text); });
     connect(&m_driver, &RegisterDriver::StatusUpdate, this,
@@ -205,6 +207,7 @@ int frmMain::Form_Load()
     m_tray->setI_ToolTipText(kProgramTitle);
     m_tray->I_Show();
 
+    m_pipeline->recoverInterruptedFile();
     m_pipeline->ProcessCommandFile(startFilePath(), false);
 
     startPolling();
@@ -279,12 +282,23 @@ void frmMain::closeEvent(QCloseEvent* event)
         return;
     }
     event->ignore();
-    if (m_state == State::ShuttingDown)
+    const bool fromOutside = !m_ownClose;
+    if (m_state == State::ShuttingDown) {
+        // Asked again while "Stop.txt" is being sent: stop waiting for the register.
+        if (fromOutside)
+            interruptWaits();
         return;
+    }
     // A close that comes while a file is being sent (events are served while the register
     // waits) or while one of our dialogs is open is carried out when that work is done.
     if (m_state != State::Running || isWorking()) {
         m_closePending = true;
+        // A close from outside (SIGTERM, the close box) must not wait for a register that has
+        // stopped answering or a cover that stays open: the current line is given up.
+        if (fromOutside && m_pipeline->isBusy()) {
+            m_abortRequested = true;
+            interruptWaits();
+        }
         // An open dialog of ours is closed as if cancelled, so the shut-down is not held up
         // by a window nobody may be looking at.
         if (m_modalDepth > 0) {
@@ -294,6 +308,8 @@ void frmMain::closeEvent(QCloseEvent* event)
         return;
     }
     m_state = State::ShuttingDown;
+    m_abortRequested = false;
+    resumeWaits();
     Form_Unload();
     m_state = State::Done;
     event->accept();
@@ -375,7 +391,14 @@ void frmMain::showAndRaise()
 void frmMain::requestClose()
 {
     m_closeRequested = true;
-    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_ownClose = true;
+            close();
+            m_ownClose = false;
+        },
+        Qt::QueuedConnection);
 }
 
 void frmMain::endAtOnce(int status)

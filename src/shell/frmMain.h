@@ -108,6 +108,10 @@ private:
     bool m_closePending = false;
     // A close has been asked for and is queued; no new file is started meanwhile.
     bool m_closeRequested = false;
+    // The close being handled is our own (a "STOP" line), not one from outside.
+    bool m_ownClose = false;
+    // A close from outside came during a send: waits for the register are given up.
+    bool m_abortRequested = false;
     // Modal windows of ours that are open (settings, document, editor).
     int m_modalDepth = 0;
     std::optional<int> m_endedAtOnce;

@@ -6,7 +6,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QThread>
 #include <csignal>
 #include <functional>
@@ -189,4 +191,95 @@ TEST(EndToEnd, OneInstancePerProgramFolder)
     ASSERT_TRUE(waitFor([&] { return pf.operations().filter("OpenPort=1;0").size() == 2; }));
     ::kill(static_cast<pid_t>(again.processId()), SIGTERM);
     EXPECT_EQ(exitCode(again), 0);
+}
+
+namespace {
+
+// Kills the program with SIGKILL in the middle of a file sent slowly, restarts it, and gives
+// back the restarted process.
+QProcess& crashWhileSending(ProgramFolder& pf, bool registerMovedOn)
+{
+    pf.write("Simulatore.ini", "[Register]\r\nLineDelay=300\r\nNextReceipt=1\r\n");
+    QProcess& first = pf.start();
+    EXPECT_TRUE(waitFor([&] { return pf.operations().contains("OpenPort=1;0"); }));
+    pf.write("TOSEND/F.TXT", "L1\r\nL2\r\nL3\r\nL4\r\nL5\r\nL6\r\n");
+    EXPECT_TRUE(waitFor([&] { return pf.operations().contains("Send=2;1;0;L2"); }));
+    first.kill();
+    first.waitForFinished(5000);
+    EXPECT_TRUE(fileExists(pf.file("TOSEND/QuorinDriverServer.REC")));
+    if (registerMovedOn) // the register printed the receipt before the crash
+        pf.write("Simulatore.ini", "[Register]\r\nLineDelay=300\r\nNextReceipt=8\r\n");
+    return pf.start();
+}
+
+void expectNothingSentTwice(const ProgramFolder& pf)
+{
+    const QStringList sends = pf.operations().filter("Send=");
+    for (const char* line : {"L1", "L2", "L3", "L4", "L5", "L6"})
+        EXPECT_LE(sends.filter(QRegularExpression(QStringLiteral(";%1$").arg(line))).size(), 1)
+            << line;
+}
+
+} // namespace
+
+TEST(EndToEnd, CrashedFileThatReachedTheRegisterIsRecordedAsSent)
+{
+    ProgramFolder pf;
+    QProcess& p = crashWhileSending(pf, true);
+    ASSERT_TRUE(waitFor([&] { return fileExists(pf.file("TOSEND/F.OK")); }));
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    EXPECT_EQ(exitCode(p), 0);
+    expectNothingSentTwice(pf);
+    EXPECT_FALSE(fileExists(pf.file("TOSEND/F.TXT")));
+    EXPECT_TRUE(readBytes(pf.file("TOSEND/F.OK")).endsWith(";Dump=0007\r\n"));
+    const QStringList log = splitTextLines(readBytes(pf.file("TOSEND/QuorinDriverServer.LOG")));
+    EXPECT_EQ(log.filter(";Interrupted=").size(), 1);
+    const qsizetype interrupted = log.indexOf(QRegularExpression(".*;Interrupted=.*"));
+    ASSERT_GE(interrupted, 0);
+    ASSERT_LT(interrupted + 1, log.size());
+    EXPECT_TRUE(log[interrupted + 1].endsWith(";Ticket=7"));
+    EXPECT_FALSE(fileExists(pf.file("TOSEND/QuorinDriverServer.REC")));
+}
+
+TEST(EndToEnd, CrashedFileThatDidNotReachTheRegisterWaitsForAPerson)
+{
+    ProgramFolder pf;
+    QProcess& p = crashWhileSending(pf, false);
+    ASSERT_TRUE(waitFor([&] { return fileExists(pf.file("TOSEND/F.KO")); }));
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    EXPECT_EQ(exitCode(p), 0);
+    expectNothingSentTwice(pf);
+    EXPECT_EQ(readBytes(pf.file("TOSEND/F.KO")),
+              QByteArray("Error=553;Impossibile inviare scontrino al registratore di cassa.;"
+                         "Row 3;L3\r\n"));
+    EXPECT_FALSE(fileExists(pf.file("TOSEND/F.TXT")));
+    EXPECT_EQ(QDir(pf.file("UNSENT")).entryList(QDir::Files).size(), 1);
+}
+
+TEST(EndToEnd, ShutDownDoesNotWaitForARegisterThatStoppedAnswering)
+{
+    ProgramFolder pf;
+    pf.write("Stop.txt", "END\r\n");
+    pf.write("Simulatore.ini", "[Rules]\r\nRule1=^HANG => delay 100000000\r\n"
+                               "Rule2=^COVER => cover 100000000\r\n");
+    for (const char* stuck : {"HANG", "COVER"}) {
+        QProcess& p = pf.start();
+        ASSERT_TRUE(waitFor([&] { return fileExists(pf.file("TOSEND")); }));
+        pf.write("TOSEND/S.TXT", QByteArray(stuck) + "\r\nNEXT\r\n");
+        ASSERT_TRUE(waitFor([&] {
+            return !fileExists(pf.file("TOSEND/S.TXT")) || pf.operations().contains("Status=11") ||
+                   QFileInfo(pf.file("TOSEND/QuorinDriverServer.REC")).exists();
+        }));
+        QThread::msleep(1500);
+        QElapsedTimer timer;
+        timer.start();
+        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        EXPECT_EQ(exitCode(p), 0) << stuck;
+        EXPECT_LT(timer.elapsed(), 5000) << stuck;
+        EXPECT_TRUE(fileExists(pf.file("TOSEND/S.KO"))) << stuck;
+        EXPECT_EQ(pf.operations().last(), "ClosePort");
+        EXPECT_EQ(pf.operations().filter(";NEXT").size(), 0)
+            << pf.operations().join('\n').toStdString();
+        QFile::remove(pf.file("TOSEND/S.KO"));
+    }
 }

@@ -1,0 +1,147 @@
+#include "pipeline/CommandFilePipeline.h"
+#include "pipeline/EventLoopWait.h"
+#include "pipeline/RecoveryRecord.h"
+#include "pipeline/TextLines.h"
+#include "support/FakeDriver.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+
+namespace {
+
+class RecoveryTest : public ::testing::Test
+{
+protected:
+    RecoveryTest()
+    {
+        QDir().mkdir(dir.file("in"));
+        QDir().mkdir(dir.file("out"));
+        settings.DirectoryInput = dir.file("in/");
+        settings.DirectoryOutput = dir.file("out/");
+        settings.LanguageOffset = "0";
+        settings.MaxLogDimension = "128";
+    }
+    QString in(const QString& name) const { return dir.file("in/" + name); }
+    QStringList logLines() const { return splitTextLines(readBytes(in("QuorinDriverServer.LOG"))); }
+    // A record as a crash leaves it: the file was being sent, two rows accepted.
+    void crashedWhileSending(const QString& name, std::optional<int> lastReceipt)
+    {
+        const auto signature = commandFileSignature(in(name));
+        ASSERT_TRUE(signature.has_value());
+        RecoveryRecord record(pipeline.recoveryRecordPath());
+        ASSERT_TRUE(
+            record.begin({in(name), signature->size, signature->modified.toMSecsSinceEpoch(),
+                          lastReceipt, "06/12/2026 17:40:00", 0}));
+        record.setAcceptedRow(2);
+    }
+
+    TempFolder dir;
+    Settings settings;
+    FakeDriver driver;
+    RecordingDisplay display;
+    FixedClock clock;
+    CommandFilePipeline pipeline{settings,     driver, display, clock, "QuorinDriverServer",
+                                 {1, 0, 65536}};
+    const QString kT = "06/12/2026 17:44";
+};
+
+} // namespace
+
+TEST_F(RecoveryTest, RecordLivesWhileTheFileIsSent)
+{
+    writeBytes(in("A.TXT"), "L1\r\nL2\r\nL3\r\n");
+    QStringList seen;
+    driver.onSend = [&](qint32, const QString&) {
+        const auto state = RecoveryRecord::read(pipeline.recoveryRecordPath());
+        ASSERT_TRUE(state.has_value());
+        seen << QStringLiteral("%1:%2").arg(state->file).arg(state->acceptedRow);
+    };
+    pipeline.runTick();
+    EXPECT_EQ(seen, QStringList({in("A.TXT") + ":0", in("A.TXT") + ":1", in("A.TXT") + ":2"}));
+    EXPECT_FALSE(fileExists(pipeline.recoveryRecordPath()));
+    // The next file's record knows the last receipt read after this one.
+    writeBytes(in("B.TXT"), "X\r\n");
+    std::optional<int> known;
+    driver.onSend = [&](qint32, const QString&) {
+        known = RecoveryRecord::read(pipeline.recoveryRecordPath())->lastReceipt;
+    };
+    pipeline.runTick();
+    EXPECT_EQ(known, 42);
+}
+
+TEST_F(RecoveryTest, FileThatReachedTheRegisterIsRecordedAsSent)
+{
+    writeBytes(in("A.TXT"), "L1\r\nL2\r\nL3\r\n");
+    crashedWhileSending("A.TXT", 41);
+    driver.queryAnswer = "000000000042";
+    pipeline.recoverInterruptedFile();
+    EXPECT_TRUE(driver.sent.empty());
+    EXPECT_FALSE(fileExists(in("A.TXT")));
+    EXPECT_EQ(readBytes(in("A.OK")), QByteArray("06/12/2026 17:44;Dump=0042\r\n"));
+    EXPECT_EQ(logLines(), QStringList({kT + ";Interrupted=" + in("A.TXT"), kT + ";Ticket=42"}));
+    EXPECT_FALSE(fileExists(pipeline.recoveryRecordPath()));
+}
+
+TEST_F(RecoveryTest, FileThatDidNotReachItFailsForAPersonToDecide)
+{
+    writeBytes(in("A.TXT"), "L1\r\nL2\r\nL3\r\n");
+    crashedWhileSending("A.TXT", 42);
+    pipeline.recoverInterruptedFile();
+    EXPECT_TRUE(driver.sent.empty());
+    EXPECT_FALSE(fileExists(in("A.TXT")));
+    const QString record =
+        "Error=553;Impossibile inviare scontrino al registratore di cassa.;Row 3;L3";
+    EXPECT_EQ(readBytes(in("A.KO")), (record + "\r\n").toLatin1());
+    EXPECT_EQ(logLines(), QStringList({kT + ";Interrupted=" + in("A.TXT"), kT + ";" + record}));
+    EXPECT_EQ(QDir(dir.file("out")).entryList(QDir::Files), QStringList({"202612061744A.TXT"}));
+    EXPECT_EQ(display.raised, 1);
+    // An unknown last receipt cannot prove anything either.
+    writeBytes(in("B.TXT"), "X\r\n");
+    crashedWhileSending("B.TXT", std::nullopt);
+    pipeline.recoverInterruptedFile();
+    EXPECT_TRUE(fileExists(in("B.KO")));
+}
+
+TEST_F(RecoveryTest, ChangedOrMissingFileIsOnlyNoted)
+{
+    writeBytes(in("A.TXT"), "L1\r\n");
+    crashedWhileSending("A.TXT", 1);
+    writeBytes(in("A.TXT"), "L1\r\nL2 new\r\n");
+    pipeline.recoverInterruptedFile();
+    EXPECT_TRUE(fileExists(in("A.TXT"))); // a new file of that name: polling sends it
+    EXPECT_EQ(logLines(), QStringList({kT + ";Interrupted=" + in("A.TXT")}));
+    EXPECT_FALSE(fileExists(pipeline.recoveryRecordPath()));
+    pipeline.recoverInterruptedFile(); // nothing left to do
+    EXPECT_EQ(logLines().size(), 1);
+}
+
+TEST_F(RecoveryTest, NoRecordNoSend)
+{
+    AllowQtWarnings expected("recovery record");
+    QDir().mkdir(pipeline.recoveryRecordPath()); // the record cannot be written
+    writeBytes(in("A.TXT"), "X\r\n");
+    pipeline.runTick();
+    EXPECT_TRUE(driver.sent.empty());
+    EXPECT_TRUE(fileExists(in("A.TXT")));
+    QDir().rmdir(pipeline.recoveryRecordPath());
+    pipeline.runTick();
+    EXPECT_EQ(driver.sentLines(), QStringList({"X"}));
+}
+
+TEST_F(RecoveryTest, EndlessCoverIsGivenUpOnAbort)
+{
+    writeBytes(in("C.TXT"), "PAY\r\nNEVER\r\n");
+    std::deque<FakeDriver::Answer> open(100, {574, 581});
+    driver.answer("PAY", open);
+    int sends = 0;
+    driver.onSend = [&](qint32, const QString&) { ++sends; };
+    pipeline.setAbortCheck([&] { return sends >= 5; });
+    pipeline.runTick();
+    EXPECT_EQ(sends, 5);
+    EXPECT_EQ(readBytes(in("C.KO")), QByteArray("Error=574;Errore esteso;Row 1;PAY\r\n"));
+    // Waits interrupted from outside end at once.
+    interruptWaits();
+    EXPECT_FALSE(serveEventsFor(60000));
+    resumeWaits();
+    EXPECT_TRUE(serveEventsFor(1));
+}
