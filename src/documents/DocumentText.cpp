@@ -40,6 +40,5 @@ bool saveDocumentText(const QString& path, const QString& text)
 
 bool appendEmptyLine(const QString& path)
 {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write("\r\n") == 2;
+    return appendToFile(path, "\r\n");
 }

@@ -1,5 +1,6 @@
 #include "ActivityLog.h"
 
+#include "AtomicFile.h"
 #include "TextLines.h"
 
 #include <QFile>
@@ -24,9 +25,5 @@ bool ActivityLog::append(const QString& line) const
                 return false;
         }
     }
-    QFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return false;
-    const QByteArray bytes = textLine(line);
-    return file.write(bytes) == bytes.size() && file.flush();
+    return appendToFile(m_path, textLine(line));
 }

@@ -155,7 +155,7 @@ bool CommandFilePipeline::copyToOutputFolder(const QString& path)
     if (!source.open(QIODevice::ReadOnly))
         return false;
     QSaveFile copy(target);
-    if (!copy.open(QIODevice::WriteOnly))
+    if (!copy.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
     QByteArray chunk;
     while (!(chunk = source.read(64 * 1024)).isEmpty()) {
@@ -203,7 +203,10 @@ void CommandFilePipeline::ProcessCommandFile(const QString& path, bool deleteFil
             RecordOutcome(0, QString(), kCannotSend, base);
             return;
         }
-        // A missing file has no lines: nothing to send, a successful outcome.
+        // A polled file that vanished just now is passed over; a missing start, stop or
+        // document file has no lines: nothing to send, a successful outcome.
+        if (deleteFile)
+            return;
     } else {
         // Polled files are the ones that could be sent again automatically after a crash.
         RecoveryRecord record(recoveryRecordPath());
@@ -359,10 +362,9 @@ void CommandFilePipeline::WriteDumpLine(const QString& text)
 {
     if (text.trimmed().isEmpty() || m_resultBasePath.isEmpty())
         return;
-    QFile file(m_resultBasePath + QStringLiteral(".OK"));
-    const QByteArray bytes = textLine(dumpLine(m_clock.now(), text));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(bytes) != bytes.size())
-        qWarning("Cannot write %s", qPrintable(file.fileName()));
+    const QString ok = m_resultBasePath + QStringLiteral(".OK");
+    if (!appendToFile(ok, textLine(dumpLine(m_clock.now(), text))))
+        qWarning("Cannot write %s", qPrintable(ok));
 }
 
 void CommandFilePipeline::RecordOutcome(qint32 row, const QString& line, qint32 code,

@@ -1,5 +1,6 @@
 #include "SimulatedRegister.h"
 
+#include "pipeline/AtomicFile.h"
 #include "pipeline/Cp1252.h"
 #include "pipeline/EventLoopWait.h"
 #include "shell/PrivateProfileFile.h"
@@ -78,10 +79,8 @@ void SimulatedRegister::journal(const QString& entry) const
 {
     if (m_journalPath.isEmpty())
         return;
-    QFile file(m_journalPath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
-    file.write(encodeCp1252(journalTimestamp(m_clock.now()) + u';' + entry) + "\r\n");
+    appendToFile(m_journalPath,
+                 encodeCp1252(journalTimestamp(m_clock.now()) + u';' + entry) + "\r\n");
 }
 
 void SimulatedRegister::raiseStatus(qint32 status)

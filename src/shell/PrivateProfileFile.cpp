@@ -4,6 +4,7 @@
 #include "pipeline/Cp1252.h"
 
 #include <QFile>
+#include <QSet>
 #include <QStringView>
 #include <optional>
 #include <vector>
@@ -35,9 +36,14 @@ std::vector<RawLine> splitKeepingTerminators(const QString& text)
     return lines;
 }
 
+// A UTF-8 byte-order mark, as Windows-1252 text, before the first section header.
+const QString kUtf8Bom = QStringLiteral("\u00EF\u00BB\u00BF");
+
 std::optional<QString> sectionName(const QString& line)
 {
-    const QString t = line.trimmed();
+    QString t = line.trimmed();
+    if (t.startsWith(kUtf8Bom))
+        t = t.mid(kUtf8Bom.size()).trimmed();
     if (!t.startsWith(u'['))
         return std::nullopt;
     const qsizetype close = t.indexOf(u']', 1);
@@ -97,57 +103,43 @@ std::optional<SectionRange> findSection(const std::vector<RawLine>& lines, const
 
 } // namespace
 
-PrivateProfileFile::PrivateProfileFile(QString path) : m_path(std::move(path)) {}
+namespace PrivateProfileText {
 
-QString PrivateProfileFile::readString(const QString& section, const QString& key,
-                                       const QString& defaultValue, int bufferSize) const
+std::optional<QString> findValue(const QString& text, const QString& section, const QString& key)
 {
-    const qsizetype maxChars = bufferSize > 0 ? bufferSize - 1 : 0;
-    QString result = defaultValue;
-    if (const auto text = readWholeFile(m_path)) {
-        const auto lines = splitKeepingTerminators(*text);
-        if (const auto range = findSection(lines, section)) {
-            for (std::size_t i = range->header + 1; i < range->end; ++i) {
-                const auto kl = keyLine(lines[i].text);
-                if (kl && kl->key.compare(key, Qt::CaseInsensitive) == 0) {
-                    result = kl->value;
-                    break;
-                }
-            }
-        }
-    }
-    return result.left(maxChars);
-}
-
-QStringList PrivateProfileFile::keys(const QString& section) const
-{
-    QStringList result;
-    const auto text = readWholeFile(m_path);
-    if (!text)
-        return result;
-    const auto lines = splitKeepingTerminators(*text);
+    const auto lines = splitKeepingTerminators(text);
     if (const auto range = findSection(lines, section)) {
         for (std::size_t i = range->header + 1; i < range->end; ++i) {
             const auto kl = keyLine(lines[i].text);
-            if (kl && !result.contains(kl->key, Qt::CaseInsensitive))
+            if (kl && kl->key.compare(key, Qt::CaseInsensitive) == 0)
+                return kl->value;
+        }
+    }
+    return std::nullopt;
+}
+
+QStringList keysIn(const QString& text, const QString& section)
+{
+    QStringList result;
+    QSet<QString> seen;
+    const auto lines = splitKeepingTerminators(text);
+    if (const auto range = findSection(lines, section)) {
+        for (std::size_t i = range->header + 1; i < range->end; ++i) {
+            const auto kl = keyLine(lines[i].text);
+            if (kl && !seen.contains(kl->key.toLower())) {
+                seen.insert(kl->key.toLower());
                 result.append(kl->key);
+            }
         }
     }
     return result;
 }
 
-bool PrivateProfileFile::writeString(const QString& section, const QString& key,
-                                     const QString& value) const
+QString withValue(const QString& text, const QString& section, const QString& key,
+                  const QString& value)
 {
     const QString crlf = QStringLiteral("\r\n");
-    QFile existing(m_path);
-    std::vector<RawLine> lines;
-    if (existing.exists()) {
-        const auto text = readWholeFile(m_path);
-        if (!text)
-            return false; // never replace a file we could not read
-        lines = splitKeepingTerminators(*text);
-    }
+    std::vector<RawLine> lines = splitKeepingTerminators(text);
 
     auto terminateLast = [&] {
         if (!lines.empty() && lines.back().terminator.isEmpty())
@@ -183,5 +175,41 @@ bool PrivateProfileFile::writeString(const QString& section, const QString& key,
     for (const RawLine& line : lines)
         out += line.text + line.terminator;
 
-    return writeFileAtomically(m_path, encodeCp1252(out));
+    return out;
+}
+
+} // namespace PrivateProfileText
+
+PrivateProfileFile::PrivateProfileFile(QString path) : m_path(std::move(path)) {}
+
+QString PrivateProfileFile::readString(const QString& section, const QString& key,
+                                       const QString& defaultValue, int bufferSize) const
+{
+    const qsizetype maxChars = bufferSize > 0 ? bufferSize - 1 : 0;
+    QString result = defaultValue;
+    if (const auto text = readWholeFile(m_path)) {
+        if (auto value = PrivateProfileText::findValue(*text, section, key))
+            result = *value;
+    }
+    return result.left(maxChars);
+}
+
+QStringList PrivateProfileFile::keys(const QString& section) const
+{
+    const auto text = readWholeFile(m_path);
+    return text ? PrivateProfileText::keysIn(*text, section) : QStringList();
+}
+
+bool PrivateProfileFile::writeString(const QString& section, const QString& key,
+                                     const QString& value) const
+{
+    QString text;
+    if (QFile::exists(m_path)) {
+        const auto existing = readWholeFile(m_path);
+        if (!existing)
+            return false; // never replace a file we could not read
+        text = *existing;
+    }
+    return writeFileAtomically(
+        m_path, encodeCp1252(PrivateProfileText::withValue(text, section, key, value)));
 }

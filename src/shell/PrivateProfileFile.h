@@ -2,6 +2,15 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
+
+// The same rules on a whole text held in memory.
+namespace PrivateProfileText {
+std::optional<QString> findValue(const QString& text, const QString& section, const QString& key);
+QStringList keysIn(const QString& text, const QString& section);
+QString withValue(const QString& text, const QString& section, const QString& key,
+                  const QString& value);
+} // namespace PrivateProfileText
 
 // Reads and writes one key of an INI-style settings file the way the Windows private-profile
 // functions do: section and key names ignore letter case, blanks around names and values are

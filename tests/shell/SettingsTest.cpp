@@ -74,3 +74,38 @@ TEST(Settings, IntervalAndLogLimitFallBackOnBadNumbers)
     for (const char* bad : {"", "0", "-1", "x"})
         EXPECT_EQ(logLimitBytes(bad), 131072) << bad;
 }
+
+TEST(Settings, SurvivesBadFiles)
+{
+    TempFolder dir;
+    const QString ini = dir.file("ZEZOVURADUR.INI");
+    QByteArray garbage;
+    for (int i = 0; i < 4096; ++i)
+        garbage.append(static_cast<char>((i * 7919) % 256));
+    writeBytes(ini, garbage);
+    EXPECT_EQ(LoadSettings(dir.path()).Port, "1");
+
+    writeBytes(ini, "\xEF\xBB\xBF[Parameters]\r\nPort=2\r\n"); // saved by a UTF-8 editor
+    EXPECT_EQ(LoadSettings(dir.path()).Port, "2");
+
+    writeBytes(ini, "[Parameters]\r\nLanguage=" + QByteArray(10000, 'x') + "\r\nPort=3\r\n");
+    Settings s = LoadSettings(dir.path());
+    EXPECT_EQ(s.Language.size(), 254);
+    EXPECT_EQ(s.Port, "3");
+
+    writeBytes(ini, "[Other]\r\nPort=4\r\n");
+    EXPECT_EQ(LoadSettings(dir.path()).Port, "1");
+
+    writeBytes(ini, "[Parameters]\r\nPort=abc\r\nFrequence=often\r\nMaxLogDimension=-5\r\n");
+    s = LoadSettings(dir.path());
+    EXPECT_EQ(s.Port, "abc"); // the port then fails to open, with its message
+    EXPECT_EQ(pollingIntervalMs(s.Frequence), 5000);
+    EXPECT_EQ(logLimitBytes(s.MaxLogDimension), 131072);
+
+    writeBytes(dir.file("afile"), "x");
+    writeBytes(ini, "[Parameters]\r\nDirectoryInput=" + dir.file("afile").toUtf8() +
+                        "\r\nDirectoryOutput=/proc/no-such-place\r\n");
+    s = LoadSettings(dir.path());
+    EXPECT_EQ(s.DirectoryInput, dir.file("afile") + "/");
+    EXPECT_FALSE(QDir("/proc/no-such-place").exists());
+}

@@ -1,0 +1,191 @@
+// Bad and unusual command files: nothing crashes or hangs, every file gets a clear verdict and
+// nothing is lost.
+#include "pipeline/CommandFilePipeline.h"
+#include "pipeline/Cp1252.h"
+#include "pipeline/TextLines.h"
+#include "support/FakeDriver.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <sys/resource.h>
+
+namespace {
+
+// Counts sends without keeping them, for the big inputs.
+class CountingDriver : public FakeDriver
+{
+public:
+    qint32 SendCommand(qint32&, qint16, QString& line) override
+    {
+        ++count;
+        longest = std::max(longest, line.size());
+        return 0;
+    }
+    qint64 count = 0;
+    qsizetype longest = 0;
+};
+
+class BadInputTest : public ::testing::Test
+{
+protected:
+    BadInputTest()
+    {
+        QDir().mkdir(dir.file("in"));
+        QDir().mkdir(dir.file("out"));
+        settings.DirectoryInput = dir.file("in/");
+        settings.DirectoryOutput = dir.file("out/");
+        settings.LanguageOffset = "0";
+        settings.MaxLogDimension = "128";
+    }
+    QString in(const QString& name) const { return dir.file("in/" + name); }
+    QStringList commandFiles() const
+    {
+        return QDir(dir.file("in")).entryList({"*.TXT"}, QDir::Files | QDir::Hidden);
+    }
+    CommandFilePipeline make(RegisterDriver& driver)
+    {
+        return CommandFilePipeline(settings, driver, display, clock, "QuorinDriverServer",
+                                   {1, 0, 65536});
+    }
+
+    TempFolder dir;
+    Settings settings;
+    FakeDriver driver;
+    RecordingDisplay display;
+    FixedClock clock;
+};
+
+long maxRssKb()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+} // namespace
+
+TEST_F(BadInputTest, EmptyBlankAndOddlyEndedFiles)
+{
+    writeBytes(in("1EMPTY.TXT"), "");
+    writeBytes(in("2BLANK.TXT"), "\r\n\r\n   \r\n");
+    writeBytes(in("3CR.TXT"), "A\rB\r");
+    writeBytes(in("4LF.TXT"), "C\nD");
+    writeBytes(in("5MIXED.TXT"), "E\r\nF\nG\rH");
+    writeBytes(in("6NUL.TXT"), QByteArray("N\0U\0L", 5));
+    auto pipeline = make(driver);
+    pipeline.runTick();
+    EXPECT_EQ(driver.sentLines(), QStringList({"", "", "   ", "A", "B", "C", "D", "E", "F", "G",
+                                               "H", QString("N") + QChar(0) + "U" + QChar(0) +
+                                                        "L"}));
+    EXPECT_TRUE(commandFiles().isEmpty());
+    EXPECT_EQ(splitTextLines(readBytes(in("QuorinDriverServer.LOG"))).size(), 6);
+}
+
+TEST_F(BadInputTest, EveryByteComesBackInTheVerdictAndTheCopy)
+{
+    QByteArray line;
+    for (int b = 0; b < 256; ++b) {
+        if (b != '\r' && b != '\n')
+            line.append(static_cast<char>(b));
+    }
+    const QByteArray content = "OK\r\n" + line + "\r\n";
+    writeBytes(in("BYTES.TXT"), content);
+    driver.answer(decodeCp1252(line), {{17, 0}});
+    auto pipeline = make(driver);
+    pipeline.runTick();
+    EXPECT_EQ(readBytes(in("BYTES.KO")), "Error=17;Errore generico;Row 2;" + line + "\r\n");
+    EXPECT_EQ(readBytes(dir.file("out/202612061744BYTES.TXT")), content);
+}
+
+TEST_F(BadInputTest, HugeLineAndHugeFileKeepMemoryBounded)
+{
+    CountingDriver counting;
+    auto pipeline = make(counting);
+    writeBytes(in("LINE.TXT"), "A\r\n" + QByteArray(1 << 20, 'x') + "\r\n");
+    pipeline.runTick();
+    EXPECT_EQ(counting.count, 1);
+    EXPECT_TRUE(readBytes(in("LINE.KO")).startsWith("Error=30;Buffer overflow;Row 2;xxx"));
+
+    // 100 MB of 60,000-byte lines, written a chunk at a time.
+    {
+        QFile big(in("BIG.TXT"));
+        ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+        const QByteArray chunk = QByteArray(60000, 'y') + "\r\n";
+        for (qint64 written = 0; written < 100'000'000; written += chunk.size())
+            big.write(chunk);
+    }
+    const long before = maxRssKb();
+    pipeline.runTick();
+    EXPECT_FALSE(fileExists(in("BIG.TXT")));
+    EXPECT_EQ(counting.longest, 60000);
+    EXPECT_GT(counting.count, 1600);
+    EXPECT_LT(maxRssKb() - before, 64 * 1024) << "kB more at peak";
+}
+
+TEST_F(BadInputTest, TenThousandFilesInOneTick)
+{
+    CountingDriver counting;
+    for (int i = 0; i < 10000; ++i)
+        writeBytes(in(QStringLiteral("F%1.TXT").arg(i, 5, 10, QLatin1Char('0'))), "X\r\n");
+    auto pipeline = make(counting);
+    pipeline.runTick();
+    EXPECT_EQ(counting.count, 10000);
+    EXPECT_TRUE(commandFiles().isEmpty());
+}
+
+TEST_F(BadInputTest, UnusualNames)
+{
+    const QString longName = QString(251, u'L') + ".TXT"; // 255 bytes, the usual limit
+    for (const QString& name : {QStringLiteral("with blanks .TXT"), QStringLiteral("caffè€.txt"),
+                                QStringLiteral(".hidden.TXT"), longName})
+        writeBytes(in(name), encodeCp1252(name.left(20)) + "\r\n");
+    driver.answer(longName.left(20), {{17, 0}, {17, 0}});
+    auto pipeline = make(driver);
+    pipeline.runTick();
+    EXPECT_EQ(driver.sent.size(), 4u);
+    EXPECT_TRUE(fileExists(in("with blanks .OK")));
+    EXPECT_TRUE(fileExists(in(QStringLiteral("caffè€.OK"))));
+    EXPECT_TRUE(fileExists(in(".hidden.OK")));
+    // The long name fails; its dated copy would need a name longer than the file system
+    // allows, so the file stays as the only copy and is not sent again.
+    EXPECT_TRUE(fileExists(in(QString(251, u'L') + ".KO")));
+    EXPECT_EQ(commandFiles(), QStringList({longName}));
+    pipeline.runTick();
+    EXPECT_EQ(driver.sent.size(), 4u);
+}
+
+TEST_F(BadInputTest, FilesThatVanishShrinkOrGrowBeforeReading)
+{
+    writeBytes(in("GONE.TXT"), "X\r\n");
+    writeBytes(in("SHRINK.TXT"), "A\r\nB\r\nC\r\n");
+    writeBytes(in("GROW.TXT"), "A\r\n");
+    auto pipeline = make(driver);
+    pipeline.setFileOpener([this](const QString& path) -> std::unique_ptr<QIODevice> {
+        if (path.endsWith("GONE.TXT"))
+            QFile::remove(path);
+        if (path.endsWith("SHRINK.TXT"))
+            writeBytes(path, "S\r\n");
+        if (path.endsWith("GROW.TXT"))
+            writeBytes(path, "A\r\nG1\r\nG2\r\n");
+        auto file = std::make_unique<QFile>(path);
+        return file->open(QIODevice::ReadOnly) ? std::move(file) : nullptr;
+    });
+    pipeline.runTick();
+    EXPECT_EQ(driver.sentLines(), QStringList({"A", "G1", "G2", "S"}));
+    EXPECT_FALSE(fileExists(in("GONE.OK")));
+    EXPECT_FALSE(fileExists(in("GONE.KO")));
+    EXPECT_TRUE(commandFiles().isEmpty());
+    EXPECT_EQ(splitTextLines(readBytes(in("QuorinDriverServer.LOG"))).size(), 2);
+}
+
+TEST_F(BadInputTest, InputFolderDeletedAndCreatedAgain)
+{
+    auto pipeline = make(driver);
+    ASSERT_TRUE(QDir(dir.file("in")).removeRecursively());
+    pipeline.runTick(); // nothing there, nothing breaks
+    QDir().mkdir(dir.file("in"));
+    writeBytes(in("A.TXT"), "X\r\n");
+    pipeline.runTick();
+    EXPECT_EQ(driver.sentLines(), QStringList({"X"}));
+}

@@ -1,0 +1,84 @@
+// A full disk: nothing is lost and work resumes once there is space again. Uses a small tmpfs,
+// which needs root; elsewhere the test says why it is skipped.
+#include "pipeline/CommandFilePipeline.h"
+#include "pipeline/TextLines.h"
+#include "shell/PrivateProfileFile.h"
+#include "support/FakeDriver.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <sys/mount.h>
+
+namespace {
+
+class SmallDisk
+{
+public:
+    explicit SmallDisk(const QString& path) : m_path(path.toLocal8Bit())
+    {
+        QDir().mkpath(path);
+        m_mounted = ::mount("tmpfs", m_path.constData(), "tmpfs", 0, "size=256k") == 0;
+    }
+    ~SmallDisk()
+    {
+        if (m_mounted)
+            ::umount(m_path.constData());
+    }
+    bool mounted() const { return m_mounted; }
+    // Fills the disk with one file; returns its path.
+    QString fill()
+    {
+        const QString filler = QString::fromLocal8Bit(m_path) + "/filler";
+        QFile f(filler);
+        f.open(QIODevice::WriteOnly);
+        const QByteArray block(4096, 'f');
+        while (f.write(block) == block.size() && f.flush()) {
+        }
+        return filler;
+    }
+
+private:
+    QByteArray m_path;
+    bool m_mounted = false;
+};
+
+} // namespace
+
+TEST(FullDisk, NothingIsLostAndWorkResumes)
+{
+    TempFolder dir;
+    SmallDisk disk(dir.file("in"));
+    if (!disk.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here (needs root with CAP_SYS_ADMIN)";
+    QDir().mkdir(dir.file("out"));
+    Settings settings;
+    settings.DirectoryInput = dir.file("in/");
+    settings.DirectoryOutput = dir.file("out/");
+    settings.LanguageOffset = "0";
+    settings.MaxLogDimension = "128";
+    FakeDriver driver;
+    RecordingDisplay display;
+    FixedClock clock;
+    CommandFilePipeline pipeline(settings, driver, display, clock, "QuorinDriverServer",
+                                 {1, 0, 65536});
+
+    writeBytes(dir.file("in/A.TXT"), "X\r\n");
+    const QString ini = dir.file("in/ZEZOVURADUR.INI");
+    writeBytes(ini, "[Parameters]\r\nPort=1\r\n");
+    const QString filler = disk.fill();
+
+    AllowQtWarnings expected("Cannot");
+    pipeline.runTick();
+    EXPECT_TRUE(driver.sent.empty()); // without room for the recovery record nothing is sent
+    EXPECT_TRUE(fileExists(dir.file("in/A.TXT")));
+    EXPECT_FALSE(PrivateProfileFile(ini).writeString("Parameters", "Language", QString(5000, 'x')));
+    EXPECT_EQ(readBytes(ini), QByteArray("[Parameters]\r\nPort=1\r\n")); // never half written
+
+    QFile::remove(filler);
+    pipeline.runTick();
+    EXPECT_EQ(driver.sentLines(), QStringList({"X"}));
+    EXPECT_FALSE(fileExists(dir.file("in/A.TXT")));
+    EXPECT_EQ(readBytes(dir.file("in/A.OK")), QByteArray("06/12/2026 17:44;Dump=0042\r\n"));
+    EXPECT_EQ(splitTextLines(readBytes(dir.file("in/QuorinDriverServer.LOG"))).size(), 1);
+}
