@@ -82,3 +82,50 @@ TEST(FullDisk, NothingIsLostAndWorkResumes)
     EXPECT_EQ(readBytes(dir.file("in/A.OK")), QByteArray("06/12/2026 17:44;Dump=0042\r\n"));
     EXPECT_EQ(splitTextLines(readBytes(dir.file("in/QuorinDriverServer.LOG"))).size(), 1);
 }
+
+TEST(FullDisk, DiskFillingUpDuringASend)
+{
+    TempFolder dir;
+    SmallDisk disk(dir.file("in"));
+    if (!disk.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here (needs root with CAP_SYS_ADMIN)";
+    QDir().mkdir(dir.file("out"));
+    Settings settings;
+    settings.DirectoryInput = dir.file("in/");
+    settings.DirectoryOutput = dir.file("out/");
+    settings.LanguageOffset = "0";
+    settings.MaxLogDimension = "128";
+    FakeDriver driver;
+    RecordingDisplay display;
+    FixedClock clock;
+    CommandFilePipeline pipeline(settings, driver, display, clock, "QuorinDriverServer",
+                                 {1, 0, 65536});
+    writeBytes(dir.file("in/A.TXT"), "X\r\n");
+    writeBytes(dir.file("in/B.TXT"), "BAD\r\n");
+    driver.answer("BAD", {{17, 0}});
+    QString filler;
+    driver.onSend = [&](qint32, const QString&) {
+        if (filler.isEmpty())
+            filler = disk.fill();
+    };
+    AllowQtWarnings expected("Cannot");
+    pipeline.runTick();
+    // Each file sent once. Verdicts that find no room are reported on standard error, and no
+    // empty result file pretends otherwise; the failed file is safe in the output folder (a
+    // file that was sent is never left where it could be sent again).
+    EXPECT_EQ(driver.sentLines(), QStringList({"X", "BAD"}));
+    EXPECT_FALSE(fileExists(dir.file("in/A.OK")));
+    if (fileExists(dir.file("in/B.KO"))) { // room freed by A's record: then it is whole
+        EXPECT_EQ(readBytes(dir.file("in/B.KO")),
+                  QByteArray("Error=17;Errore generico;Row 1;BAD\r\n"));
+    }
+    EXPECT_TRUE(QDir(dir.file("in")).entryList({"*.TXT"}).isEmpty());
+    EXPECT_EQ(QDir(dir.file("out")).entryList(QDir::Files), QStringList({"202612061744B.TXT"}));
+
+    QFile::remove(filler);
+    driver.onSend = nullptr;
+    writeBytes(dir.file("in/C.TXT"), "Y\r\n");
+    pipeline.runTick();
+    EXPECT_EQ(driver.sentLines(), QStringList({"X", "BAD", "Y"}));
+    EXPECT_EQ(readBytes(dir.file("in/C.OK")), QByteArray("06/12/2026 17:44;Dump=0042\r\n"));
+}
