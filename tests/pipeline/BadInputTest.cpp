@@ -120,7 +120,11 @@ TEST_F(BadInputTest, HugeLineAndHugeFileKeepMemoryBounded)
     EXPECT_FALSE(fileExists(in("BIG.TXT")));
     EXPECT_EQ(counting.longest, 60000);
     EXPECT_GT(counting.count, 1600);
+#if !defined(__SANITIZE_ADDRESS__) // its quarantine holds freed memory on purpose
     EXPECT_LT(maxRssKb() - before, 64 * 1024) << "kB more at peak";
+#else
+    (void)before;
+#endif
 }
 
 TEST_F(BadInputTest, TenThousandFilesInOneTick)
