@@ -75,9 +75,9 @@ TEST_F(BadInputTest, EmptyBlankAndOddlyEndedFiles)
     writeBytes(in("6NUL.TXT"), QByteArray("N\0U\0L", 5));
     auto pipeline = make(driver);
     pipeline.runTick();
-    EXPECT_EQ(driver.sentLines(), QStringList({"", "", "   ", "A", "B", "C", "D", "E", "F", "G",
-                                               "H", QString("N") + QChar(0) + "U" + QChar(0) +
-                                                        "L"}));
+    EXPECT_EQ(driver.sentLines(),
+              QStringList({"", "", "   ", "A", "B", "C", "D", "E", "F", "G", "H",
+                           QString("N") + QChar(0) + "U" + QChar(0) + "L"}));
     EXPECT_TRUE(commandFiles().isEmpty());
     EXPECT_EQ(splitTextLines(readBytes(in("QuorinDriverServer.LOG"))).size(), 6);
 }
