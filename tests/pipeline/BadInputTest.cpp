@@ -4,6 +4,7 @@
 #include "pipeline/Cp1252.h"
 #include "pipeline/TextLines.h"
 #include "support/FakeDriver.h"
+#include "support/PipelineFolders.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -26,19 +27,9 @@ public:
     qsizetype longest = 0;
 };
 
-class BadInputTest : public ::testing::Test
+class BadInputTest : public ::testing::Test, public PipelineFolders
 {
 protected:
-    BadInputTest()
-    {
-        QDir().mkdir(dir.file("in"));
-        QDir().mkdir(dir.file("out"));
-        settings.DirectoryInput = dir.file("in/");
-        settings.DirectoryOutput = dir.file("out/");
-        settings.LanguageOffset = "0";
-        settings.MaxLogDimension = "128";
-    }
-    QString in(const QString& name) const { return dir.file("in/" + name); }
     QStringList commandFiles() const
     {
         return QDir(dir.file("in")).entryList({"*.TXT"}, QDir::Files | QDir::Hidden);
@@ -49,8 +40,6 @@ protected:
                                    {1, 0, 65536});
     }
 
-    TempFolder dir;
-    Settings settings;
     FakeDriver driver;
     RecordingDisplay display;
     FixedClock clock;

@@ -2,6 +2,7 @@
 #include "pipeline/TextLines.h"
 #include "register_sim/SimulatedRegister.h"
 #include "support/FakeDriver.h"
+#include "support/PipelineFolders.h"
 #include "support/TestSupport.h"
 
 #include <QBuffer>
@@ -16,20 +17,9 @@
 
 namespace {
 
-class PipelineTest : public ::testing::Test
+class PipelineTest : public ::testing::Test, public PipelineFolders
 {
 protected:
-    PipelineTest()
-    {
-        QDir().mkdir(dir.file("in"));
-        QDir().mkdir(dir.file("out"));
-        settings.DirectoryInput = dir.file("in/");
-        settings.DirectoryOutput = dir.file("out/");
-        settings.Language = "Italiano";
-        settings.LanguageOffset = "0";
-        settings.MaxLogDimension = "128";
-    }
-
     CommandFilePipeline& pipeline()
     {
         if (!m_pipeline)
@@ -37,14 +27,10 @@ protected:
                                                                "QuorinDriverServer", options);
         return *m_pipeline;
     }
-    QString in(const QString& name) const { return dir.file("in/" + name); }
-    QString out(const QString& name) const { return dir.file("out/" + name); }
     void drop(const QString& name, const QByteArray& bytes) { writeBytes(in(name), bytes); }
     QStringList logLines() const { return splitTextLines(readBytes(in("QuorinDriverServer.LOG"))); }
     QStringList outFiles() const { return QDir(dir.file("out")).entryList(QDir::Files); }
 
-    TempFolder dir;
-    Settings settings;
     FakeDriver driver;
     RecordingDisplay display;
     FixedClock clock;

@@ -4,6 +4,7 @@
 #include "pipeline/TextLines.h"
 #include "shell/PrivateProfileFile.h"
 #include "support/FakeDriver.h"
+#include "support/PipelineFolders.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -43,25 +44,29 @@ private:
     bool m_mounted = false;
 };
 
+// Input folder on a small disk of its own.
+struct FullDiskTest
+{
+    PipelineFolders folders;
+    SmallDisk disk{folders.dir.file("in")};
+    FakeDriver driver;
+    RecordingDisplay display;
+    FixedClock clock;
+    CommandFilePipeline pipeline{folders.settings,     driver,       display, clock,
+                                 "QuorinDriverServer", {1, 0, 65536}};
+};
+
 } // namespace
 
 TEST(FullDisk, NothingIsLostAndWorkResumes)
 {
-    TempFolder dir;
-    SmallDisk disk(dir.file("in"));
-    if (!disk.mounted())
+    FullDiskTest t;
+    if (!t.disk.mounted())
         GTEST_SKIP() << "cannot mount a tmpfs here (needs root with CAP_SYS_ADMIN)";
-    QDir().mkdir(dir.file("out"));
-    Settings settings;
-    settings.DirectoryInput = dir.file("in/");
-    settings.DirectoryOutput = dir.file("out/");
-    settings.LanguageOffset = "0";
-    settings.MaxLogDimension = "128";
-    FakeDriver driver;
-    RecordingDisplay display;
-    FixedClock clock;
-    CommandFilePipeline pipeline(settings, driver, display, clock, "QuorinDriverServer",
-                                 {1, 0, 65536});
+    TempFolder& dir = t.folders.dir;
+    SmallDisk& disk = t.disk;
+    FakeDriver& driver = t.driver;
+    CommandFilePipeline& pipeline = t.pipeline;
 
     writeBytes(dir.file("in/A.TXT"), "X\r\n");
     const QString ini = dir.file("in/ZEZOVURADUR.INI");
@@ -85,21 +90,13 @@ TEST(FullDisk, NothingIsLostAndWorkResumes)
 
 TEST(FullDisk, DiskFillingUpDuringASend)
 {
-    TempFolder dir;
-    SmallDisk disk(dir.file("in"));
-    if (!disk.mounted())
+    FullDiskTest t;
+    if (!t.disk.mounted())
         GTEST_SKIP() << "cannot mount a tmpfs here (needs root with CAP_SYS_ADMIN)";
-    QDir().mkdir(dir.file("out"));
-    Settings settings;
-    settings.DirectoryInput = dir.file("in/");
-    settings.DirectoryOutput = dir.file("out/");
-    settings.LanguageOffset = "0";
-    settings.MaxLogDimension = "128";
-    FakeDriver driver;
-    RecordingDisplay display;
-    FixedClock clock;
-    CommandFilePipeline pipeline(settings, driver, display, clock, "QuorinDriverServer",
-                                 {1, 0, 65536});
+    TempFolder& dir = t.folders.dir;
+    SmallDisk& disk = t.disk;
+    FakeDriver& driver = t.driver;
+    CommandFilePipeline& pipeline = t.pipeline;
     writeBytes(dir.file("in/A.TXT"), "X\r\n");
     writeBytes(dir.file("in/B.TXT"), "BAD\r\n");
     driver.answer("BAD", {{17, 0}});

@@ -3,25 +3,16 @@
 #include "pipeline/RecoveryRecord.h"
 #include "pipeline/TextLines.h"
 #include "support/FakeDriver.h"
+#include "support/PipelineFolders.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 
 namespace {
 
-class RecoveryTest : public ::testing::Test
+class RecoveryTest : public ::testing::Test, public PipelineFolders
 {
 protected:
-    RecoveryTest()
-    {
-        QDir().mkdir(dir.file("in"));
-        QDir().mkdir(dir.file("out"));
-        settings.DirectoryInput = dir.file("in/");
-        settings.DirectoryOutput = dir.file("out/");
-        settings.LanguageOffset = "0";
-        settings.MaxLogDimension = "128";
-    }
-    QString in(const QString& name) const { return dir.file("in/" + name); }
     QStringList logLines() const { return splitTextLines(readBytes(in("QuorinDriverServer.LOG"))); }
     // A record as a crash leaves it: the file was being sent, two rows accepted.
     void crashedWhileSending(const QString& name, std::optional<int> lastReceipt)
@@ -35,8 +26,6 @@ protected:
         record.setAcceptedRow(2);
     }
 
-    TempFolder dir;
-    Settings settings;
     FakeDriver driver;
     RecordingDisplay display;
     FixedClock clock;
