@@ -45,28 +45,27 @@ private:
 };
 
 // Input folder on a small disk of its own.
-struct FullDiskTest
+class FullDiskTest : public ::testing::Test, public PipelineFolders
 {
-    PipelineFolders folders;
-    SmallDisk disk{folders.dir.file("in")};
+protected:
+    void SetUp() override
+    {
+        if (!disk.mounted())
+            GTEST_SKIP() << "cannot mount a tmpfs here (needs root with CAP_SYS_ADMIN)";
+    }
+
+    SmallDisk disk{dir.file("in")};
     FakeDriver driver;
     RecordingDisplay display;
     FixedClock clock;
-    CommandFilePipeline pipeline{folders.settings,     driver,       display, clock,
-                                 "QuorinDriverServer", {1, 0, 65536}};
+    CommandFilePipeline pipeline{settings,     driver, display, clock, "QuorinDriverServer",
+                                 {1, 0, 65536}};
 };
 
 } // namespace
 
-TEST(FullDisk, NothingIsLostAndWorkResumes)
+TEST_F(FullDiskTest, NothingIsLostAndWorkResumes)
 {
-    FullDiskTest t;
-    if (!t.disk.mounted())
-        GTEST_SKIP() << "cannot mount a tmpfs here (needs root with CAP_SYS_ADMIN)";
-    TempFolder& dir = t.folders.dir;
-    SmallDisk& disk = t.disk;
-    FakeDriver& driver = t.driver;
-    CommandFilePipeline& pipeline = t.pipeline;
 
     writeBytes(dir.file("in/A.TXT"), "X\r\n");
     const QString ini = dir.file("in/ZEZOVURADUR.INI");
@@ -88,15 +87,8 @@ TEST(FullDisk, NothingIsLostAndWorkResumes)
     EXPECT_EQ(splitTextLines(readBytes(dir.file("in/QuorinDriverServer.LOG"))).size(), 1);
 }
 
-TEST(FullDisk, DiskFillingUpDuringASend)
+TEST_F(FullDiskTest, DiskFillingUpDuringASend)
 {
-    FullDiskTest t;
-    if (!t.disk.mounted())
-        GTEST_SKIP() << "cannot mount a tmpfs here (needs root with CAP_SYS_ADMIN)";
-    TempFolder& dir = t.folders.dir;
-    SmallDisk& disk = t.disk;
-    FakeDriver& driver = t.driver;
-    CommandFilePipeline& pipeline = t.pipeline;
     writeBytes(dir.file("in/A.TXT"), "X\r\n");
     writeBytes(dir.file("in/B.TXT"), "BAD\r\n");
     driver.answer("BAD", {{17, 0}});
