@@ -4,6 +4,7 @@
 #include "Cp1252.h"
 #include "EventLoopWait.h"
 #include "RecoveryRecord.h"
+#include "ResultCodes.h"
 #include "ResultFiles.h"
 #include "TextLines.h"
 #include "messages/MessageCatalogue.h"
@@ -14,13 +15,6 @@
 #include <QSaveFile>
 
 namespace {
-
-constexpr qint32 kBufferOverflow = 30;
-constexpr qint32 kExtendedError = 114;
-constexpr qint32 kCoverResult = 574;
-constexpr qint32 kCoverExtended = 581;
-constexpr qint32 kCannotSend = 553;
-constexpr qint32 kCannotPerform = 571;
 
 const QString kStopLine = QStringLiteral("STOP");
 
@@ -122,15 +116,16 @@ qint32 CommandFilePipeline::sendLine(qint32 row, const QString& line)
             result = m_driver.SendCommand(rowArg, mode, lineArg);
         } catch (const DriverCallError& e) {
             qWarning("SendCommand failed: %s", e.what());
-            return kCannotPerform;
+            return ResultCode::CannotPerform;
         }
-        const bool coverOpen =
-            result == kCoverResult && m_driver.ExtendedResult() == kCoverExtended;
+        const bool coverOpen = result == ResultCode::SpecificError &&
+                               m_driver.ExtendedResult() == ResultCode::CoverOpen;
         if (coverOpen && !coverRecorded) {
             RecordOutcome(row, line, result, QString());
             coverRecorded = true;
         }
-        if (!(result == kCoverResult && m_driver.ExtendedResult() == kCoverExtended))
+        if (!(result == ResultCode::SpecificError &&
+              m_driver.ExtendedResult() == ResultCode::CoverOpen))
             return result;
         // A shut-down asked for from outside ends an endless wait: the line stays failed.
         if (m_abortCheck && m_abortCheck())
@@ -197,10 +192,10 @@ void CommandFilePipeline::ProcessCommandFile(const QString& path, bool deleteFil
         if (QFileInfo::exists(path)) {
             // A file we cannot read is not an empty file: it keeps its place, gets a verdict,
             // and waits until it changes.
-            showFailure(kCannotSend);
+            showFailure(ResultCode::CannotSend);
             m_display.showAndRaise();
             m_scanner.passOver(path);
-            RecordOutcome(0, QString(), kCannotSend, base);
+            RecordOutcome(0, QString(), ResultCode::CannotSend, base);
             return;
         }
         // A polled file that vanished just now is passed over; a missing start, stop or
@@ -230,13 +225,13 @@ void CommandFilePipeline::ProcessCommandFile(const QString& path, bool deleteFil
             if (status == TextLineReader::Status::End)
                 break;
             if (status == TextLineReader::Status::Error) {
-                result = kCannotSend;
+                result = ResultCode::CannotSend;
                 line.clear();
                 break;
             }
             ++row;
             if (status == TextLineReader::Status::TooLong) {
-                result = kBufferOverflow;
+                result = ResultCode::BufferOverflow;
                 break;
             }
             if (line == kStopLine) {
@@ -324,8 +319,8 @@ void CommandFilePipeline::recoverInterruptedFile()
             const qint32 row = state->acceptedRow + 1;
             const QString line = lineAt(state->file, row);
             removeIfExists(base + QStringLiteral(".KO"));
-            failKeepingACopy(state->file, kCannotSend, true);
-            RecordOutcome(row, line, kCannotSend, base);
+            failKeepingACopy(state->file, ResultCode::CannotSend, true);
+            RecordOutcome(row, line, ResultCode::CannotSend, base);
         }
     }
     QFile::remove(recoveryRecordPath());
@@ -375,7 +370,7 @@ void CommandFilePipeline::RecordOutcome(qint32 row, const QString& line, qint32 
     if (code != 0) {
         const QString message = ResultCodeText(m_settings.languageOffset(), code);
         auto extended = [&]() -> std::optional<qint32> {
-            if (code != kExtendedError)
+            if (code != ResultCode::ExtendedError)
                 return std::nullopt;
             return m_driver.ExtendedResult();
         };

@@ -3,22 +3,12 @@
 #include "pipeline/AtomicFile.h"
 #include "pipeline/Cp1252.h"
 #include "pipeline/EventLoopWait.h"
+#include "pipeline/ResultCodes.h"
 #include "shell/PrivateProfileFile.h"
 #include "shell/Settings.h"
 
 #include <QFile>
 #include <algorithm>
-
-namespace {
-
-constexpr qint32 kPortError = 203;
-constexpr qint32 kClosedDevice = 561;
-constexpr qint32 kNoAnswer = 572;
-constexpr qint32 kExtendedError = 574;
-constexpr qint32 kNoSuchValue = 575;
-constexpr qint32 kCoverOpen = 581;
-
-} // namespace
 
 SimulatedRegister::SimulatedRegister(QString programFolder, const Clock& clock, QObject* parent)
     : RegisterDriver(parent), m_programFolder(std::move(programFolder)), m_clock(clock)
@@ -116,7 +106,7 @@ qint32 SimulatedRegister::OpenPort(QString& port)
     loadConfiguration();
     bool ok = false;
     const qint64 n = port.toLongLong(&ok);
-    const qint32 result = ok && m_ports.contains(n) ? 0 : kPortError;
+    const qint32 result = ok && m_ports.contains(n) ? 0 : ResultCode::SerialPortError;
     m_open = result == 0;
     journal(QStringLiteral("OpenPort=%1;%2").arg(port, QString::number(result)));
     return result;
@@ -147,7 +137,7 @@ qint32 SimulatedRegister::applyRule(const SimRule& rule, const QRegularExpressio
         case SimAction::Kind::Delay:
             // A wait cut short by a shut-down is a register that did not answer in time.
             if (!serveEventsFor(static_cast<int>(action.value)))
-                return kNoAnswer;
+                return ResultCode::NoAnswer;
             break;
         case SimAction::Kind::Cover: {
             if (!m_coverPending || m_coverRow != row || m_coverLine != line) {
@@ -160,8 +150,8 @@ qint32 SimulatedRegister::applyRule(const SimRule& rule, const QRegularExpressio
             if (m_coverSends <= action.value) {
                 if (m_coverSends == 1)
                     raiseStatus(11);
-                m_extended = kCoverOpen;
-                return kExtendedError;
+                m_extended = ResultCode::CoverOpen;
+                return ResultCode::SpecificError;
             }
             m_coverPending = false;
             if (action.value > 0) {
@@ -184,14 +174,14 @@ qint32 SimulatedRegister::applyRule(const SimRule& rule, const QRegularExpressio
 qint32 SimulatedRegister::SendCommand(qint32& row, qint16 mode, QString& line)
 {
     m_extended = 0;
-    qint32 result = kClosedDevice;
+    qint32 result = ResultCode::ClosedDevice;
     if (m_open) {
         if (row == 1) {
             m_docAccepted = 0;
             m_docRejected = false;
             m_docCounted = false;
         }
-        result = kNoAnswer;
+        result = ResultCode::NoAnswer;
         if (serveEventsFor(m_lineDelayMs)) {
             result = 0;
             for (const SimRule& rule : m_rules) {
@@ -202,7 +192,8 @@ qint32 SimulatedRegister::SendCommand(qint32& row, qint16 mode, QString& line)
                 }
             }
         }
-        const bool coverWait = result == kExtendedError && m_extended == kCoverOpen;
+        const bool coverWait =
+            result == ResultCode::SpecificError && m_extended == ResultCode::CoverOpen;
         if (result == 0)
             ++m_docAccepted;
         else if (!coverWait)
@@ -223,9 +214,9 @@ qint32 SimulatedRegister::SendQuery(qint32, qint16, const QString& query, QStrin
     qint32 result = 0;
     answer.clear();
     if (!m_open) {
-        result = kClosedDevice;
+        result = ResultCode::ClosedDevice;
     } else if (query != kStatusQuery) {
-        result = kNoSuchValue;
+        result = ResultCode::NoSuchValue;
     } else {
         if (!m_docCounted && m_docAccepted > 0 && !m_docRejected) {
             m_docCounted = true;
