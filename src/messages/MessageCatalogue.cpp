@@ -254,8 +254,3 @@ QString ResultCodeText(int languageOffset, int code)
         text = MessageText(kGenericErrorId);
     return text.value_or(QString());
 }
-
-int MessageCatalogueSize()
-{
-    return static_cast<int>(std::size(kCatalogue));
-}

@@ -17,5 +17,3 @@ QString LocalisedText(int languageOffset, int id);
 // some codes have no entry at all: the Italian text of the code stands in, then the generic error
 // text, so a verdict is never left without a message.
 QString ResultCodeText(int languageOffset, int code);
-
-int MessageCatalogueSize();

@@ -45,8 +45,3 @@ void resumeWaits()
 {
     g_interrupted = false;
 }
-
-bool waitsInterrupted()
-{
-    return g_interrupted;
-}

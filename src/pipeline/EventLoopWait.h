@@ -9,4 +9,3 @@ bool serveEventsFor(int milliseconds);
 // the program must shut down while a wait (a register that stopped answering) is in progress.
 void interruptWaits();
 void resumeWaits();
-bool waitsInterrupted();

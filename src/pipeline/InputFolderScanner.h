@@ -38,7 +38,6 @@ public:
 
     // The file is not offered again until its size or modification time changes.
     void passOver(const QString& path);
-    bool isPassedOver(const QString& path) const { return m_passedOver.contains(path); }
 
     static bool isCommandFileName(const QString& name);
 
