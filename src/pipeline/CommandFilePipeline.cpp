@@ -67,16 +67,32 @@ QStringList CommandFilePipeline::ScanInputFolder()
     return m_scanner.list(m_settings.DirectoryInput).ready;
 }
 
-void CommandFilePipeline::runTick(const std::function<bool()>& stopRequested)
+void CommandFilePipeline::setFolderWatcher(std::unique_ptr<FolderWatcher> watcher)
+{
+    m_scanner.setWatcher(std::move(watcher));
+}
+
+bool CommandFilePipeline::watchInputFolder()
+{
+    return m_scanner.watch(m_settings.DirectoryInput);
+}
+
+void CommandFilePipeline::runTick(const std::function<bool()>& stopRequested, TickCause cause)
 {
     auto stopping = [&] { return stopRequested && stopRequested(); };
     BusyScope busy(m_busyDepth);
+    bool fullListing = cause == TickCause::Timer;
+    // The folder may have been deleted and made again since the watch was lost.
+    if (fullListing && folderWatcher() && !folderWatcher()->isWatching())
+        watchInputFolder();
     // What was sent in this tick, so that a file that somehow stays in the folder unchanged is
     // never sent twice in a row.
     QHash<QString, FileSignature> sent;
     bool waitedForWriters = false;
     for (;;) {
-        const auto listing = m_scanner.list(m_settings.DirectoryInput);
+        const auto listing = fullListing ? m_scanner.list(m_settings.DirectoryInput)
+                                         : m_scanner.listFromEvents(m_settings.DirectoryInput);
+        fullListing = false;
         QStringList batch;
         for (const QString& path : listing.ready) {
             const auto it = sent.constFind(path);

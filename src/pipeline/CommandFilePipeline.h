@@ -31,10 +31,21 @@ public:
     CommandFilePipeline(const Settings& settings, RegisterDriver& driver, StatusDisplay& display,
                         const Clock& clock, QString programName, Options options);
 
-    // One tick of the polling timer (the caller switches the timer off and on around it): sends
-    // every command file of the input folder, files that arrive meanwhile included. When
-    // stopRequested says so, the tick ends after the current file; the rest waits.
-    void runTick(const std::function<bool()>& stopRequested = {});
+    // What started a tick: the polling timer reads the whole input folder (and watches it again
+    // if the watch was lost); a folder event relies on the watcher where it can.
+    enum class TickCause { Timer, FolderEvent };
+
+    // One tick (the caller switches the timer off and on around it): sends every command file
+    // of the input folder, files that arrive meanwhile included. When stopRequested says so, the
+    // tick ends after the current file; the rest waits.
+    void runTick(const std::function<bool()>& stopRequested = {},
+                 TickCause cause = TickCause::Timer);
+
+    // Files are then taken as soon as they are complete, not only at the next timer tick.
+    void setFolderWatcher(std::unique_ptr<FolderWatcher> watcher);
+    FolderWatcher* folderWatcher() const { return m_scanner.watcher(); }
+    // (Re)starts watching the input folder, e.g. after the settings changed it.
+    bool watchInputFolder();
 
     // The command files ready to be sent, in sending order.
     QStringList ScanInputFolder();

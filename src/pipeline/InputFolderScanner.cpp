@@ -18,11 +18,95 @@ bool InputFolderScanner::isCommandFileName(const QString& name)
     return dot >= 0 && name.mid(dot + 1).compare(QLatin1String("TXT"), Qt::CaseInsensitive) == 0;
 }
 
+void InputFolderScanner::setWatcher(std::unique_ptr<FolderWatcher> watcher)
+{
+    m_watcher = std::move(watcher);
+    m_watchedFolder.clear();
+    m_knownValid = false;
+    m_completed.clear();
+}
+
+bool InputFolderScanner::watch(const QString& folder)
+{
+    m_knownValid = false;
+    m_completed.clear();
+    m_watchedFolder = folder;
+    return m_watcher && m_watcher->watch(folder);
+}
+
+void InputFolderScanner::takeWatcherEvents()
+{
+    if (!m_watcher)
+        return;
+    for (const FolderEvent& event : m_watcher->takeEvents()) {
+        switch (event.kind) {
+        case FolderEvent::Kind::Rescan:
+            m_knownValid = false;
+            break;
+        case FolderEvent::Kind::Appeared:
+            m_known.insert(event.name);
+            break;
+        case FolderEvent::Kind::Completed:
+            m_known.insert(event.name);
+            if (const auto signature = commandFileSignature(m_watchedFolder + event.name))
+                m_completed.insert(event.name, *signature);
+            break;
+        case FolderEvent::Kind::Removed:
+            m_known.remove(event.name);
+            m_completed.remove(event.name);
+            break;
+        }
+    }
+    if (!m_watcher->isWatching())
+        m_knownValid = false;
+}
+
+void InputFolderScanner::classify(const QString& path, const QFileInfo& info, qint64 nowMs,
+                                  Listing& listing,
+                                  QHash<QString, FileSignature>& stillPassedOver) const
+{
+    const FileSignature signature{info.size(), info.lastModified()};
+    if (const auto known = m_passedOver.constFind(path); known != m_passedOver.cend()) {
+        if (*known == signature) {
+            stillPassedOver.insert(path, signature);
+            return;
+        }
+    }
+    // A file its writer has closed is complete, however young.
+    if (const auto closed = m_completed.constFind(info.fileName());
+        closed != m_completed.cend() && *closed == signature) {
+        listing.ready.append(path);
+        return;
+    }
+    const qint64 age = nowMs - signature.modified.toMSecsSinceEpoch();
+    if (age >= 0 && age < m_settleMs) {
+        ++listing.settling;
+        const int wait = static_cast<int>(m_settleMs - age);
+        listing.msUntilSettled = std::max(listing.msUntilSettled, wait);
+        return;
+    }
+    listing.ready.append(path);
+}
+
+void InputFolderScanner::sortReady(Listing& listing)
+{
+    std::sort(listing.ready.begin(), listing.ready.end(), [](const QString& a, const QString& b) {
+        const int c = a.compare(b, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a < b;
+    });
+}
+
 InputFolderScanner::Listing InputFolderScanner::list(const QString& folder)
 {
+    // Events up to now are superseded by the listing; later ones are applied on top of it.
+    takeWatcherEvents();
+    const bool watched = m_watcher && m_watcher->isWatching() && folder == m_watchedFolder;
+    QSet<QString> names;
+    QHash<QString, FileSignature> completed;
+
     Listing listing;
     QHash<QString, FileSignature> stillPassedOver;
-    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
 
     // No QDir::System: FIFOs, sockets and devices stay out of the listing.
     QDirIterator it(folder, {QStringLiteral("*.txt")},
@@ -32,29 +116,43 @@ InputFolderScanner::Listing InputFolderScanner::list(const QString& folder)
         const QFileInfo info = it.fileInfo();
         if (!info.isFile() || info.isSymLink() || !isCommandFileName(info.fileName()))
             continue;
-        const QString path = info.filePath();
-        const FileSignature signature{info.size(), info.lastModified()};
-        if (const auto known = m_passedOver.constFind(path); known != m_passedOver.cend()) {
-            if (*known == signature) {
-                stillPassedOver.insert(path, signature);
-                continue;
-            }
+        if (watched) {
+            names.insert(info.fileName());
+            if (const auto c = m_completed.constFind(info.fileName()); c != m_completed.cend())
+                completed.insert(c.key(), c.value());
         }
-        const qint64 age = signature.modified.toUTC().msecsTo(now);
-        if (age >= 0 && age < m_settleMs) {
-            ++listing.settling;
-            const int wait = static_cast<int>(m_settleMs - age);
-            listing.msUntilSettled = std::max(listing.msUntilSettled, wait);
-            continue;
-        }
-        listing.ready.append(path);
+        classify(info.filePath(), info, nowMs, listing, stillPassedOver);
     }
     m_passedOver.swap(stillPassedOver);
+    m_completed.swap(completed);
+    m_known.swap(names);
+    m_knownValid = watched;
+    sortReady(listing);
+    return listing;
+}
 
-    std::sort(listing.ready.begin(), listing.ready.end(), [](const QString& a, const QString& b) {
-        const int c = a.compare(b, Qt::CaseInsensitive);
-        return c != 0 ? c < 0 : a < b;
-    });
+InputFolderScanner::Listing InputFolderScanner::listFromEvents(const QString& folder)
+{
+    takeWatcherEvents();
+    if (!m_knownValid || folder != m_watchedFolder)
+        return list(folder);
+
+    Listing listing;
+    QHash<QString, FileSignature> stillPassedOver;
+    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    for (auto name = m_known.begin(); name != m_known.end();) {
+        const QFileInfo info(folder + *name);
+        if (!info.exists()) {
+            m_completed.remove(*name);
+            name = m_known.erase(name);
+            continue;
+        }
+        if (info.isFile() && !info.isSymLink())
+            classify(info.filePath(), info, nowMs, listing, stillPassedOver);
+        ++name;
+    }
+    m_passedOver.swap(stillPassedOver);
+    sortReady(listing);
     return listing;
 }
 

@@ -1,9 +1,15 @@
 #pragma once
 
+#include "FolderWatcher.h"
+
 #include <QDateTime>
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
+#include <memory>
+
+class QFileInfo;
 
 // Identity of a file's content as far as the folder listing tells: a file that keeps its size
 // and modification time is taken to be unchanged.
@@ -20,6 +26,11 @@ std::optional<FileSignature> commandFileSignature(const QString& path);
 // is TXT in any letter case, sorted by name without regard to letter case, as producers saw them
 // on the platform they were written for. Symbolic links, folders, FIFOs and sockets are never
 // command files (opening a FIFO would block).
+//
+// With a folder watcher, the command files are also known from its events, so that a listing
+// between two polling ticks costs what the command files cost, not what the whole folder does
+// (leftover result files can number in the hundreds of thousands), and a file whose writer
+// closed it is ready at once.
 class InputFolderScanner
 {
 public:
@@ -34,7 +45,15 @@ public:
 
     explicit InputFolderScanner(int settleMs = 1000) : m_settleMs(settleMs) {}
 
+    // Reads the folder itself.
     Listing list(const QString& folder);
+    // The same answer from the watcher's events when they can be trusted, else list().
+    Listing listFromEvents(const QString& folder);
+
+    void setWatcher(std::unique_ptr<FolderWatcher> watcher);
+    FolderWatcher* watcher() const { return m_watcher.get(); }
+    // Watches the folder (again); false without a watcher or when the folder cannot be watched.
+    bool watch(const QString& folder);
 
     // The file is not offered again until its size or modification time changes.
     void passOver(const QString& path);
@@ -42,6 +61,20 @@ public:
     static bool isCommandFileName(const QString& name);
 
 private:
+    void takeWatcherEvents();
+    void classify(const QString& path, const QFileInfo& info, qint64 nowMs, Listing& listing,
+                  QHash<QString, FileSignature>& stillPassedOver) const;
+    static void sortReady(Listing& listing);
+
     int m_settleMs;
     QHash<QString, FileSignature> m_passedOver;
+
+    std::unique_ptr<FolderWatcher> m_watcher;
+    QString m_watchedFolder;
+    // The command file names of m_watchedFolder, kept up to date by the watcher since the last
+    // full listing; only trusted while m_knownValid.
+    QSet<QString> m_known;
+    bool m_knownValid = false;
+    // Files closed by their writer (or moved in), as they were then: ready without settling.
+    QHash<QString, FileSignature> m_completed;
 };

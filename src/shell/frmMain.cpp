@@ -65,6 +65,14 @@ frmMain::frmMain(QString programFolder, QString programName, RegisterDriver& dri
     m_pipeline = std::make_unique<CommandFilePipeline>(m_settings, m_driver, *this, m_clock,
                                                        m_programName, m_options.pipeline);
     m_pipeline->setAbortCheck([this] { return m_abortRequested; });
+    if (m_options.watchInputFolder) {
+        m_pipeline->setFolderWatcher(createFolderWatcher(&InputFolderScanner::isCommandFileName));
+        m_tmrPickUp.setSingleShot(true);
+        m_tmrPickUp.setInterval(0);
+        connect(m_pipeline->folderWatcher(), &FolderWatcher::eventsPending, &m_tmrPickUp,
+                qOverload<>(&QTimer::start));
+        connect(&m_tmrPickUp, &QTimer::timeout, this, &frmMain::PickUpNow);
+    }
     m_events = std::make_unique<DriverEventHandler>(
         m_settings, *this, [this](const QString& text) { m_pipeline->WriteDumpLine(text); });
     connect(&m_driver, &RegisterDriver::StatusUpdate, this,
@@ -230,8 +238,17 @@ void frmMain::showPortAndReadyState()
 
 void frmMain::startPolling()
 {
+    // Watched before the timer's first listing, so nothing slips between the two.
+    m_pipeline->watchInputFolder();
     m_tmrFile.setInterval(pollingIntervalMs(m_settings.Frequence));
     m_tmrFile.start();
+    pickUpIfWanted();
+}
+
+void frmMain::pickUpIfWanted()
+{
+    if (m_pickUpWanted)
+        m_tmrPickUp.start();
 }
 
 void frmMain::ApplyLanguage()
@@ -253,12 +270,31 @@ void frmMain::ApplyLanguage()
 
 void frmMain::tmrFile_Timer()
 {
-    if (m_state != State::Running)
+    runTick(CommandFilePipeline::TickCause::Timer);
+}
+
+void frmMain::PickUpNow()
+{
+    runTick(CommandFilePipeline::TickCause::FolderEvent);
+}
+
+void frmMain::runTick(CommandFilePipeline::TickCause cause)
+{
+    // Ticks run only while the timer runs: never inside another tick or a document being sent,
+    // nor while the settings dialog has the port closed. A file that arrives meanwhile is
+    // picked up as soon as that is over.
+    if (m_state != State::Running || !m_tmrFile.isActive() || m_pipeline->isBusy()) {
+        if (cause == CommandFilePipeline::TickCause::FolderEvent)
+            m_pickUpWanted = true;
         return;
+    }
+    m_pickUpWanted = false;
     m_tmrFile.stop();
-    m_pipeline->runTick([this] { return m_closePending || m_closeRequested; });
-    if (m_state == State::Running)
+    m_pipeline->runTick([this] { return m_closePending || m_closeRequested; }, cause);
+    if (m_state == State::Running) {
         m_tmrFile.start();
+        pickUpIfWanted();
+    }
     closeIfRequestedWhileBusy();
 }
 
@@ -449,6 +485,8 @@ void frmMain::MNU_FILE_INVIA_Click()
     // Failures up to here end the command silently.
     if (document && m_state == State::Running)
         m_pipeline->ProcessCommandFile(*document, false);
+    if (m_state == State::Running)
+        pickUpIfWanted();
     closeIfRequestedWhileBusy();
 }
 

@@ -30,6 +30,8 @@ public:
     {
         CommandFilePipeline::Options pipeline;
         bool trayAvailable = true;
+        // Take command files as soon as they are complete, besides polling.
+        bool watchInputFolder = true;
     };
 
     frmMain(QString programFolder, QString programName, RegisterDriver& driver, const Clock& clock,
@@ -42,6 +44,8 @@ public:
     void ApplyLanguage();
     // One tick of the polling timer.
     void tmrFile_Timer();
+    // A tick started by the watcher of the input folder.
+    void PickUpNow();
 
     const Settings& settings() const { return m_settings; }
     CommandFilePipeline& pipeline() { return *m_pipeline; }
@@ -85,6 +89,8 @@ private:
     void showPortAndReadyState();
     void startPolling();
     void closeIfRequestedWhileBusy();
+    void runTick(CommandFilePipeline::TickCause cause);
+    void pickUpIfWanted();
     bool isWorking() const;
     void endAtOnce(int status);
     // Steps of File > Invia up to the editor; the document to send, or nothing.
@@ -103,6 +109,10 @@ private:
     std::unique_ptr<DriverEventHandler> m_events;
     std::unique_ptr<TrayIcon> m_tray;
     QTimer m_tmrFile;
+    // Starts a tick from the event loop when the watcher has news.
+    QTimer m_tmrPickUp;
+    // A folder event came when no tick could run.
+    bool m_pickUpWanted = false;
     State m_state = State::Created;
     // A close came while work was under way and waits for it.
     bool m_closePending = false;

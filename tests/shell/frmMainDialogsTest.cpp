@@ -174,3 +174,17 @@ TEST_F(frmMainDialogsTest, CloseWhileTheSettingsAreOpenCancelsThemAndShutsDown)
     EXPECT_EQ(driver.closeCount, 2);
     EXPECT_FALSE(fileExists(dir.file("ZEZOVURADUR.INI")));
 }
+
+TEST_F(frmMainDialogsTest, FileArrivingWhileTheSettingsAreOpenIsTakenRightAfter)
+{
+    dialogs.windowActions.push_back([this](QDialog&) {
+        writeBytes(in("DURING.TXT"), "DURING\r\n");
+        // Events flow meanwhile, but nothing is sent with the port closed.
+        serveEventsUntil([] { return false; }, 300);
+        EXPECT_TRUE(driver.sent.empty());
+    });
+    window->findChild<QAction*>("MNU_FILE_PERSONALIZZA")->trigger();
+    // Well before the 5 s timer.
+    EXPECT_TRUE(serveEventsUntil([this] { return !driver.sent.empty(); }, 2000));
+    EXPECT_EQ(driver.sentLines(), QStringList({"DURING"}));
+}

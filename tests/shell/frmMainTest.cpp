@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -233,4 +234,18 @@ TEST_F(frmMainTest, StopInsideTheStartFileClosesAfterStartUp)
     QCoreApplication::processEvents();
     EXPECT_TRUE(window().hasShutDown());
     EXPECT_EQ(driver.closeCount, 1);
+}
+
+TEST_F(frmMainTest, CompleteFileIsTakenWithoutWaitingForTheTimer)
+{
+    settingsFile("Frequence=3600\r\n");
+    ASSERT_EQ(window().Form_Load(), 0);
+    const QString in = window().settings().DirectoryInput;
+    driver.sent.clear();
+    writeBytes(in + "NOW.tmp", "NOW\r\n");
+    ASSERT_TRUE(QFile::rename(in + "NOW.tmp", in + "NOW.TXT"));
+    EXPECT_TRUE(serveEventsUntil([&] { return fileExists(in + "NOW.OK"); }));
+    EXPECT_EQ(driver.sentLines(), QStringList({"NOW"}));
+    EXPECT_FALSE(fileExists(in + "NOW.TXT"));
+    EXPECT_TRUE(window().tmrFile().isActive());
 }

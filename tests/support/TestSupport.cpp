@@ -1,8 +1,11 @@
 #include "TestSupport.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <QThread>
 
 namespace {
 QStringList& allowedWarnings()
@@ -66,4 +69,16 @@ TempFolder::TempFolder()
 {
     if (!m_dir.isValid())
         ADD_FAILURE() << "no temporary folder";
+}
+
+bool serveEventsUntil(const std::function<bool()>& condition, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    return true;
 }

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 #include <ostream>
 
@@ -26,6 +27,9 @@ private:
 void writeBytes(const QString& path, const QByteArray& bytes);
 QByteArray readBytes(const QString& path);
 bool fileExists(const QString& path);
+
+// Serves Qt events until the condition holds; false if it still does not after the timeout.
+bool serveEventsUntil(const std::function<bool()>& condition, int timeoutMs = 3000);
 
 // While alive, Qt warnings that contain the text are expected and do not fail the test.
 class AllowQtWarnings

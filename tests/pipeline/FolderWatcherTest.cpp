@@ -1,0 +1,210 @@
+// Taking command files as soon as they are complete: the folder watchers, the listing that
+// trusts their events, and the tick they start.
+#include "pipeline/FolderWatcher.h"
+#include "pipeline/CommandFilePipeline.h"
+#include "pipeline/InputFolderScanner.h"
+#include "support/FakeDriver.h"
+#include "support/PipelineFolders.h"
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QThread>
+#include <atomic>
+#include <functional>
+#include <thread>
+
+namespace {
+
+using Kind = FolderEvent::Kind;
+
+QStringList describe(const QList<FolderEvent>& events)
+{
+    QStringList out;
+    for (const FolderEvent& e : events) {
+        const char* kind = e.kind == Kind::Appeared    ? "appeared "
+                           : e.kind == Kind::Completed ? "completed "
+                           : e.kind == Kind::Removed   ? "removed "
+                                                       : "rescan";
+        out << QString::fromLatin1(kind) + e.name;
+    }
+    return out;
+}
+
+// Makes a file look as if it was written long ago, so that it has settled.
+void age(const QString& path)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                                 QFileDevice::FileModificationTime));
+}
+
+// Events handed over by the test.
+class ScriptedWatcher : public FolderWatcher
+{
+public:
+    ScriptedWatcher() : FolderWatcher({}) {}
+    bool watch(const QString&) override { return watching; }
+    bool isWatching() const override { return watching; }
+    bool reportsCompletion() const override { return true; }
+    QList<FolderEvent> takeEvents() override
+    {
+        QList<FolderEvent> out;
+        out.swap(events);
+        return out;
+    }
+    bool watching = true;
+    QList<FolderEvent> events;
+};
+
+class FolderWatcherTest : public ::testing::Test, public PipelineFolders
+{
+protected:
+    std::unique_ptr<FolderWatcher> watcher =
+        createFolderWatcher(&InputFolderScanner::isCommandFileName);
+};
+
+} // namespace
+
+TEST_F(FolderWatcherTest, TellsWhenACommandFileIsCompleteAndWhenTheFolderGoes)
+{
+    int pending = 0;
+    QObject::connect(watcher.get(), &FolderWatcher::eventsPending, [&] { ++pending; });
+    ASSERT_TRUE(watcher->watch(in("")));
+    ASSERT_TRUE(watcher->reportsCompletion());
+
+    QFile open(in("A.TXT"));
+    ASSERT_TRUE(open.open(QIODevice::WriteOnly));
+    open.write("LINE\r\n");
+    open.flush();
+    writeBytes(in("A.OK"), "not a command file\r\n");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(pending, 0); // nothing is complete yet
+    EXPECT_EQ(describe(watcher->takeEvents()), QStringList({"appeared A.TXT"}));
+
+    open.close();
+    ASSERT_TRUE(serveEventsUntil([&] { return pending > 0; }));
+    writeBytes(in("b.tmp"), "X\r\n");
+    ASSERT_TRUE(QFile::rename(in("b.tmp"), in("b.txt")));
+    ASSERT_TRUE(QFile::remove(in("A.TXT")));
+    EXPECT_EQ(describe(watcher->takeEvents()),
+              QStringList({"completed A.TXT", "completed b.txt", "removed A.TXT"}));
+    EXPECT_TRUE(watcher->takeEvents().isEmpty());
+
+    ASSERT_TRUE(QDir(in("")).removeRecursively());
+    EXPECT_EQ(describe(watcher->takeEvents()), QStringList({"removed b.txt", "rescan"}));
+    EXPECT_FALSE(watcher->isWatching());
+    QDir().mkdir(in(""));
+    EXPECT_TRUE(watcher->watch(in("")));
+    EXPECT_FALSE(createFolderWatcher({})->watch(in("missing/")));
+}
+
+TEST_F(FolderWatcherTest, PortableWatcherAsksForAListingOnAnyChange)
+{
+    auto portable = createPortableFolderWatcher(&InputFolderScanner::isCommandFileName);
+    int pending = 0;
+    QObject::connect(portable.get(), &FolderWatcher::eventsPending, [&] { ++pending; });
+    ASSERT_TRUE(portable->watch(in("")));
+    EXPECT_FALSE(portable->reportsCompletion());
+    portable->takeEvents();
+    writeBytes(in("A.TXT"), "X\r\n");
+    ASSERT_TRUE(serveEventsUntil([&] { return pending > 0; }));
+    EXPECT_EQ(describe(portable->takeEvents()), QStringList({"rescan"}));
+    EXPECT_TRUE(portable->takeEvents().isEmpty());
+}
+
+TEST_F(FolderWatcherTest, ListingFromEventsAgreesWithTheFolder)
+{
+    auto scripted = std::make_unique<ScriptedWatcher>();
+    ScriptedWatcher& events = *scripted;
+    InputFolderScanner scanner(60000);
+    scanner.setWatcher(std::move(scripted));
+    ASSERT_TRUE(scanner.watch(in("")));
+    writeBytes(in("OLD.TXT"), "X\r\n");
+    age(in("OLD.TXT"));
+    EXPECT_EQ(scanner.list(in("")).ready, QStringList({in("OLD.TXT")}));
+
+    // Young files are ready at once only if their writer closed them and left them unchanged.
+    writeBytes(in("b.TXT"), "X\r\n");
+    writeBytes(in("a.TXT"), "X\r\n");
+    writeBytes(in("c.TXT"), "X\r\n");
+    events.events = {
+        {Kind::Completed, "b.TXT"}, {Kind::Appeared, "c.TXT"}, {Kind::Completed, "a.TXT"}};
+    auto listing = scanner.listFromEvents(in(""));
+    EXPECT_EQ(listing.ready, QStringList({in("a.TXT"), in("b.TXT"), in("OLD.TXT")}));
+    EXPECT_EQ(listing.settling, 1);
+    writeBytes(in("a.TXT"), "X\r\nREOPENED AND WRITTEN AGAIN\r\n");
+    listing = scanner.listFromEvents(in(""));
+    EXPECT_EQ(listing.ready, QStringList({in("b.TXT"), in("OLD.TXT")}));
+    EXPECT_EQ(listing.settling, 2);
+
+    // A file the events never mentioned is found by the next full listing, or after a rescan.
+    for (const char* name : {"a.TXT", "b.TXT", "c.TXT", "OLD.TXT"})
+        QFile::remove(in(name));
+    writeBytes(in("UNSEEN.TXT"), "X\r\n");
+    age(in("UNSEEN.TXT"));
+    EXPECT_TRUE(scanner.listFromEvents(in("")).ready.isEmpty());
+    events.events = {{Kind::Rescan, {}}};
+    EXPECT_EQ(scanner.listFromEvents(in("")).ready, QStringList({in("UNSEEN.TXT")}));
+    QFile::remove(in("UNSEEN.TXT"));
+    writeBytes(in("UNSEEN2.TXT"), "X\r\n");
+    age(in("UNSEEN2.TXT"));
+    EXPECT_EQ(scanner.list(in("")).ready, QStringList({in("UNSEEN2.TXT")}));
+
+    // Without a watch the events are not trusted at all.
+    QFile::remove(in("UNSEEN2.TXT"));
+    writeBytes(in("UNSEEN3.TXT"), "X\r\n");
+    age(in("UNSEEN3.TXT"));
+    events.watching = false;
+    EXPECT_EQ(scanner.listFromEvents(in("")).ready, QStringList({in("UNSEEN3.TXT")}));
+}
+
+TEST_F(FolderWatcherTest, FileStillBeingWrittenIsNeverSentHalf)
+{
+    FakeDriver driver;
+    RecordingDisplay display;
+    FixedClock clock;
+    CommandFilePipeline pipeline(settings, driver, display, clock, "QuorinDriverServer",
+                                 {1, 1000, 65536});
+    pipeline.setFolderWatcher(createFolderWatcher(&InputFolderScanner::isCommandFileName));
+    ASSERT_TRUE(pipeline.watchInputFolder());
+    int pending = 0;
+    QObject::connect(pipeline.folderWatcher(), &FolderWatcher::eventsPending, [&] { ++pending; });
+
+    // Another program adds a line every 100 ms while ticks of both kinds keep coming.
+    std::atomic<bool> closed = false;
+    std::thread writer([&, path = in("SLOW.TXT")] {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            return;
+        for (int i = 1; i <= 10; ++i) {
+            file.write(QByteArray("LINE ") + QByteArray::number(i) + "\r\n");
+            file.flush();
+            QThread::msleep(100);
+        }
+        file.close();
+        closed = true;
+    });
+    bool sentWhileOpen = false;
+    while (!closed) {
+        for (auto cause :
+             {CommandFilePipeline::TickCause::Timer, CommandFilePipeline::TickCause::FolderEvent}) {
+            const bool open = !closed;
+            pipeline.runTick({}, cause);
+            sentWhileOpen |= open && !closed && !driver.sent.empty();
+        }
+        QThread::msleep(30);
+    }
+    writer.join();
+    EXPECT_FALSE(sentWhileOpen);
+    ASSERT_TRUE(serveEventsUntil([&] { return pending > 0 || !driver.sent.empty(); }));
+    pipeline.runTick({}, CommandFilePipeline::TickCause::FolderEvent);
+    QStringList expected;
+    for (int i = 1; i <= 10; ++i)
+        expected << QString("LINE %1").arg(i);
+    EXPECT_EQ(driver.sentLines(), expected);
+    EXPECT_FALSE(fileExists(in("SLOW.TXT")));
+    EXPECT_TRUE(fileExists(in("SLOW.OK")));
+}
