@@ -20,7 +20,8 @@ const QString kStopLine = QStringLiteral("STOP");
 
 void removeIfExists(const QString& path)
 {
-    if (QFileInfo::exists(path) && !QFile::remove(path))
+    // Removed first and looked at only if that failed: most files have no old results.
+    if (!QFile::remove(path) && QFileInfo::exists(path))
         qWarning("Cannot remove old result file %s", qPrintable(path));
 }
 
@@ -37,7 +38,8 @@ CommandFilePipeline::CommandFilePipeline(const Settings& settings, RegisterDrive
                                          StatusDisplay& display, const Clock& clock,
                                          QString programName, Options options)
     : m_settings(settings), m_driver(driver), m_display(display), m_clock(clock),
-      m_programName(std::move(programName)), m_options(options), m_scanner(options.settleMs)
+      m_programName(std::move(programName)), m_options(options), m_scanner(options.settleMs),
+      m_record(recoveryRecordPath())
 {
     m_openFile = [](const QString& path) -> std::unique_ptr<QIODevice> {
         auto file = std::make_unique<QFile>(path);
@@ -192,7 +194,8 @@ void CommandFilePipeline::ProcessCommandFile(const QString& path, bool deleteFil
 {
     BusyScope busy(m_busyDepth);
     // A polled file that vanished since the listing is simply passed over.
-    if (deleteFile && !commandFileSignature(path))
+    const auto signature = deleteFile ? commandFileSignature(path) : std::nullopt;
+    if (deleteFile && !signature)
         return;
     const QString base = resultBaseFor(path);
     removeIfExists(base + QStringLiteral(".OK"));
@@ -220,9 +223,9 @@ void CommandFilePipeline::ProcessCommandFile(const QString& path, bool deleteFil
             return;
     } else {
         // Polled files are the ones that could be sent again automatically after a crash.
-        RecoveryRecord record(recoveryRecordPath());
+        RecoveryRecord& record = m_record;
+        record.setPath(recoveryRecordPath());
         if (deleteFile) {
-            const auto signature = commandFileSignature(path);
             RecoveryState state;
             state.file = path;
             state.size = signature ? signature->size : -1;
@@ -257,11 +260,13 @@ void CommandFilePipeline::ProcessCommandFile(const QString& path, bool deleteFil
             result = sendLine(row, line);
             if (result != 0)
                 break;
-            record.setAcceptedRow(row);
+            if (deleteFile)
+                record.setAcceptedRow(row);
         }
         device.reset();
         finishFile(path, deleteFile, result, row, line, base);
-        record.finish();
+        if (deleteFile)
+            record.finish();
         return;
     }
     finishFile(path, deleteFile, result, row, line, base);
@@ -284,7 +289,7 @@ void CommandFilePipeline::finishFile(const QString& path, bool deleteFile, qint3
 void CommandFilePipeline::deleteOrPassOver(const QString& path)
 {
     // A read-only file is not forced; it is not sent again until it changes.
-    if (!QFileInfo(path).permissions().testFlag(QFileDevice::WriteOwner) || !QFile::remove(path)) {
+    if (!QFileInfo(path).permission(QFileDevice::WriteOwner) || !QFile::remove(path)) {
         m_scanner.passOver(path);
         logNotice(QStringLiteral("NotDeleted"), path);
     }
@@ -339,6 +344,7 @@ void CommandFilePipeline::recoverInterruptedFile()
             RecordOutcome(row, line, ResultCode::CannotSend, base);
         }
     }
+    m_record.close();
     QFile::remove(recoveryRecordPath());
 }
 

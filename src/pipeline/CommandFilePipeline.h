@@ -3,6 +3,7 @@
 #include "ActivityLog.h"
 #include "Clock.h"
 #include "InputFolderScanner.h"
+#include "RecoveryRecord.h"
 #include "RegisterDriver.h"
 #include "StatusDisplay.h"
 #include "shell/Settings.h"
@@ -97,6 +98,7 @@ private:
     Options m_options;
     FileOpener m_openFile;
     InputFolderScanner m_scanner;
+    RecoveryRecord m_record;
     QString m_resultBasePath;
     std::optional<int> m_lastReceipt; // as last read from the register
     std::function<bool()> m_abortCheck;

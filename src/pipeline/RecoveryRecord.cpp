@@ -1,11 +1,14 @@
 #include "RecoveryRecord.h"
 
-#include "AtomicFile.h"
 #include "Cp1252.h"
 #include "TextLines.h"
+#include "platform/FileSync.h"
 
 namespace {
 
+// "Busy=1" while a file is being sent; only its digit ever changes.
+const QByteArray kBusy = "Busy=1\r\n";
+constexpr qint64 kBusyDigitOffset = 5;
 const QString kRowKey = QStringLiteral("Row=");
 constexpr int kRowDigits = 10;
 
@@ -16,47 +19,76 @@ QString rowField(qint32 row)
 
 } // namespace
 
-RecoveryRecord::~RecoveryRecord()
+void RecoveryRecord::setPath(const QString& path)
+{
+    if (path == m_path)
+        return;
+    close();
+    m_path = path;
+}
+
+bool RecoveryRecord::open()
+{
+    if (m_file)
+        return true;
+    m_file = std::make_unique<QFile>(m_path);
+    if (!m_file->open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+        m_file.reset();
+        return false;
+    }
+    return true;
+}
+
+void RecoveryRecord::close()
 {
     m_file.reset();
+    m_active = false;
 }
 
 bool RecoveryRecord::begin(const RecoveryState& state)
 {
+    if (!open())
+        return false;
     const QString head = QStringLiteral("File=") + state.file + QStringLiteral("\r\nSize=") +
                          QString::number(state.size) + QStringLiteral("\r\nModified=") +
                          QString::number(state.modifiedMs) + QStringLiteral("\r\nLastReceipt=") +
                          (state.lastReceipt ? QString::number(*state.lastReceipt) : QString()) +
                          QStringLiteral("\r\nTime=") + state.time + QStringLiteral("\r\n");
-    const QByteArray headBytes = encodeCp1252(head);
-    // Written whole and flushed to disk before anything is sent.
-    if (!writeFileAtomically(m_path, headBytes + textLine(kRowKey + rowField(state.acceptedRow))))
-        return false;
-    m_rowOffset = headBytes.size() + kRowKey.size();
-    m_file = std::make_unique<QFile>(m_path);
-    if (!m_file->open(QIODevice::ReadWrite)) {
-        m_file.reset();
-        QFile::remove(m_path);
+    const QByteArray headBytes = kBusy + encodeCp1252(head);
+    QByteArray bytes = headBytes + textLine(kRowKey + rowField(state.acceptedRow));
+    // Blanks over the rest of a longer earlier record: the file never shrinks, so rewriting
+    // it never allocates or frees space.
+    const qint64 size = m_file->size();
+    if (bytes.size() < size)
+        bytes.append(size - bytes.size(), ' ');
+    if (!m_file->seek(0) || m_file->write(bytes) != bytes.size() || !flushToDisk(*m_file)) {
+        // A half-written record must not pass for a file being sent.
+        finish();
+        close();
         return false;
     }
+    m_rowOffset = headBytes.size() + kRowKey.size();
+    m_active = true;
     return true;
 }
 
 void RecoveryRecord::setAcceptedRow(qint32 row)
 {
     // Same width in place: cheap enough for every line, and it outlives a crash of the process.
-    if (!m_file || !m_file->seek(m_rowOffset))
+    if (!m_active || !m_file->seek(m_rowOffset))
         return;
     m_file->write(rowField(row).toLatin1());
-    m_file->flush();
 }
 
 void RecoveryRecord::finish()
 {
     if (!m_file)
         return;
-    m_file.reset();
-    QFile::remove(m_path);
+    // Not flushed: should a power cut undo it, the start-up check finds the file already
+    // gone or the register's receipt number moved on, and records nothing twice.
+    if (m_file->seek(kBusyDigitOffset))
+        m_file->write("0");
+    m_active = false;
 }
 
 std::optional<RecoveryState> RecoveryRecord::read(const QString& path)
@@ -72,7 +104,10 @@ std::optional<RecoveryState> RecoveryRecord::read(const QString& path)
             continue;
         const QString key = line.left(eq);
         const QString value = line.mid(eq + 1);
-        if (key == QLatin1String("File")) {
+        if (key == QLatin1String("Busy")) {
+            if (value == QLatin1String("0"))
+                return std::nullopt;
+        } else if (key == QLatin1String("File")) {
             state.file = value;
             hasFile = !value.isEmpty();
         } else if (key == QLatin1String("Size")) {

@@ -19,25 +19,37 @@ struct RecoveryState
     qint32 acceptedRow = 0; // last row the register accepted
 };
 
-// One small file, "<program>.REC" in the input folder. It is written (and flushed to disk)
-// before the first line goes to the register, its row is updated in place as lines are
-// accepted, and it is removed once the file's verdict is written.
+// One small file, "<program>.REC" in the input folder. Before the first line of a file goes to
+// the register its record is written and flushed to the disk; its row is updated in place as
+// lines are accepted, and once the verdict is written the record is marked as done.
+//
+// The file is kept and rewritten in place rather than made anew for every command file: making
+// and deleting a file each time costs the file system far more than the one flushed write.
 class RecoveryRecord
 {
 public:
     explicit RecoveryRecord(QString path) : m_path(std::move(path)) {}
-    ~RecoveryRecord();
+
+    // Where the record lives; a new place closes the old one.
+    void setPath(const QString& path);
+    const QString& path() const { return m_path; }
 
     // False when the record cannot be written: the file must then not be sent.
     bool begin(const RecoveryState& state);
     void setAcceptedRow(qint32 row);
+    // The file has its verdict: nothing to recover any more.
     void finish();
+    // Lets the file go, e.g. before it is deleted.
+    void close();
 
-    const QString& path() const { return m_path; }
+    // The state of a file whose sending was interrupted; nothing if none was.
     static std::optional<RecoveryState> read(const QString& path);
 
 private:
+    bool open();
+
     QString m_path;
     std::unique_ptr<QFile> m_file;
     qint64 m_rowOffset = -1;
+    bool m_active = false;
 };

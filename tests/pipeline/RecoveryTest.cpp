@@ -47,7 +47,7 @@ TEST_F(RecoveryTest, RecordLivesWhileTheFileIsSent)
     };
     pipeline.runTick();
     EXPECT_EQ(seen, QStringList({in("A.TXT") + ":0", in("A.TXT") + ":1", in("A.TXT") + ":2"}));
-    EXPECT_FALSE(fileExists(pipeline.recoveryRecordPath()));
+    EXPECT_FALSE(RecoveryRecord::read(pipeline.recoveryRecordPath()).has_value());
     // The next file's record knows the last receipt read after this one.
     writeBytes(in("B.TXT"), "X\r\n");
     std::optional<int> known;
@@ -56,6 +56,33 @@ TEST_F(RecoveryTest, RecordLivesWhileTheFileIsSent)
     };
     pipeline.runTick();
     EXPECT_EQ(known, 42);
+}
+
+TEST_F(RecoveryTest, RecordRewrittenInPlaceNeverShowsAnEarlierFile)
+{
+    // A long name, then a short one: the rest of the longer record must not be read back.
+    const QString longName = QString(120, u'L') + ".TXT";
+    writeBytes(in(longName), "A\r\n");
+    writeBytes(in("S.TXT"), "B\r\nC\r\n");
+    std::optional<RecoveryState> during;
+    driver.onSend = [&](qint32, const QString& line) {
+        if (line == "C")
+            during = RecoveryRecord::read(pipeline.recoveryRecordPath());
+    };
+    pipeline.runTick();
+    ASSERT_TRUE(during.has_value());
+    EXPECT_EQ(during->file, in("S.TXT"));
+    EXPECT_EQ(during->acceptedRow, 1);
+    EXPECT_EQ(during->lastReceipt, 42);
+    // Finished, and a crash now leaves nothing to recover.
+    EXPECT_FALSE(RecoveryRecord::read(pipeline.recoveryRecordPath()).has_value());
+    pipeline.recoverInterruptedFile();
+    EXPECT_EQ(logLines().filter("Interrupted").size(), 0);
+    // A record left by an earlier version of the program (no busy mark) still counts.
+    writeBytes(pipeline.recoveryRecordPath(), "File=" + in("GONE.TXT").toUtf8() + "\r\nRow=3\r\n");
+    ASSERT_TRUE(RecoveryRecord::read(pipeline.recoveryRecordPath()).has_value());
+    pipeline.recoverInterruptedFile();
+    EXPECT_EQ(logLines().filter("Interrupted").size(), 1);
 }
 
 TEST_F(RecoveryTest, FileThatReachedTheRegisterIsRecordedAsSent)

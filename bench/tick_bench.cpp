@@ -1,0 +1,193 @@
+// Cost of one command file in a polling tick, beside the floor: the same file work done by hand
+// with nothing else (list, read the lines, write the .OK line, append the log line, delete).
+#include "pipeline/Clock.h"
+#include "pipeline/CommandFilePipeline.h"
+#include "pipeline/FolderWatcher.h"
+#include "pipeline/InputFolderScanner.h"
+#include "pipeline/RegisterDriver.h"
+#include "pipeline/StatusDisplay.h"
+
+#include <QCoreApplication>
+#include <QDirIterator>
+#include <QFile>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+namespace {
+
+constexpr int kLinesPerFile = 10;
+
+// Accepts every line at once and answers the status query with receipt 42.
+class ZeroDelayRegister : public RegisterDriver
+{
+public:
+    void setPreOpenFlag(bool) override {}
+    qint32 OpenPort(QString&) override { return 0; }
+    qint32 ClosePort() override { return 0; }
+    qint32 SendCommand(qint32&, qint16, QString& line) override
+    {
+        benchmark::DoNotOptimize(line.size());
+        return 0;
+    }
+    qint32 ExtendedResult() override { return 0; }
+    qint32 SendQuery(qint32, qint16, const QString&, QString& answer) override
+    {
+        answer = QStringLiteral("0000000000420042");
+        return 0;
+    }
+};
+
+class NoDisplay : public StatusDisplay
+{
+public:
+    QString stateText() const override { return {}; }
+    void setStateText(const QString&) override {}
+    QString errorText() const override { return {}; }
+    void setErrorText(const QString&) override {}
+    void setTrayPicture(TrayPicture) override {}
+    void setTrayToolTip(const QString&) override {}
+    void setLastReceipt(const QString&, const QString&) override {}
+    void showAndRaise() override {}
+    void requestClose() override {}
+};
+
+struct Folders
+{
+    Folders()
+    {
+        QDir().mkpath(root.filePath("in"));
+        QDir().mkpath(root.filePath("out"));
+        settings.DirectoryInput = root.filePath("in/");
+        settings.DirectoryOutput = root.filePath("out/");
+        settings.MaxLogDimension = QStringLiteral("128");
+    }
+    // Command files as a producer leaves them: written under another name, then renamed.
+    void drop(int count, int serial)
+    {
+        QByteArray body;
+        for (int line = 1; line <= kLinesPerFile; ++line)
+            body += "=R1/$" + QByteArray::number(line * 100) + "/(ARTICOLO " +
+                    QByteArray::number(line) + ")\r\n";
+        for (int i = 0; i < count; ++i) {
+            const QString name = QStringLiteral("F%1-%2").arg(serial).arg(i, 5, 10, QChar('0'));
+            const QString temporary = settings.DirectoryInput + name + QStringLiteral(".tmp");
+            QFile file(temporary);
+            if (!file.open(QIODevice::WriteOnly) || file.write(body) != body.size())
+                qFatal("cannot write %s", qPrintable(temporary));
+            file.close();
+            QFile::rename(temporary, settings.DirectoryInput + name + QStringLiteral(".TXT"));
+        }
+    }
+    // Result files of earlier runs that nobody cleared away.
+    void leave(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            QFile file(settings.DirectoryInput + QStringLiteral("OLD%1.OK").arg(i));
+            if (!file.open(QIODevice::WriteOnly))
+                qFatal("cannot write leftovers");
+            file.write("01/12/2026 10:00;Dump=0042\r\n");
+        }
+    }
+
+    QTemporaryDir root;
+    Settings settings;
+};
+
+void tick(benchmark::State& state, CommandFilePipeline::TickCause cause, int leftovers)
+{
+    const int batch = static_cast<int>(state.range(0));
+    Folders folders;
+    folders.leave(leftovers);
+    ZeroDelayRegister driver;
+    NoDisplay display;
+    SystemClock clock;
+    CommandFilePipeline pipeline(folders.settings, driver, display, clock,
+                                 QStringLiteral("QuorinDriverServer"), {1000, 1000, 65536});
+    pipeline.setFolderWatcher(createFolderWatcher(&InputFolderScanner::isCommandFileName));
+    pipeline.watchInputFolder();
+    pipeline.runTick({}, CommandFilePipeline::TickCause::Timer);
+    int serial = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        folders.drop(batch, ++serial);
+        state.ResumeTiming();
+        pipeline.runTick({}, cause);
+    }
+    if (QDir(folders.settings.DirectoryInput).entryList({"*.TXT"}).size() != 0)
+        state.SkipWithError("files were left unsent");
+    state.SetItemsProcessed(state.iterations() * batch);
+}
+
+void BM_TickFromEvents(benchmark::State& state)
+{
+    tick(state, CommandFilePipeline::TickCause::FolderEvent, 0);
+}
+
+void BM_TickFromTimer(benchmark::State& state)
+{
+    tick(state, CommandFilePipeline::TickCause::Timer, 0);
+}
+
+void BM_TickWithLeftovers(benchmark::State& state)
+{
+    tick(state, CommandFilePipeline::TickCause::FolderEvent, static_cast<int>(state.range(1)));
+}
+
+void BM_Floor(benchmark::State& state)
+{
+    const int batch = static_cast<int>(state.range(0));
+    Folders folders;
+    const QString in = folders.settings.DirectoryInput;
+    int serial = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        folders.drop(batch, ++serial);
+        state.ResumeTiming();
+        QStringList files;
+        QDirIterator it(in, {QStringLiteral("*.TXT")}, QDir::Files);
+        while (it.hasNext())
+            files << it.next();
+        files.sort();
+        for (const QString& path : files) {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly))
+                continue;
+            int lines = 0;
+            while (!file.atEnd()) {
+                benchmark::DoNotOptimize(file.readLine());
+                ++lines;
+            }
+            file.close();
+            QFile ok(path.left(path.size() - 4) + QStringLiteral(".OK"));
+            if (ok.open(QIODevice::WriteOnly | QIODevice::Append))
+                ok.write("08/12/2026 10:00;Dump=0042\r\n");
+            QFile log(in + QStringLiteral("QuorinDriverServer.LOG"));
+            if (log.open(QIODevice::WriteOnly | QIODevice::Append))
+                log.write("08/12/2026 10:00;Ticket=42\r\n");
+            QFile::remove(path);
+            benchmark::DoNotOptimize(lines);
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * batch);
+}
+
+} // namespace
+
+BENCHMARK(BM_Floor)->Arg(50)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TickFromEvents)->Arg(50)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TickFromTimer)->Arg(50)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TickWithLeftovers)
+    ->ArgsProduct({{50}, {0, 1000, 10000, 100000}})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,7 @@
+#pragma once
+
+class QFile;
+
+// Waits until what was written to the open file is on the disk itself, not only in the
+// system's cache, so that it outlives a power cut. False if the system says it is not.
+bool flushToDisk(QFile& file);

@@ -1,0 +1,20 @@
+#include "FileSync.h"
+
+#include <QFile>
+#include <cerrno>
+#include <unistd.h>
+
+bool flushToDisk(QFile& file)
+{
+    if (!file.flush())
+        return false;
+    const int fd = file.handle();
+    if (fd < 0)
+        return false;
+    // The data and what is needed to read it back (the size); the times can wait.
+    int result;
+    do {
+        result = ::fdatasync(fd);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
