@@ -577,11 +577,13 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
-    parser.addOptions({{"program", "The program's executable.", "path"},
-                       {"baseline", "The empty Qt program.", "path"},
-                       {"tick-bench", "The in-process tick benchmark.", "path"},
-                       {"smoke", "Run everything briefly; the figures mean nothing."},
-                       {"out", "Also write the table to this file.", "path"}});
+    parser.addOptions(
+        {{"program", "The program's executable.", "path"},
+         {"baseline", "The empty Qt program.", "path"},
+         {"tick-bench", "The in-process tick benchmark.", "path"},
+         {"smoke", "Run everything briefly; the figures mean nothing."},
+         {"out", "Also write the table to this file.", "path"},
+         {"only", "Run only the measures whose step name contains this text.", "text"}});
     parser.process(app);
     Options o{parser.value("program"), parser.value("baseline"), parser.value("tick-bench"),
               parser.isSet("smoke")};
@@ -589,7 +591,10 @@ int main(int argc, char** argv)
         parser.showHelp(2);
 
     QList<Row> rows;
+    const QString only = parser.value("only");
     auto run = [&](const char* what, const std::function<QList<Row>()>& measure) {
+        if (!only.isEmpty() && !QString::fromLatin1(what).contains(only))
+            return;
         fprintf(stderr, "qds_bench: %s...\n", what);
         rows << measure();
     };

@@ -13,9 +13,8 @@ ActivityLog::ActivityLog(QString path, qint64 limitBytes)
 
 bool ActivityLog::append(const QString& line) const
 {
-    const QFileInfo info(m_path);
-    // A log of exactly the limit is still appended to.
-    if (info.exists() && info.size() > m_limitBytes) {
+    // A log of exactly the limit is still appended to (a missing log has size 0).
+    if (QFileInfo(m_path).size() > m_limitBytes) {
         const QString previous = previousGenerationPath();
         QFile::remove(previous);
         // If the rename fails, emptying the log still keeps it bounded.

@@ -20,13 +20,13 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes)
 bool appendToFile(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
-    const bool existed = file.exists();
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return false;
+    const qint64 before = file.pos();
     if (file.write(bytes) == bytes.size())
         return true;
-    // An empty file made just now would look like a verdict with nothing in it.
-    if (!existed && file.size() == 0)
+    // An empty file (most likely made just now) would look like a verdict with nothing in it.
+    if (before == 0 && file.size() == 0)
         file.remove();
     return false;
 }

@@ -117,7 +117,7 @@ void CommandFilePipeline::runTick(const std::function<bool()>& stopRequested, Ti
             if (!signature)
                 continue; // vanished, or replaced by something that is not a file
             sent.insert(path, *signature);
-            ProcessCommandFile(path, true);
+            sendCommandFile(path, true, signature);
         }
     }
 }
@@ -192,9 +192,14 @@ void CommandFilePipeline::logNotice(const QString& key, const QString& path)
 
 void CommandFilePipeline::ProcessCommandFile(const QString& path, bool deleteFile)
 {
+    sendCommandFile(path, deleteFile, deleteFile ? commandFileSignature(path) : std::nullopt);
+}
+
+void CommandFilePipeline::sendCommandFile(const QString& path, bool deleteFile,
+                                          const std::optional<FileSignature>& signature)
+{
     BusyScope busy(m_busyDepth);
     // A polled file that vanished since the listing is simply passed over.
-    const auto signature = deleteFile ? commandFileSignature(path) : std::nullopt;
     if (deleteFile && !signature)
         return;
     const QString base = resultBaseFor(path);

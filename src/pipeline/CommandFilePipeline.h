@@ -79,6 +79,9 @@ public:
 
 private:
     struct BusyScope;
+    // A polled file (deleteFile) comes with its size and time as seen just before.
+    void sendCommandFile(const QString& path, bool deleteFile,
+                         const std::optional<FileSignature>& signature);
     ActivityLog log() const;
     qint32 sendLine(qint32 row, const QString& line);
     void showFailure(qint32 code);

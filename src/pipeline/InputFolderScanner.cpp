@@ -7,7 +7,8 @@
 std::optional<FileSignature> commandFileSignature(const QString& path)
 {
     const QFileInfo info(path);
-    if (!info.exists() || info.isSymLink() || !info.isFile())
+    // One look at the file: a missing file is not a file either.
+    if (info.isSymLink() || !info.isFile())
         return std::nullopt;
     return FileSignature{info.size(), info.lastModified()};
 }
@@ -108,13 +109,15 @@ InputFolderScanner::Listing InputFolderScanner::list(const QString& folder)
     QHash<QString, FileSignature> stillPassedOver;
     const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
 
-    // No QDir::System: FIFOs, sockets and devices stay out of the listing.
-    QDirIterator it(folder, {QStringLiteral("*.txt")},
-                    QDir::Files | QDir::Hidden | QDir::NoSymLinks | QDir::NoDotAndDotDot);
+    // No QDir::System: FIFOs, sockets and devices stay out of the listing. Names are matched
+    // by isCommandFileName rather than a name filter, which would cost a regular expression.
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::NoSymLinks | QDir::NoDotAndDotDot);
     while (it.hasNext()) {
         it.next();
+        if (!isCommandFileName(it.fileName()))
+            continue;
         const QFileInfo info = it.fileInfo();
-        if (!info.isFile() || info.isSymLink() || !isCommandFileName(info.fileName()))
+        if (!info.isFile() || info.isSymLink())
             continue;
         if (watched) {
             names.insert(info.fileName());
@@ -142,13 +145,13 @@ InputFolderScanner::Listing InputFolderScanner::listFromEvents(const QString& fo
     const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
     for (auto name = m_known.begin(); name != m_known.end();) {
         const QFileInfo info(folder + *name);
-        if (!info.exists()) {
+        if (info.isSymLink() || !info.isFile()) {
+            // Gone (or never a command file): the events will say if it comes back.
             m_completed.remove(*name);
             name = m_known.erase(name);
             continue;
         }
-        if (info.isFile() && !info.isSymLink())
-            classify(info.filePath(), info, nowMs, listing, stillPassedOver);
+        classify(info.filePath(), info, nowMs, listing, stillPassedOver);
         ++name;
     }
     m_passedOver.swap(stillPassedOver);

@@ -2,7 +2,7 @@
 
 #include "Cp1252.h"
 #include "TextLines.h"
-#include "platform/FileSync.h"
+#include "platform/FileIo.h"
 
 namespace {
 
@@ -75,9 +75,8 @@ bool RecoveryRecord::begin(const RecoveryState& state)
 void RecoveryRecord::setAcceptedRow(qint32 row)
 {
     // Same width in place: cheap enough for every line, and it outlives a crash of the process.
-    if (!m_active || !m_file->seek(m_rowOffset))
-        return;
-    m_file->write(rowField(row).toLatin1());
+    if (m_active)
+        writeAt(*m_file, m_rowOffset, rowField(row).toLatin1());
 }
 
 void RecoveryRecord::finish()
@@ -86,8 +85,7 @@ void RecoveryRecord::finish()
         return;
     // Not flushed: should a power cut undo it, the start-up check finds the file already
     // gone or the register's receipt number moved on, and records nothing twice.
-    if (m_file->seek(kBusyDigitOffset))
-        m_file->write("0");
+    writeAt(*m_file, kBusyDigitOffset, "0");
     m_active = false;
 }
 

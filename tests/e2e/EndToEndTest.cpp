@@ -124,6 +124,33 @@ TEST(EndToEnd, SendsDroppedFilesAndShutsDownOnSigterm)
     EXPECT_TRUE(fileExists(pf.file("Stop.txt")));
 }
 
+TEST(EndToEnd, FileIsTakenWhenItsWriterClosesItNeverHalfWritten)
+{
+    ProgramFolder pf;
+    pf.write("ZEZOVURADUR.INI", "[Parameters]\r\nFrequence=3600\r\n");
+    QProcess& p = pf.start();
+    ASSERT_TRUE(waitFor([&] { return pf.operations().contains("OpenPort=1;0"); }));
+    // Another program writes a line every 100 ms and keeps the file open meanwhile.
+    {
+        QFile writer(pf.file("TOSEND/SLOW.TXT"));
+        ASSERT_TRUE(writer.open(QIODevice::WriteOnly));
+        for (int i = 1; i <= 10; ++i) {
+            writer.write(QByteArray("LINE ") + QByteArray::number(i) + "\r\n");
+            writer.flush();
+            QThread::msleep(100);
+        }
+        EXPECT_TRUE(pf.operations().filter("Send=").isEmpty());
+    }
+    // The timer would not come for an hour: the close is what starts the send.
+    ASSERT_TRUE(waitFor([&] { return fileExists(pf.file("TOSEND/SLOW.OK")); }, 5000));
+    const QStringList sends = pf.operations().filter("Send=");
+    ASSERT_EQ(sends.size(), 10);
+    EXPECT_EQ(sends.first(), "Send=1;1;0;LINE 1");
+    EXPECT_EQ(sends.last(), "Send=10;1;0;LINE 10");
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    EXPECT_EQ(exitCode(p), 0);
+}
+
 TEST(EndToEnd, StopLineEndsTheProgram)
 {
     ProgramFolder pf;

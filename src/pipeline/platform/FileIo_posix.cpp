@@ -1,4 +1,4 @@
-#include "FileSync.h"
+#include "FileIo.h"
 
 #include <QFile>
 #include <cerrno>
@@ -17,4 +17,16 @@ bool flushToDisk(QFile& file)
         result = ::fdatasync(fd);
     } while (result != 0 && errno == EINTR);
     return result == 0;
+}
+
+bool writeAt(QFile& file, qint64 offset, const QByteArray& bytes)
+{
+    const int fd = file.handle();
+    if (fd < 0)
+        return false;
+    ssize_t written;
+    do {
+        written = ::pwrite(fd, bytes.constData(), static_cast<size_t>(bytes.size()), offset);
+    } while (written < 0 && errno == EINTR);
+    return written == bytes.size();
 }
