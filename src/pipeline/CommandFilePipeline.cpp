@@ -83,18 +83,18 @@ void CommandFilePipeline::runTick(const std::function<bool()>& stopRequested, Ti
 {
     auto stopping = [&] { return stopRequested && stopRequested(); };
     BusyScope busy(m_busyDepth);
-    bool fullListing = cause == TickCause::Timer;
+    bool byTimer = cause == TickCause::Timer;
     // The folder may have been deleted and made again since the watch was lost.
-    if (fullListing && folderWatcher() && !folderWatcher()->isWatching())
+    if (byTimer && folderWatcher() && !folderWatcher()->isWatching())
         watchInputFolder();
     // What was sent in this tick, so that a file that somehow stays in the folder unchanged is
     // never sent twice in a row.
     QHash<QString, FileSignature> sent;
     bool waitedForWriters = false;
     for (;;) {
-        const auto listing = fullListing ? m_scanner.list(m_settings.DirectoryInput)
-                                         : m_scanner.listFromEvents(m_settings.DirectoryInput);
-        fullListing = false;
+        const auto listing = byTimer ? m_scanner.listOnTimer(m_settings.DirectoryInput)
+                                     : m_scanner.listFromEvents(m_settings.DirectoryInput);
+        byTimer = false;
         QStringList batch;
         for (const QString& path : listing.ready) {
             const auto it = sent.constFind(path);

@@ -108,6 +108,10 @@ InputFolderScanner::Listing InputFolderScanner::list(const QString& folder)
     Listing listing;
     QHash<QString, FileSignature> stillPassedOver;
     const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    // Taken before the folder is read: a change while it is read shows as a later time.
+    m_folderModified = QFileInfo(folder).lastModified();
+    m_folderReadAtMs = nowMs;
+    ++m_folderReads;
 
     // No QDir::System: FIFOs, sockets and devices stay out of the listing. Names are matched
     // by isCommandFileName rather than a name filter, which would cost a regular expression.
@@ -157,6 +161,23 @@ InputFolderScanner::Listing InputFolderScanner::listFromEvents(const QString& fo
     m_passedOver.swap(stillPassedOver);
     sortReady(listing);
     return listing;
+}
+
+InputFolderScanner::Listing InputFolderScanner::listOnTimer(const QString& folder)
+{
+    // Adding, removing or renaming an entry changes the folder's modification time, on a
+    // network share too. A time within two seconds of the last read may still be shared by a
+    // change made just after it (the clock behind file times is coarse), so it proves nothing.
+    constexpr qint64 kRacyMs = 2000;
+    constexpr qint64 kReadAtLeastEveryMs = 60000;
+    takeWatcherEvents();
+    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    if (m_knownValid && folder == m_watchedFolder && m_folderModified.isValid() &&
+        nowMs - m_folderReadAtMs < kReadAtLeastEveryMs &&
+        m_folderReadAtMs - m_folderModified.toMSecsSinceEpoch() >= kRacyMs &&
+        QFileInfo(folder).lastModified() == m_folderModified)
+        return listFromEvents(folder);
+    return list(folder);
 }
 
 void InputFolderScanner::passOver(const QString& path)

@@ -49,6 +49,12 @@ public:
     Listing list(const QString& folder);
     // The same answer from the watcher's events when they can be trusted, else list().
     Listing listFromEvents(const QString& folder);
+    // The polling tick's listing: reads the folder, unless the watcher can be trusted and the
+    // folder shows no change since it was last read (then the events say all). The folder is
+    // read at least once a minute whatever it shows.
+    Listing listOnTimer(const QString& folder);
+    // How many times the folder itself was read.
+    int folderReads() const { return m_folderReads; }
 
     void setWatcher(std::unique_ptr<FolderWatcher> watcher);
     FolderWatcher* watcher() const { return m_watcher.get(); }
@@ -77,4 +83,9 @@ private:
     bool m_knownValid = false;
     // Files closed by their writer (or moved in), as they were then: ready without settling.
     QHash<QString, FileSignature> m_completed;
+
+    // The folder's modification time when it was last read, and when that was.
+    QDateTime m_folderModified;
+    qint64 m_folderReadAtMs = 0;
+    int m_folderReads = 0;
 };

@@ -12,6 +12,8 @@
 #include <QFile>
 #include <QThread>
 #include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <functional>
 #include <thread>
 
@@ -39,6 +41,14 @@ void age(const QString& path)
     ASSERT_TRUE(file.open(QIODevice::ReadWrite));
     ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-60),
                                  QFileDevice::FileModificationTime));
+}
+
+void ageFolder(const QString& path)
+{
+    std::filesystem::last_write_time(
+        QFile::encodeName(path).toStdString(),
+        std::chrono::file_clock::from_sys(std::chrono::system_clock::now() -
+                                          std::chrono::minutes(1)));
 }
 
 // Events handed over by the test.
@@ -159,6 +169,26 @@ TEST_F(FolderWatcherTest, ListingFromEventsAgreesWithTheFolder)
     age(in("UNSEEN3.TXT"));
     events.watching = false;
     EXPECT_EQ(scanner.listFromEvents(in("")).ready, QStringList({in("UNSEEN3.TXT")}));
+}
+
+TEST_F(FolderWatcherTest, TimerReadsTheFolderWhenItShowsAChange)
+{
+    InputFolderScanner scanner(0);
+    scanner.setWatcher(std::make_unique<ScriptedWatcher>());
+    ASSERT_TRUE(scanner.watch(in("")));
+    ageFolder(in(""));
+    scanner.listOnTimer(in(""));
+    EXPECT_EQ(scanner.folderReads(), 1);
+    scanner.listOnTimer(in(""));
+    EXPECT_EQ(scanner.folderReads(), 1); // unchanged and trusted: the events say all
+
+    // A file the events never told of (as on a network share) changes the folder's time.
+    writeBytes(in("NET.TXT"), "X\r\n");
+    EXPECT_EQ(scanner.listOnTimer(in("")).ready, QStringList({in("NET.TXT")}));
+    EXPECT_EQ(scanner.folderReads(), 2);
+    // Read just after a change, the folder's time proves nothing yet.
+    scanner.listOnTimer(in(""));
+    EXPECT_EQ(scanner.folderReads(), 3);
 }
 
 TEST_F(FolderWatcherTest, FileStillBeingWrittenIsNeverSentHalf)
