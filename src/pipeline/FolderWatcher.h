@@ -37,6 +37,9 @@ public:
     virtual bool isWatching() const = 0;
     // Whether Completed events exist at all; without them every file waits until it settles.
     virtual bool reportsCompletion() const = 0;
+    // Whether every change of the watched folder shows as an event (or as a Rescan when events
+    // were lost). Not so on a network share, where other machines' changes go unseen.
+    virtual bool seesEveryChange() const = 0;
     // The events since the last call, oldest first; never waits.
     virtual QList<FolderEvent> takeEvents() = 0;
 

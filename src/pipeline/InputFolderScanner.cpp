@@ -1,5 +1,7 @@
 #include "InputFolderScanner.h"
 
+#include "platform/FileIo.h"
+
 #include <QDirIterator>
 #include <QFileInfo>
 #include <algorithm>
@@ -109,7 +111,7 @@ InputFolderScanner::Listing InputFolderScanner::list(const QString& folder)
     QHash<QString, FileSignature> stillPassedOver;
     const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
     // Taken before the folder is read: a change while it is read shows as a later time.
-    m_folderModified = QFileInfo(folder).lastModified();
+    m_folderModifiedNs = modificationTimeNs(folder);
     m_folderReadAtMs = nowMs;
     ++m_folderReads;
 
@@ -143,7 +145,11 @@ InputFolderScanner::Listing InputFolderScanner::listFromEvents(const QString& fo
     takeWatcherEvents();
     if (!m_knownValid || folder != m_watchedFolder)
         return list(folder);
+    return listKnown(folder);
+}
 
+InputFolderScanner::Listing InputFolderScanner::listKnown(const QString& folder)
+{
     Listing listing;
     QHash<QString, FileSignature> stillPassedOver;
     const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
@@ -165,18 +171,22 @@ InputFolderScanner::Listing InputFolderScanner::listFromEvents(const QString& fo
 
 InputFolderScanner::Listing InputFolderScanner::listOnTimer(const QString& folder)
 {
-    // Adding, removing or renaming an entry changes the folder's modification time, on a
-    // network share too. A time within two seconds of the last read may still be shared by a
+    // Elsewhere, adding, removing or renaming an entry changes the folder's modification time,
+    // on a network share too. A time within two seconds of the last read may still be shared by a
     // change made just after it (the clock behind file times is coarse), so it proves nothing.
     constexpr qint64 kRacyMs = 2000;
     constexpr qint64 kReadAtLeastEveryMs = 60000;
     takeWatcherEvents();
     const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
-    if (m_knownValid && folder == m_watchedFolder && m_folderModified.isValid() &&
-        nowMs - m_folderReadAtMs < kReadAtLeastEveryMs &&
-        m_folderReadAtMs - m_folderModified.toMSecsSinceEpoch() >= kRacyMs &&
-        QFileInfo(folder).lastModified() == m_folderModified)
-        return listFromEvents(folder);
+    if (!m_knownValid || folder != m_watchedFolder ||
+        nowMs - m_folderReadAtMs >= kReadAtLeastEveryMs)
+        return list(folder);
+    // On a local disk every change is an event; a lost event is a Rescan.
+    if (m_watcher->seesEveryChange())
+        return listKnown(folder);
+    if (m_folderModifiedNs && m_folderReadAtMs - *m_folderModifiedNs / 1000000 >= kRacyMs &&
+        modificationTimeNs(folder) == m_folderModifiedNs)
+        return listKnown(folder);
     return list(folder);
 }
 

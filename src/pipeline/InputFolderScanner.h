@@ -68,6 +68,7 @@ public:
 
 private:
     void takeWatcherEvents();
+    Listing listKnown(const QString& folder);
     void classify(const QString& path, const QFileInfo& info, qint64 nowMs, Listing& listing,
                   QHash<QString, FileSignature>& stillPassedOver) const;
     static void sortReady(Listing& listing);
@@ -84,8 +85,8 @@ private:
     // Files closed by their writer (or moved in), as they were then: ready without settling.
     QHash<QString, FileSignature> m_completed;
 
-    // The folder's modification time when it was last read, and when that was.
-    QDateTime m_folderModified;
+    // The folder's modification time (ns) when it was last read, and when that was (ms).
+    std::optional<qint64> m_folderModifiedNs;
     qint64 m_folderReadAtMs = 0;
     int m_folderReads = 0;
 };

@@ -59,6 +59,7 @@ public:
     bool watch(const QString&) override { return watching; }
     bool isWatching() const override { return watching; }
     bool reportsCompletion() const override { return true; }
+    bool seesEveryChange() const override { return everyChange; }
     QList<FolderEvent> takeEvents() override
     {
         QList<FolderEvent> out;
@@ -66,6 +67,7 @@ public:
         return out;
     }
     bool watching = true;
+    bool everyChange = false; // as on a network share
     QList<FolderEvent> events;
 };
 
@@ -84,6 +86,7 @@ TEST_F(FolderWatcherTest, TellsWhenACommandFileIsCompleteAndWhenTheFolderGoes)
     QObject::connect(watcher.get(), &FolderWatcher::eventsPending, [&] { ++pending; });
     ASSERT_TRUE(watcher->watch(in("")));
     ASSERT_TRUE(watcher->reportsCompletion());
+    EXPECT_TRUE(watcher->seesEveryChange()); // a local disk
 
     QFile open(in("A.TXT"));
     ASSERT_TRUE(open.open(QIODevice::WriteOnly));
@@ -189,6 +192,16 @@ TEST_F(FolderWatcherTest, TimerReadsTheFolderWhenItShowsAChange)
     // Read just after a change, the folder's time proves nothing yet.
     scanner.listOnTimer(in(""));
     EXPECT_EQ(scanner.folderReads(), 3);
+
+    // A watcher that sees every change (a local disk) is trusted without looking.
+    auto local = std::make_unique<ScriptedWatcher>();
+    local->everyChange = true;
+    scanner.setWatcher(std::move(local));
+    ASSERT_TRUE(scanner.watch(in("")));
+    scanner.listOnTimer(in(""));
+    writeBytes(in("LOCAL.TXT"), "X\r\n"); // its event is left out on purpose
+    EXPECT_EQ(scanner.listOnTimer(in("")).ready, QStringList({in("NET.TXT")}));
+    EXPECT_EQ(scanner.folderReads(), 4);
 }
 
 TEST_F(FolderWatcherTest, FileStillBeingWrittenIsNeverSentHalf)

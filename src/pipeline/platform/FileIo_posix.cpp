@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 
 bool flushToDisk(QFile& file)
@@ -29,4 +30,12 @@ bool writeAt(QFile& file, qint64 offset, const QByteArray& bytes)
         written = ::pwrite(fd, bytes.constData(), static_cast<size_t>(bytes.size()), offset);
     } while (written < 0 && errno == EINTR);
     return written == bytes.size();
+}
+
+std::optional<qint64> modificationTimeNs(const QString& path)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return std::nullopt;
+    return qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
 }

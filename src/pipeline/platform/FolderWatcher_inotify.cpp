@@ -4,9 +4,33 @@
 #include <QSocketNotifier>
 #include <cerrno>
 #include <sys/inotify.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace {
+
+// File systems whose changes may come from other machines, which inotify never hears of.
+bool isNetworkFileSystem(const QByteArray& path)
+{
+    struct statfs info;
+    if (::statfs(path.constData(), &info) != 0)
+        return true; // unknown: assume the worst
+    switch (static_cast<unsigned long>(info.f_type)) {
+    case 0x6969:     // NFS
+    case 0x517B:     // SMB
+    case 0xFF534D42: // CIFS
+    case 0xFE534D42: // SMB2
+    case 0x65735546: // FUSE (sshfs and the like)
+    case 0x01021997: // 9P
+    case 0x00C36400: // Ceph
+    case 0x73757245: // Coda
+    case 0x5346414F: // AFS
+    case 0x564C:     // NCP
+        return true;
+    default:
+        return false;
+    }
+}
 
 // inotify tells what happened to which name, including the moment a writer closes a file:
 // a file written in place is taken as soon as it is closed, one renamed into the folder as
@@ -46,11 +70,13 @@ public:
         constexpr uint32_t mask = IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM |
                                   IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
         m_wd = inotify_add_watch(m_fd, path.constData(), mask);
+        m_local = m_wd >= 0 && !isNetworkFileSystem(path);
         return m_wd >= 0;
     }
 
     bool isWatching() const override { return m_wd >= 0; }
     bool reportsCompletion() const override { return true; }
+    bool seesEveryChange() const override { return m_wd >= 0 && m_local; }
 
     QList<FolderEvent> takeEvents() override
     {
@@ -117,6 +143,7 @@ private:
 
     int m_fd = -1;
     int m_wd = -1;
+    bool m_local = false;
     std::unique_ptr<QSocketNotifier> m_notifier;
     QList<FolderEvent> m_pending;
 };

@@ -31,6 +31,7 @@ public:
     }
     bool isWatching() const override { return m_watching; }
     bool reportsCompletion() const override { return false; }
+    bool seesEveryChange() const override { return false; }
     QList<FolderEvent> takeEvents() override
     {
         if (!m_changed)
