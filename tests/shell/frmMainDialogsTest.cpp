@@ -188,3 +188,23 @@ TEST_F(frmMainDialogsTest, FileArrivingWhileTheSettingsAreOpenIsTakenRightAfter)
     EXPECT_TRUE(serveEventsUntil([this] { return !driver.sent.empty(); }, 2000));
     EXPECT_EQ(driver.sentLines(), QStringList({"DURING"}));
 }
+
+TEST_F(frmMainDialogsTest, NoTickWhileADocumentIsBeingSent)
+{
+    const QString doc = dir.file("Cassa.orvek");
+    writeBytes(doc, "=C1\r\n=C2\r\n");
+    writeBytes(in("F.TXT"), "FILE\r\n");
+    dialogs.openNames = {doc};
+    dialogs.answers = {UserDialogs::Answer::No};
+    // The cover is open for the document's first line; the timer fires during the wait.
+    driver.answer("=C1", {{574, 581}});
+    driver.onSend = [this](qint32, const QString& line) {
+        if (line == "=C1")
+            window->tmrFile_Timer();
+    };
+    window->findChild<QAction*>("MNU_FILE_INVIA")->trigger();
+    EXPECT_EQ(driver.sentLines(), QStringList({"=C1", "=C1", "=C2"}));
+    driver.onSend = nullptr;
+    window->tmrFile_Timer();
+    EXPECT_EQ(driver.sentLines(), QStringList({"=C1", "=C1", "=C2", "FILE"}));
+}
