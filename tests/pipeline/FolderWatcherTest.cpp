@@ -251,3 +251,31 @@ TEST_F(FolderWatcherTest, FileStillBeingWrittenIsNeverSentHalf)
     EXPECT_FALSE(fileExists(in("SLOW.TXT")));
     EXPECT_TRUE(fileExists(in("SLOW.OK")));
 }
+
+TEST_F(FolderWatcherTest, WatchComesBackWithTheFolder)
+{
+    FakeDriver driver;
+    RecordingDisplay display;
+    FixedClock clock;
+    CommandFilePipeline pipeline(settings, driver, display, clock, "QuorinDriverServer",
+                                 {1, 1000, 65536});
+    pipeline.setFolderWatcher(createFolderWatcher(&InputFolderScanner::isCommandFileName));
+    ASSERT_TRUE(pipeline.watchInputFolder());
+    int pending = 0;
+    QObject::connect(pipeline.folderWatcher(), &FolderWatcher::eventsPending, [&] { ++pending; });
+
+    ASSERT_TRUE(QDir(in("")).removeRecursively());
+    serveEventsUntil([&] { return !pipeline.folderWatcher()->isWatching(); });
+    pipeline.runTick(); // the folder is missing: nothing to do, nothing breaks
+    EXPECT_FALSE(pipeline.folderWatcher()->isWatching());
+
+    ASSERT_TRUE(QDir().mkdir(in("")));
+    pipeline.runTick(); // the polling tick watches it again
+    EXPECT_TRUE(pipeline.folderWatcher()->isWatching());
+    pending = 0;
+    writeBytes(in("BACK.tmp"), "BACK\r\n");
+    ASSERT_TRUE(QFile::rename(in("BACK.tmp"), in("BACK.TXT")));
+    ASSERT_TRUE(serveEventsUntil([&] { return pending > 0; }));
+    pipeline.runTick({}, CommandFilePipeline::TickCause::FolderEvent);
+    EXPECT_EQ(driver.sentLines(), QStringList({"BACK"}));
+}
