@@ -81,8 +81,11 @@ void InputFolderScanner::classify(const QString& path, const QFileInfo& info, qi
         listing.ready.append(path);
         return;
     }
+    // A time a moment ahead of the clock is a file being written right now (file times and the
+    // clock can disagree by a millisecond or so); one far ahead comes from another clock and
+    // would otherwise wait for ever.
     const qint64 age = nowMs - signature.modified.toMSecsSinceEpoch();
-    if (age >= 0 && age < m_settleMs) {
+    if (age > -m_settleMs && age < m_settleMs) {
         ++listing.settling;
         const int wait = static_cast<int>(m_settleMs - age);
         listing.msUntilSettled = std::max(listing.msUntilSettled, wait);

@@ -279,3 +279,23 @@ TEST_F(FolderWatcherTest, WatchComesBackWithTheFolder)
     pipeline.runTick({}, CommandFilePipeline::TickCause::FolderEvent);
     EXPECT_EQ(driver.sentLines(), QStringList({"BACK"}));
 }
+
+TEST_F(FolderWatcherTest, FileTimeJustAheadOfTheClockIsStillBeingWritten)
+{
+    InputFolderScanner scanner(1000);
+    writeBytes(in("NOW.TXT"), "X\r\n");
+    writeBytes(in("SKEWED.TXT"), "X\r\n");
+    const auto setModified = [](const QString& path, const QDateTime& time) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(time, QFileDevice::FileModificationTime));
+    };
+    // Seen on this kernel: a file written while it is looked at may be dated a millisecond
+    // after the clock's "now". It is not settled.
+    setModified(in("NOW.TXT"), QDateTime::currentDateTime().addMSecs(300));
+    // A file dated an hour ahead comes from another clock: waiting would mean an hour.
+    setModified(in("SKEWED.TXT"), QDateTime::currentDateTime().addSecs(3600));
+    const auto listing = scanner.list(in(""));
+    EXPECT_EQ(listing.ready, QStringList({in("SKEWED.TXT")}));
+    EXPECT_EQ(listing.settling, 1);
+}
