@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,11 +13,18 @@ bool flushToDisk(QFile& file)
     const int fd = file.handle();
     if (fd < 0)
         return false;
-    // The data and what is needed to read it back (the size); the times can wait.
     int result;
+#ifdef __APPLE__
+    // fsync there only reaches the drive's cache; F_FULLFSYNC reaches the disk.
+    do {
+        result = ::fcntl(fd, F_FULLFSYNC);
+    } while (result != 0 && errno == EINTR);
+#else
+    // The data and what is needed to read it back (the size); the times can wait.
     do {
         result = ::fdatasync(fd);
     } while (result != 0 && errno == EINTR);
+#endif
     return result == 0;
 }
 
@@ -37,5 +45,10 @@ std::optional<qint64> modificationTimeNs(const QString& path)
     struct stat info;
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return std::nullopt;
-    return qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+#ifdef __APPLE__
+    const timespec& modified = info.st_mtimespec;
+#else
+    const timespec& modified = info.st_mtim;
+#endif
+    return qint64(modified.tv_sec) * 1000000000 + modified.tv_nsec;
 }
