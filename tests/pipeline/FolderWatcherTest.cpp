@@ -78,6 +78,26 @@ protected:
         createFolderWatcher(&InputFolderScanner::isCommandFileName);
 };
 
+// A pipeline on the fake driver whose input folder is watched; counts the watcher's wake-ups.
+class WatchedPipelineTest : public ::testing::Test, public PipelineFolders
+{
+protected:
+    void SetUp() override
+    {
+        pipeline.setFolderWatcher(createFolderWatcher(&InputFolderScanner::isCommandFileName));
+        ASSERT_TRUE(pipeline.watchInputFolder());
+        QObject::connect(pipeline.folderWatcher(), &FolderWatcher::eventsPending,
+                         [this] { ++pending; });
+    }
+
+    FakeDriver driver;
+    RecordingDisplay display;
+    FixedClock clock;
+    CommandFilePipeline pipeline{settings,        driver, display, clock, "QuorinDriverServer",
+                                 {1, 1000, 65536}};
+    int pending = 0;
+};
+
 } // namespace
 
 TEST_F(FolderWatcherTest, TellsWhenACommandFileIsCompleteAndWhenTheFolderGoes)
@@ -204,17 +224,8 @@ TEST_F(FolderWatcherTest, TimerReadsTheFolderWhenItShowsAChange)
     EXPECT_EQ(scanner.folderReads(), 4);
 }
 
-TEST_F(FolderWatcherTest, FileStillBeingWrittenIsNeverSentHalf)
+TEST_F(WatchedPipelineTest, FileStillBeingWrittenIsNeverSentHalf)
 {
-    FakeDriver driver;
-    RecordingDisplay display;
-    FixedClock clock;
-    CommandFilePipeline pipeline(settings, driver, display, clock, "QuorinDriverServer",
-                                 {1, 1000, 65536});
-    pipeline.setFolderWatcher(createFolderWatcher(&InputFolderScanner::isCommandFileName));
-    ASSERT_TRUE(pipeline.watchInputFolder());
-    int pending = 0;
-    QObject::connect(pipeline.folderWatcher(), &FolderWatcher::eventsPending, [&] { ++pending; });
 
     // Another program adds a line every 100 ms while ticks of both kinds keep coming.
     std::atomic<bool> closed = false;
@@ -252,17 +263,8 @@ TEST_F(FolderWatcherTest, FileStillBeingWrittenIsNeverSentHalf)
     EXPECT_TRUE(fileExists(in("SLOW.OK")));
 }
 
-TEST_F(FolderWatcherTest, WatchComesBackWithTheFolder)
+TEST_F(WatchedPipelineTest, WatchComesBackWithTheFolder)
 {
-    FakeDriver driver;
-    RecordingDisplay display;
-    FixedClock clock;
-    CommandFilePipeline pipeline(settings, driver, display, clock, "QuorinDriverServer",
-                                 {1, 1000, 65536});
-    pipeline.setFolderWatcher(createFolderWatcher(&InputFolderScanner::isCommandFileName));
-    ASSERT_TRUE(pipeline.watchInputFolder());
-    int pending = 0;
-    QObject::connect(pipeline.folderWatcher(), &FolderWatcher::eventsPending, [&] { ++pending; });
 
     ASSERT_TRUE(QDir(in("")).removeRecursively());
     serveEventsUntil([&] { return !pipeline.folderWatcher()->isWatching(); });
