@@ -157,6 +157,14 @@ qint64 cpuNs(qint64 pid)
     return total;
 }
 
+// A private runtime folder (XDG_RUNTIME_DIR must be the user's alone).
+void makeRuntimeFolder(const QString& path)
+{
+    QDir().mkdir(path);
+    QFile::setPermissions(path,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
 QProcessEnvironment headlessEnvironment(const QString& runtime)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -178,10 +186,7 @@ public:
             fail("cannot copy " + executable);
         QFile::setPermissions(m_exe, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                          QFileDevice::ExeOwner);
-        QDir().mkdir(m_dir.filePath("rt"));
-        QFile::setPermissions(m_dir.filePath("rt"), QFileDevice::ReadOwner |
-                                                        QFileDevice::WriteOwner |
-                                                        QFileDevice::ExeOwner);
+        makeRuntimeFolder(m_dir.filePath("rt"));
         writeFile(file("ZEZOVURADUR.INI"), "[Parameters]\r\n" + parameters);
         // No journal: the register's own bookkeeping is not what is measured.
         writeFile(file("Simulatore.ini"), "[Register]\r\nJournal=\r\n" + simulator);
@@ -233,10 +238,7 @@ class Baseline
 public:
     explicit Baseline(const QString& executable) : m_exe(executable)
     {
-        QDir().mkdir(m_dir.filePath("rt"));
-        QFile::setPermissions(m_dir.filePath("rt"), QFileDevice::ReadOwner |
-                                                        QFileDevice::WriteOwner |
-                                                        QFileDevice::ExeOwner);
+        makeRuntimeFolder(m_dir.filePath("rt"));
     }
     ~Baseline() { stop(); }
     QString folder() const { return m_dir.path(); }

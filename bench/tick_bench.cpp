@@ -79,6 +79,14 @@ struct Folders
             QFile::rename(temporary, settings.DirectoryInput + name + QStringLiteral(".TXT"));
         }
     }
+    // Untimed: the previous batch's results go, a new batch of command files comes.
+    void nextBatch(benchmark::State& state, int count, int serial)
+    {
+        state.PauseTiming();
+        clearResults(count, serial - 1);
+        drop(count, serial);
+        state.ResumeTiming();
+    }
     // Result files of earlier runs that nobody cleared away. Hard links to a few files: the
     // folder's entries are what counts, and making 100,000 files anew takes minutes here.
     void leave(int count)
@@ -126,10 +134,7 @@ void tick(benchmark::State& state, CommandFilePipeline::TickCause cause, int lef
     pipeline.runTick({}, CommandFilePipeline::TickCause::Timer);
     int serial = 0;
     for (auto _ : state) {
-        state.PauseTiming();
-        folders.clearResults(batch, serial);
-        folders.drop(batch, ++serial);
-        state.ResumeTiming();
+        folders.nextBatch(state, batch, ++serial);
         pipeline.runTick({}, cause);
     }
     if (QDir(folders.settings.DirectoryInput).entryList({"*.TXT"}).size() != 0)
@@ -159,10 +164,7 @@ void BM_Floor(benchmark::State& state)
     const QString in = folders.settings.DirectoryInput;
     int serial = 0;
     for (auto _ : state) {
-        state.PauseTiming();
-        folders.clearResults(batch, serial);
-        folders.drop(batch, ++serial);
-        state.ResumeTiming();
+        folders.nextBatch(state, batch, ++serial);
         QStringList files;
         QDirIterator it(in, {QStringLiteral("*.TXT")}, QDir::Files);
         while (it.hasNext())
