@@ -2,9 +2,7 @@
 
 #include "AtomicFile.h"
 #include "TextLines.h"
-
-#include <QFile>
-#include <QFileInfo>
+#include "platform/FileIo.h"
 
 ActivityLog::ActivityLog(QString path, qint64 limitBytes)
     : m_path(std::move(path)), m_limitBytes(limitBytes)
@@ -14,15 +12,14 @@ ActivityLog::ActivityLog(QString path, qint64 limitBytes)
 bool ActivityLog::append(const QString& line) const
 {
     // A log of exactly the limit is still appended to (a missing log has size 0).
-    if (QFileInfo(m_path).size() > m_limitBytes) {
-        const QString previous = previousGenerationPath();
-        QFile::remove(previous);
+    // Looked at, renamed and emptied without following a link: someone who may write the
+    // folder must not get the log written, or emptied, elsewhere.
+    const FileStatus status = fileStatus(m_path);
+    if (status.type == FileStatus::Type::Regular && status.size > m_limitBytes) {
         // If the rename fails, emptying the log still keeps it bounded.
-        if (!QFile::rename(m_path, previous)) {
-            QFile file(m_path);
-            if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-                return false;
-        }
+        if (!renameFile(m_path, previousGenerationPath()) &&
+            !openOwnFile(m_path, OwnFileMode::Truncate))
+            return false;
     }
     return appendToFile(m_path, textLine(line));
 }

@@ -1,5 +1,7 @@
 #include "AtomicFile.h"
 
+#include "platform/FileIo.h"
+
 #include <QFile>
 #include <QSaveFile>
 
@@ -17,16 +19,30 @@ bool writeFileAtomically(const QString& path, const QByteArray& bytes)
     return file.commit();
 }
 
+bool replaceOwnFile(const QString& path, const QByteArray& bytes)
+{
+    AtomicFileWriter file(path);
+    return file.open() && file.write(bytes) && file.commit();
+}
+
 bool appendToFile(const QString& path, const QByteArray& bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+    const auto file = openOwnFile(path, OwnFileMode::Append);
+    if (!file)
         return false;
-    const qint64 before = file.pos();
-    if (file.write(bytes) == bytes.size())
+    const qint64 before = file->size();
+    if (file->write(bytes) == bytes.size())
         return true;
     // An empty file (most likely made just now) would look like a verdict with nothing in it.
-    if (before == 0 && file.size() == 0)
-        file.remove();
+    if (before == 0 && file->size() == 0)
+        removeFile(path);
     return false;
+}
+
+bool flushExistingFile(const QString& path)
+{
+    if (fileStatus(path).type != FileStatus::Type::Regular)
+        return true;
+    const auto file = openRegularFileForReading(path);
+    return file && flushToDisk(*file);
 }

@@ -4,8 +4,17 @@
 #include <QString>
 
 // Replaces the file's content in one step (a temporary file in the same folder renamed over
-// it), so that a reader never sees, and a failure never leaves, a half-written file.
+// it), so that a reader never sees, and a failure never leaves, a half-written file. For the
+// user's own files (settings, documents): a symbolic link there keeps pointing where it did.
 bool writeFileAtomically(const QString& path, const QByteArray& bytes);
 
+// The same for the program's own files in folders that others may write (results, copies):
+// flushed to the disk before it takes the name, and never written through a link.
+bool replaceOwnFile(const QString& path, const QByteArray& bytes);
+
 // Appends bytes and makes sure they reached the file (a full disk is reported, not ignored).
+// Never writes through a link or into anything but a plain file.
 bool appendToFile(const QString& path, const QByteArray& bytes);
+
+// Flushes a file that exists to the disk; true when there is none.
+bool flushExistingFile(const QString& path);

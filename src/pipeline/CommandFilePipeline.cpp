@@ -7,12 +7,11 @@
 #include "ResultCodes.h"
 #include "ResultFiles.h"
 #include "TextLines.h"
+#include "messages/DriverEventHandler.h"
 #include "messages/MessageCatalogue.h"
+#include "platform/FileIo.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QLocale>
-#include <QSaveFile>
 
 namespace {
 
@@ -21,8 +20,18 @@ const QString kStopLine = QStringLiteral("STOP");
 void removeIfExists(const QString& path)
 {
     // Removed first and looked at only if that failed: most files have no old results.
-    if (!QFile::remove(path) && QFileInfo::exists(path))
+    if (!removeFile(path) && fileStatus(path).type != FileStatus::Type::Missing)
         qWarning("Cannot remove old result file %s", qPrintable(path));
+}
+
+QString folderOf(const QString& path)
+{
+    return path.left(path.lastIndexOf(u'/') + 1);
+}
+
+QString fileNameOf(const QString& path)
+{
+    return path.mid(path.lastIndexOf(u'/') + 1);
 }
 
 } // namespace
@@ -42,10 +51,7 @@ CommandFilePipeline::CommandFilePipeline(const Settings& settings, RegisterDrive
       m_record(recoveryRecordPath())
 {
     m_openFile = [](const QString& path) -> std::unique_ptr<QIODevice> {
-        auto file = std::make_unique<QFile>(path);
-        if (!file->open(QIODevice::ReadOnly))
-            return nullptr;
-        return file;
+        return openRegularFileForReading(path);
     };
 }
 
@@ -91,6 +97,8 @@ void CommandFilePipeline::runTick(const std::function<bool()>& stopRequested, Ti
     // never sent twice in a row.
     QHash<QString, FileSignature> sent;
     bool waitedForWriters = false;
+    if (!checkInputFolder())
+        return;
     for (;;) {
         const auto listing = byTimer ? m_scanner.listOnTimer(m_settings.DirectoryInput)
                                      : m_scanner.listFromEvents(m_settings.DirectoryInput);
@@ -163,31 +171,94 @@ void CommandFilePipeline::showFailure(qint32 code)
 bool CommandFilePipeline::copyToOutputFolder(const QString& path)
 {
     const QString target =
-        m_settings.DirectoryOutput + copyTimestamp(m_clock.now()) + QFileInfo(path).fileName();
-    QFile source(path);
-    if (!source.open(QIODevice::ReadOnly))
+        m_settings.DirectoryOutput + copyTimestamp(m_clock.now()) + fileNameOf(path);
+    const auto source = openRegularFileForReading(path);
+    if (!source)
         return false;
-    QSaveFile copy(target);
-    if (!copy.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    AtomicFileWriter copy(target);
+    if (!copy.open())
         return false;
     QByteArray chunk;
-    while (!(chunk = source.read(64 * 1024)).isEmpty()) {
-        if (copy.write(chunk) != chunk.size()) {
-            copy.cancelWriting();
+    while (!(chunk = source->read(64 * 1024)).isEmpty()) {
+        if (!copy.write(chunk))
             return false;
-        }
     }
-    if (source.error() != QFileDevice::NoError) {
-        copy.cancelWriting();
-        return false;
-    }
-    return copy.commit();
+    // The copy must outlive a power cut that the deletion of the original outlives, even on
+    // another disk.
+    return source->error() == QFileDevice::NoError && copy.commit() &&
+           flushFolder(folderOf(target));
 }
 
 void CommandFilePipeline::logNotice(const QString& key, const QString& path)
 {
-    if (!log().append(resultTimestamp(m_clock.now()) + u';' + key + u'=' + path))
-        qWarning("Cannot write the activity log %s", qPrintable(logFilePath()));
+    setFault(FolderFaults::Source::Log,
+             !log().append(resultTimestamp(m_clock.now()) + u';' + key + u'=' + path),
+             logFilePath());
+}
+
+void CommandFilePipeline::setFault(FolderFaults::Source source, bool failed, const QString& file)
+{
+    if (failed)
+        m_faults.set(source, FolderFaults::fileNotWritable(m_settings.languageOffset(), file));
+    else
+        m_faults.clear(source);
+    showFaults();
+}
+
+void CommandFilePipeline::showFaults()
+{
+    const QString text = m_faults.text();
+    if (text == m_shownFault) {
+        // A file sent since may have cleared the error label: the fault still stands.
+        if (!text.isEmpty() && m_display.errorText() != text) {
+            m_display.setErrorText(text);
+            m_display.setTrayPicture(TrayPicture::Error);
+            m_display.setTrayToolTip(text);
+        }
+        return;
+    }
+    const QString before = m_shownFault;
+    m_shownFault = text;
+    if (!text.isEmpty()) {
+        qWarning("Input folder fault: %s", qPrintable(text));
+        m_display.setErrorText(text);
+        m_display.setTrayPicture(TrayPicture::Error);
+        m_display.setTrayToolTip(text);
+        m_display.showAndRaise();
+        return;
+    }
+    qWarning("Input folder works again: %s", qPrintable(m_settings.DirectoryInput));
+    // Only what the fault put there goes; an error of a command file stays.
+    if (m_display.errorText() == before) {
+        m_display.setErrorText(QString());
+        m_display.setTrayPicture(TrayPicture::Normal);
+        m_display.setTrayToolTip(kProgramTitle);
+    }
+}
+
+bool CommandFilePipeline::checkInputFolder()
+{
+    const QString& folder = m_settings.DirectoryInput;
+    const int language = m_settings.languageOffset();
+    const auto problem = folderProblem(folder);
+    if (problem) {
+        m_faults.set(FolderFaults::Source::Folder,
+                     *problem == FolderProblem::NotWritable
+                         ? FolderFaults::folderNotWritable(language, folder)
+                         : FolderFaults::folderMissing(language, folder));
+    } else {
+        m_faults.clear(FolderFaults::Source::Folder);
+        m_record.setPath(recoveryRecordPath());
+        if (m_record.open())
+            m_faults.clear(FolderFaults::Source::RecordOpen);
+        else
+            m_faults.set(FolderFaults::Source::RecordOpen,
+                         FolderFaults::fileNotWritable(language, recoveryRecordPath()));
+    }
+    showFaults();
+    // A file that could not be deleted afterwards would be sent again after a restart.
+    return !m_faults.has(FolderFaults::Source::Folder) &&
+           !m_faults.has(FolderFaults::Source::RecordOpen);
 }
 
 void CommandFilePipeline::ProcessCommandFile(const QString& path, bool deleteFile)
@@ -213,7 +284,7 @@ void CommandFilePipeline::sendCommandFile(const QString& path, bool deleteFile,
 
     auto device = m_openFile(path);
     if (!device) {
-        if (QFileInfo::exists(path)) {
+        if (fileStatus(path).type != FileStatus::Type::Missing) {
             // A file we cannot read is not an empty file: it keeps its place, gets a verdict,
             // and waits until it changes.
             showFailure(ResultCode::CannotSend);
@@ -237,11 +308,11 @@ void CommandFilePipeline::sendCommandFile(const QString& path, bool deleteFile,
             state.modifiedMs = signature ? signature->modified.toMSecsSinceEpoch() : 0;
             state.lastReceipt = m_lastReceipt;
             state.time = journalTimestamp(m_clock.now());
-            if (!signature || !record.begin(state)) {
-                // Without the record a crash could send it twice: it waits for a later tick.
-                qWarning("Cannot write the recovery record %s", qPrintable(record.path()));
+            const bool recorded = signature && record.begin(state);
+            setFault(FolderFaults::Source::RecordWrite, !recorded, record.path());
+            // Without the record a crash could send it twice: it waits for a later tick.
+            if (!recorded)
                 return;
-            }
         }
         TextLineReader reader(*device, m_options.maxLineBytes);
         for (;;) {
@@ -270,8 +341,10 @@ void CommandFilePipeline::sendCommandFile(const QString& path, bool deleteFile,
         }
         device.reset();
         finishFile(path, deleteFile, result, row, line, base);
-        if (deleteFile)
+        if (deleteFile) {
+            makeDurable(path);
             record.finish();
+        }
         return;
     }
     finishFile(path, deleteFile, result, row, line, base);
@@ -285,16 +358,25 @@ void CommandFilePipeline::finishFile(const QString& path, bool deleteFile, qint3
         failKeepingACopy(path, result, deleteFile);
     } else {
         WriteDumpLine(QueryAnswerTail());
+        // A power cut must not leave the file gone and its verdict empty.
+        if (deleteFile && !flushExistingFile(base + QStringLiteral(".OK")))
+            qWarning("Cannot flush %s", qPrintable(base + QStringLiteral(".OK")));
         if (deleteFile)
             deleteOrPassOver(path);
     }
     RecordOutcome(row, line, result, base);
 }
 
+void CommandFilePipeline::makeDurable(const QString& path)
+{
+    if (!flushFolder(folderOf(path)))
+        qWarning("Cannot flush the folder of %s", qPrintable(path));
+}
+
 void CommandFilePipeline::deleteOrPassOver(const QString& path)
 {
     // A read-only file is not forced; it is not sent again until it changes.
-    if (!QFileInfo(path).permission(QFileDevice::WriteOwner) || !QFile::remove(path)) {
+    if (!fileStatus(path).ownerWritable || !removeFile(path)) {
         m_scanner.passOver(path);
         logNotice(QStringLiteral("NotDeleted"), path);
     }
@@ -302,6 +384,9 @@ void CommandFilePipeline::deleteOrPassOver(const QString& path)
 
 void CommandFilePipeline::failKeepingACopy(const QString& path, qint32 code, bool deleteFile)
 {
+    // A failed file may have left the register's number anywhere: until a file succeeds, a
+    // crash cannot tell whether the file being sent reached it.
+    m_lastReceipt.reset();
     showFailure(code);
     const bool copied = copyToOutputFolder(path);
     m_display.showAndRaise();
@@ -335,10 +420,17 @@ void CommandFilePipeline::recoverInterruptedFile()
         } catch (const DriverCallError& e) {
             qWarning("SendQuery failed: %s", e.what());
         }
-        const bool reached = queried == 0 && state->lastReceipt &&
-                             receiptNumberFromAnswer(answer) != *state->lastReceipt;
+        // Counters wrap at 10,000. A step the file cannot have made (none, backwards, or more
+        // receipts than it has lines) proves nothing: a person decides.
+        bool reached = false;
+        if (queried == 0 && state->lastReceipt) {
+            const int step =
+                ((receiptNumberFromAnswer(answer) - *state->lastReceipt) % 10000 + 10000) % 10000;
+            reached = step >= 1 && step <= std::min(countLines(state->file), kMaxReceiptsPerFile);
+        }
         if (reached) {
             WriteDumpLine(answer.right(4));
+            flushExistingFile(base + QStringLiteral(".OK"));
             deleteOrPassOver(state->file);
             RecordOutcome(state->acceptedRow, QString(), 0, base);
         } else {
@@ -348,17 +440,34 @@ void CommandFilePipeline::recoverInterruptedFile()
             failKeepingACopy(state->file, ResultCode::CannotSend, true);
             RecordOutcome(row, line, ResultCode::CannotSend, base);
         }
+        makeDurable(state->file);
     }
     m_record.close();
-    QFile::remove(recoveryRecordPath());
+    removeFile(recoveryRecordPath());
+}
+
+int CommandFilePipeline::countLines(const QString& path) const
+{
+    const auto file = openRegularFileForReading(path);
+    if (!file)
+        return 0;
+    TextLineReader reader(*file, m_options.maxLineBytes);
+    QString line;
+    int rows = 0;
+    for (;;) {
+        const auto status = reader.readLine(line);
+        if (status == TextLineReader::Status::End || status == TextLineReader::Status::Error)
+            return rows;
+        ++rows;
+    }
 }
 
 QString CommandFilePipeline::lineAt(const QString& path, qint32 row) const
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const auto file = openRegularFileForReading(path);
+    if (!file)
         return QString();
-    TextLineReader reader(file, m_options.maxLineBytes);
+    TextLineReader reader(*file, m_options.maxLineBytes);
     QString line;
     for (qint32 r = 1; r <= row; ++r) {
         const auto status = reader.readLine(line);
@@ -385,8 +494,8 @@ void CommandFilePipeline::WriteDumpLine(const QString& text)
     if (text.trimmed().isEmpty() || m_resultBasePath.isEmpty())
         return;
     const QString ok = m_resultBasePath + QStringLiteral(".OK");
-    if (!appendToFile(ok, textLine(dumpLine(m_clock.now(), text))))
-        qWarning("Cannot write %s", qPrintable(ok));
+    setFault(FolderFaults::Source::ResultFile,
+             !appendToFile(ok, textLine(dumpLine(m_clock.now(), text))), ok);
 }
 
 void CommandFilePipeline::RecordOutcome(qint32 row, const QString& line, qint32 code,
@@ -402,31 +511,35 @@ void CommandFilePipeline::RecordOutcome(qint32 row, const QString& line, qint32 
             return m_driver.ExtendedResult();
         };
         const QString record = failureRecord(code, message, row, line, extended());
-        if (!activity.append(resultTimestamp(now) + u';' + record))
-            qWarning("Cannot write the activity log %s", qPrintable(activity.path()));
+        setFault(FolderFaults::Source::Log, !activity.append(resultTimestamp(now) + u';' + record),
+                 activity.path());
         if (!base.trimmed().isEmpty()) {
             const QString ko = base + QStringLiteral(".KO");
-            if (!writeFileAtomically(ko,
-                                     textLine(failureRecord(code, message, row, line, extended()))))
-                qWarning("Cannot write %s", qPrintable(ko));
+            setFault(
+                FolderFaults::Source::ResultFile,
+                !replaceOwnFile(ko, textLine(failureRecord(code, message, row, line, extended()))),
+                ko);
         }
         return;
     }
 
-    int ticket = 0;
-    QString answer;
-    m_lastReceipt.reset();
-    try {
-        if (m_driver.SendQuery(0, 0, kStatusQuery, answer) == 0) {
-            ticket = receiptNumberFromAnswer(answer);
-            m_lastReceipt = ticket;
-        }
-    } catch (const DriverCallError& e) {
-        qWarning("SendQuery failed: %s", e.what());
-    }
-    if (!activity.append(ticketLogLine(now, ticket)))
-        qWarning("Cannot write the activity log %s", qPrintable(activity.path()));
+    m_lastReceipt = queryReceiptNumber();
+    const int ticket = m_lastReceipt.value_or(0);
+    const bool logged = activity.append(ticketLogLine(now, ticket));
     m_display.setErrorText(QString());
     m_display.setLastReceipt(now.toString(QStringLiteral("HH:mm:ss")),
                              formatReceiptNumber(ticket, QLocale().groupSeparator()));
+    setFault(FolderFaults::Source::Log, !logged, activity.path());
+}
+
+std::optional<int> CommandFilePipeline::queryReceiptNumber()
+{
+    QString answer;
+    try {
+        if (m_driver.SendQuery(0, 0, kStatusQuery, answer) == 0)
+            return receiptNumberFromAnswer(answer);
+    } catch (const DriverCallError& e) {
+        qWarning("SendQuery failed: %s", e.what());
+    }
+    return std::nullopt;
 }

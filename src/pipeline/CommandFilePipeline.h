@@ -2,6 +2,7 @@
 
 #include "ActivityLog.h"
 #include "Clock.h"
+#include "FolderFaults.h"
 #include "InputFolderScanner.h"
 #include "RecoveryRecord.h"
 #include "RegisterDriver.h"
@@ -64,10 +65,17 @@ public:
     QString recoveryRecordPath() const;
 
     // At start-up, before anything else is sent: deals with a command file whose sending was
-    // interrupted by a crash. If the register's receipt number moved on since, the file reached
-    // it and is recorded as sent; otherwise it fails with 553, so that a person decides whether
-    // to send it again. Never sends the file again by itself.
+    // interrupted by a crash. If the register's receipt number moved forward since by a step
+    // this file could have made, the file reached it and is recorded as sent; otherwise (the
+    // same number, one that went back or jumped too far, no answer) it fails with 553, so that
+    // a person decides whether to send it again. Never sends the file again by itself.
     void recoverInterruptedFile();
+    // The most receipts one command file is taken to make (and never more than its lines).
+    static constexpr int kMaxReceiptsPerFile = 100;
+
+    // Looks at the input folder and shows, or clears, what keeps the program from working
+    // there. False when files must not be sent now.
+    bool checkInputFolder();
 
     // Asked while a line waits for an open printer cover: true when the program must stop
     // waiting (a shut-down was asked for from outside).
@@ -92,6 +100,13 @@ private:
     QString lineAt(const QString& path, qint32 row) const;
     void failKeepingACopy(const QString& path, qint32 code, bool deleteFile);
     void deleteOrPassOver(const QString& path);
+    // Everything the verdict of a polled file needs is on the disk before the record says that
+    // nothing is being sent.
+    void makeDurable(const QString& path);
+    std::optional<int> queryReceiptNumber();
+    int countLines(const QString& path) const;
+    void setFault(FolderFaults::Source source, bool failed, const QString& file);
+    void showFaults();
 
     const Settings& m_settings;
     RegisterDriver& m_driver;
@@ -105,5 +120,7 @@ private:
     QString m_resultBasePath;
     std::optional<int> m_lastReceipt; // as last read from the register
     std::function<bool()> m_abortCheck;
+    FolderFaults m_faults;
+    QString m_shownFault; // what the window shows of m_faults
     int m_busyDepth = 0;
 };

@@ -14,6 +14,10 @@ char encodeOne(char16_t c)
 {
     if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
         return static_cast<char>(c);
+    // A byte of a file name that was not UTF-8 (see decodeFileName): most likely the name was
+    // written in this very code page, so the byte itself shows it best.
+    if (c >= 0xDC80 && c <= 0xDCFF)
+        return static_cast<char>(c - 0xDC00);
     for (std::size_t i = 0; i < kHighControls.size(); ++i) {
         if (kHighControls[i] == c)
             return static_cast<char>(0x80 + i);

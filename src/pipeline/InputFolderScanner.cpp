@@ -2,17 +2,24 @@
 
 #include "platform/FileIo.h"
 
-#include <QDirIterator>
-#include <QFileInfo>
 #include <algorithm>
+
+namespace {
+
+std::optional<FileSignature> signatureOf(const FileStatus& status)
+{
+    // A missing file, a link, a folder, a FIFO: none is a command file.
+    if (status.type != FileStatus::Type::Regular)
+        return std::nullopt;
+    return FileSignature{status.size, QDateTime::fromMSecsSinceEpoch(status.modifiedMs, Qt::UTC)};
+}
+
+} // namespace
 
 std::optional<FileSignature> commandFileSignature(const QString& path)
 {
-    const QFileInfo info(path);
-    // One look at the file: a missing file is not a file either.
-    if (info.isSymLink() || !info.isFile())
-        return std::nullopt;
-    return FileSignature{info.size(), info.lastModified()};
+    // One look at the file, by the bytes of its name.
+    return signatureOf(fileStatus(path));
 }
 
 bool InputFolderScanner::isCommandFileName(const QString& name)
@@ -64,11 +71,10 @@ void InputFolderScanner::takeWatcherEvents()
         m_knownValid = false;
 }
 
-void InputFolderScanner::classify(const QString& path, const QFileInfo& info, qint64 nowMs,
-                                  Listing& listing,
+void InputFolderScanner::classify(const QString& path, const QString& name,
+                                  const FileSignature& signature, qint64 nowMs, Listing& listing,
                                   QHash<QString, FileSignature>& stillPassedOver) const
 {
-    const FileSignature signature{info.size(), info.lastModified()};
     if (const auto known = m_passedOver.constFind(path); known != m_passedOver.cend()) {
         if (*known == signature) {
             stillPassedOver.insert(path, signature);
@@ -76,7 +82,7 @@ void InputFolderScanner::classify(const QString& path, const QFileInfo& info, qi
         }
     }
     // A file its writer has closed is complete, however young.
-    if (const auto closed = m_completed.constFind(info.fileName());
+    if (const auto closed = m_completed.constFind(name);
         closed != m_completed.cend() && *closed == signature) {
         listing.ready.append(path);
         return;
@@ -118,22 +124,21 @@ InputFolderScanner::Listing InputFolderScanner::list(const QString& folder)
     m_folderReadAtMs = nowMs;
     ++m_folderReads;
 
-    // No QDir::System: FIFOs, sockets and devices stay out of the listing. Names are matched
-    // by isCommandFileName rather than a name filter, which would cost a regular expression.
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::NoSymLinks | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        it.next();
-        if (!isCommandFileName(it.fileName()))
+    // Names are read as bytes, so that a name in any encoding is a command file like any
+    // other. FIFOs, sockets, devices and links stay out of the listing.
+    for (const QString& name : folderEntries(folder).value_or(QStringList())) {
+        if (!isCommandFileName(name))
             continue;
-        const QFileInfo info = it.fileInfo();
-        if (!info.isFile() || info.isSymLink())
+        const QString path = folder + name;
+        const auto signature = commandFileSignature(path);
+        if (!signature)
             continue;
         if (watched) {
-            names.insert(info.fileName());
-            if (const auto c = m_completed.constFind(info.fileName()); c != m_completed.cend())
+            names.insert(name);
+            if (const auto c = m_completed.constFind(name); c != m_completed.cend())
                 completed.insert(c.key(), c.value());
         }
-        classify(info.filePath(), info, nowMs, listing, stillPassedOver);
+        classify(path, name, *signature, nowMs, listing, stillPassedOver);
     }
     m_passedOver.swap(stillPassedOver);
     m_completed.swap(completed);
@@ -157,14 +162,15 @@ InputFolderScanner::Listing InputFolderScanner::listKnown(const QString& folder)
     QHash<QString, FileSignature> stillPassedOver;
     const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
     for (auto name = m_known.begin(); name != m_known.end();) {
-        const QFileInfo info(folder + *name);
-        if (info.isSymLink() || !info.isFile()) {
+        const QString path = folder + *name;
+        const auto signature = commandFileSignature(path);
+        if (!signature) {
             // Gone (or never a command file): the events will say if it comes back.
             m_completed.remove(*name);
             name = m_known.erase(name);
             continue;
         }
-        classify(info.filePath(), info, nowMs, listing, stillPassedOver);
+        classify(path, *name, *signature, nowMs, listing, stillPassedOver);
         ++name;
     }
     m_passedOver.swap(stillPassedOver);

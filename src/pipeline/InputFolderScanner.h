@@ -9,8 +9,6 @@
 #include <QStringList>
 #include <memory>
 
-class QFileInfo;
-
 // Identity of a file's content as far as the folder listing tells: a file that keeps its size
 // and modification time is taken to be unchanged.
 struct FileSignature
@@ -69,7 +67,8 @@ public:
 private:
     void takeWatcherEvents();
     Listing listKnown(const QString& folder);
-    void classify(const QString& path, const QFileInfo& info, qint64 nowMs, Listing& listing,
+    void classify(const QString& path, const QString& name, const FileSignature& signature,
+                  qint64 nowMs, Listing& listing,
                   QHash<QString, FileSignature>& stillPassedOver) const;
     static void sortReady(Listing& listing);
 

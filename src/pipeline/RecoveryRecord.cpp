@@ -29,14 +29,13 @@ void RecoveryRecord::setPath(const QString& path)
 
 bool RecoveryRecord::open()
 {
-    if (m_file)
-        return true;
-    m_file = std::make_unique<QFile>(m_path);
-    if (!m_file->open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
-        m_file.reset();
-        return false;
-    }
-    return true;
+    // The input folder may have been deleted and made again, or the record replaced: the
+    // record must be the one a restart will read.
+    if (m_file && !isStillAt(*m_file, m_path))
+        close();
+    if (!m_file)
+        m_file = openOwnFile(m_path, OwnFileMode::ReadWrite);
+    return m_file != nullptr;
 }
 
 void RecoveryRecord::close()
@@ -49,9 +48,12 @@ bool RecoveryRecord::begin(const RecoveryState& state)
 {
     if (!open())
         return false;
-    const QString head = QStringLiteral("File=") + state.file + QStringLiteral("\r\nSize=") +
-                         QString::number(state.size) + QStringLiteral("\r\nModified=") +
-                         QString::number(state.modifiedMs) + QStringLiteral("\r\nLastReceipt=") +
+    // File= is for people; Path= gives the name's bytes, whatever its encoding.
+    const QString head = QStringLiteral("File=") + state.file + QStringLiteral("\r\nPath=") +
+                         QString::fromLatin1(encodeFileName(state.file).toHex()) +
+                         QStringLiteral("\r\nSize=") + QString::number(state.size) +
+                         QStringLiteral("\r\nModified=") + QString::number(state.modifiedMs) +
+                         QStringLiteral("\r\nLastReceipt=") +
                          (state.lastReceipt ? QString::number(*state.lastReceipt) : QString()) +
                          QStringLiteral("\r\nTime=") + state.time + QStringLiteral("\r\n");
     const QByteArray headBytes = kBusy + encodeCp1252(head);
@@ -91,12 +93,13 @@ void RecoveryRecord::finish()
 
 std::optional<RecoveryState> RecoveryRecord::read(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const auto file = openRegularFileForReading(path);
+    if (!file)
         return std::nullopt;
     RecoveryState state;
     bool hasFile = false;
-    for (const QString& line : splitTextLines(file.read(64 * 1024))) {
+    std::optional<QString> exactPath;
+    for (const QString& line : splitTextLines(file->read(64 * 1024))) {
         const qsizetype eq = line.indexOf(u'=');
         if (eq < 0)
             continue;
@@ -108,6 +111,8 @@ std::optional<RecoveryState> RecoveryRecord::read(const QString& path)
         } else if (key == QLatin1String("File")) {
             state.file = value;
             hasFile = !value.isEmpty();
+        } else if (key == QLatin1String("Path")) {
+            exactPath = decodeFileName(QByteArray::fromHex(value.toLatin1()));
         } else if (key == QLatin1String("Size")) {
             state.size = value.toLongLong();
         } else if (key == QLatin1String("Modified")) {
@@ -122,6 +127,10 @@ std::optional<RecoveryState> RecoveryRecord::read(const QString& path)
         } else if (key == QLatin1String("Row")) {
             state.acceptedRow = value.toInt();
         }
+    }
+    if (exactPath && !exactPath->isEmpty()) {
+        state.file = *exactPath;
+        hasFile = true;
     }
     if (!hasFile)
         return RecoveryState{};

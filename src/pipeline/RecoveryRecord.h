@@ -34,6 +34,8 @@ public:
     void setPath(const QString& path);
     const QString& path() const { return m_path; }
 
+    // Opens the record where it is now (made when missing); false when it cannot be.
+    bool open();
     // False when the record cannot be written: the file must then not be sent.
     bool begin(const RecoveryState& state);
     void setAcceptedRow(qint32 row);
@@ -46,8 +48,6 @@ public:
     static std::optional<RecoveryState> read(const QString& path);
 
 private:
-    bool open();
-
     QString m_path;
     std::unique_ptr<QFile> m_file;
     qint64 m_rowOffset = -1;

@@ -4,6 +4,8 @@
 #include "pipeline/Cp1252.h"
 #include "pipeline/EventLoopWait.h"
 #include "pipeline/ResultCodes.h"
+#include "pipeline/TextLines.h"
+#include "pipeline/platform/FileIo.h"
 #include "shell/PrivateProfileFile.h"
 #include "shell/Settings.h"
 
@@ -41,13 +43,16 @@ void SimulatedRegister::loadConfiguration()
         ini.readString(reg, QStringLiteral("Journal"), QStringLiteral("Simulatore.log"));
     m_journalPath = journalName.isEmpty() ? QString() : pathInFolder(m_programFolder, journalName);
 
-    // The receipt counter carries on across re-openings unless the file sets a new start.
+    // The receipt counter carries on across re-openings and restarts unless the file sets a
+    // new start.
+    loadMemory();
     const QString next = ini.readString(reg, QStringLiteral("NextReceipt"), QStringLiteral("1"));
     if (next != m_appliedNextReceipt) {
         m_appliedNextReceipt = next;
         const qint64 n = next.toLongLong(&ok);
         m_nextReceipt = ok && n >= 0 ? n : 1;
         m_lastReceipt = std::max<qint64>(0, m_nextReceipt - 1);
+        saveMemory();
     }
 
     m_rules.clear();
@@ -63,6 +68,53 @@ void SimulatedRegister::loadConfiguration()
     }
     std::stable_sort(m_rules.begin(), m_rules.end(),
                      [](const SimRule& a, const SimRule& b) { return a.number < b.number; });
+}
+
+void SimulatedRegister::loadMemory()
+{
+    if (m_memoryLoaded)
+        return;
+    m_memoryLoaded = true;
+    const auto file = openRegularFileForReading(pathInFolder(m_programFolder, kMemoryFileName));
+    if (!file)
+        return;
+    bool haveLast = false, haveNext = false;
+    qint64 last = 0, next = 0;
+    QString applied;
+    for (const QString& line : splitTextLines(file->read(64 * 1024))) {
+        const qsizetype eq = line.indexOf(u'=');
+        const QString key = line.left(eq);
+        const QString value = line.mid(eq + 1).trimmed();
+        if (key == QLatin1String("LastReceipt"))
+            last = value.toLongLong(&haveLast);
+        else if (key == QLatin1String("NextReceipt"))
+            next = value.toLongLong(&haveNext);
+        else if (key == QLatin1String("Applied"))
+            applied = value;
+    }
+    if (haveLast && haveNext) {
+        m_lastReceipt = last;
+        m_nextReceipt = next;
+        m_appliedNextReceipt = applied;
+    }
+}
+
+void SimulatedRegister::saveMemory()
+{
+    const QString path = pathInFolder(m_programFolder, kMemoryFileName);
+    if (!m_memory || !isStillAt(*m_memory, path))
+        m_memory = openOwnFile(path, OwnFileMode::ReadWrite);
+    if (!m_memory)
+        return;
+    QByteArray bytes =
+        encodeCp1252(QStringLiteral("LastReceipt=%1\r\nNextReceipt=%2\r\nApplied=%3\r\n")
+                         .arg(m_lastReceipt)
+                         .arg(m_nextReceipt)
+                         .arg(m_appliedNextReceipt));
+    // One write in place over a file that never shrinks: a crash finds the old or the new.
+    if (bytes.size() < m_memory->size())
+        bytes.append(m_memory->size() - bytes.size(), ' ');
+    writeAt(*m_memory, 0, bytes);
 }
 
 void SimulatedRegister::journal(const QString& entry) const
@@ -221,6 +273,7 @@ qint32 SimulatedRegister::SendQuery(qint32, qint16, const QString& query, QStrin
         if (!m_docCounted && m_docAccepted > 0 && !m_docRejected) {
             m_docCounted = true;
             m_lastReceipt = m_nextReceipt++;
+            saveMemory();
             journal(QStringLiteral("Receipt=%1").arg(m_lastReceipt));
         }
         auto flag = [](bool on) { return on ? QLatin1Char('1') : QLatin1Char('0'); };

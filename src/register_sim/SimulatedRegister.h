@@ -4,7 +4,9 @@
 #include "pipeline/Clock.h"
 #include "pipeline/RegisterDriver.h"
 
+#include <QFile>
 #include <QList>
+#include <memory>
 #include <vector>
 
 // Stands in for the maker's driver where it does not exist. It models no real register: it
@@ -16,6 +18,8 @@ class SimulatedRegister : public RegisterDriver
     Q_OBJECT
 public:
     static inline const QString kConfigFileName = QStringLiteral("Simulatore.ini");
+    // The register's own memory: its receipt counter outlives the program, as a real one's does.
+    static inline const QString kMemoryFileName = QStringLiteral("Simulatore.mem");
 
     SimulatedRegister(QString programFolder, const Clock& clock, QObject* parent = nullptr);
 
@@ -31,6 +35,8 @@ public:
 
 private:
     void loadConfiguration();
+    void loadMemory();
+    void saveMemory();
     void journal(const QString& entry) const;
     void raiseStatus(qint32 status);
     // Runs the matching rule's actions and gives the line's result.
@@ -46,6 +52,8 @@ private:
     QString m_journalPath;
     std::vector<SimRule> m_rules;
     QString m_appliedNextReceipt;
+    std::unique_ptr<QFile> m_memory;
+    bool m_memoryLoaded = false;
 
     // State
     bool m_open = false;

@@ -224,18 +224,22 @@ namespace {
 
 // Kills the program with SIGKILL in the middle of a file sent slowly, restarts it, and gives
 // back the restarted process.
-QProcess& crashWhileSending(ProgramFolder& pf, bool registerMovedOn)
+QProcess& crashWhileSending(ProgramFolder& pf, bool registerMovedOn, bool receiptBefore = false)
 {
     pf.write("Simulatore.ini", "[Register]\r\nLineDelay=300\r\nNextReceipt=1\r\n");
     QProcess& first = pf.start();
     EXPECT_TRUE(waitFor([&] { return pf.operations().contains("OpenPort=1;0"); }));
+    if (receiptBefore) {
+        pf.write("TOSEND/R.TXT", "R1\r\n");
+        EXPECT_TRUE(waitFor([&] { return pf.operations().contains("Receipt=1"); }));
+    }
     pf.write("TOSEND/F.TXT", "L1\r\nL2\r\nL3\r\nL4\r\nL5\r\nL6\r\n");
     EXPECT_TRUE(waitFor([&] { return pf.operations().contains("Send=2;1;0;L2"); }));
     first.kill();
     first.waitForFinished(5000);
     EXPECT_TRUE(fileExists(pf.file("TOSEND/QuorinDriverServer.REC")));
     if (registerMovedOn) // the register printed the receipt before the crash
-        pf.write("Simulatore.ini", "[Register]\r\nLineDelay=300\r\nNextReceipt=8\r\n");
+        pf.write("Simulatore.ini", "[Register]\r\nLineDelay=300\r\nNextReceipt=2\r\n");
     return pf.start();
 }
 
@@ -258,13 +262,13 @@ TEST(EndToEnd, CrashedFileThatReachedTheRegisterIsRecordedAsSent)
     EXPECT_EQ(exitCode(p), 0);
     expectNothingSentTwice(pf);
     EXPECT_FALSE(fileExists(pf.file("TOSEND/F.TXT")));
-    EXPECT_TRUE(readBytes(pf.file("TOSEND/F.OK")).endsWith(";Dump=0007\r\n"));
+    EXPECT_TRUE(readBytes(pf.file("TOSEND/F.OK")).endsWith(";Dump=0001\r\n"));
     const QStringList log = splitTextLines(readBytes(pf.file("TOSEND/QuorinDriverServer.LOG")));
     EXPECT_EQ(log.filter(";Interrupted=").size(), 1);
     const qsizetype interrupted = log.indexOf(QRegularExpression(".*;Interrupted=.*"));
     ASSERT_GE(interrupted, 0);
     ASSERT_LT(interrupted + 1, log.size());
-    EXPECT_TRUE(log[interrupted + 1].endsWith(";Ticket=7"));
+    EXPECT_TRUE(log[interrupted + 1].endsWith(";Ticket=1"));
     EXPECT_FALSE(fileExists(pf.file("TOSEND/QuorinDriverServer.REC")));
 }
 
@@ -279,6 +283,21 @@ TEST(EndToEnd, CrashedFileThatDidNotReachTheRegisterWaitsForAPerson)
     EXPECT_EQ(readBytes(pf.file("TOSEND/F.KO")),
               QByteArray("Error=553;Impossibile inviare scontrino al registratore di cassa.;"
                          "Row 3;L3\r\n"));
+    EXPECT_FALSE(fileExists(pf.file("TOSEND/F.TXT")));
+    EXPECT_EQ(QDir(pf.file("UNSENT")).entryList(QDir::Files).size(), 1);
+}
+
+TEST(EndToEnd, RegisterThatKeptItsNumberAfterACrashIsNotTakenForAReceipt)
+{
+    // Receipt 1 made, then the crash: after the restart the register still says 1.
+    ProgramFolder pf;
+    QProcess& p = crashWhileSending(pf, false, true);
+    ASSERT_TRUE(waitFor([&] { return fileExists(pf.file("TOSEND/F.KO")); }));
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    EXPECT_EQ(exitCode(p), 0);
+    expectNothingSentTwice(pf);
+    EXPECT_TRUE(readBytes(pf.file("TOSEND/F.KO")).startsWith("Error=553;"));
+    EXPECT_FALSE(fileExists(pf.file("TOSEND/F.OK")));
     EXPECT_FALSE(fileExists(pf.file("TOSEND/F.TXT")));
     EXPECT_EQ(QDir(pf.file("UNSENT")).entryList(QDir::Files).size(), 1);
 }

@@ -1,15 +1,20 @@
 // Bad and unusual command files: nothing crashes or hangs, every file gets a clear verdict and
 // nothing is lost.
+#include "pipeline/ActivityLog.h"
 #include "pipeline/CommandFilePipeline.h"
 #include "pipeline/Cp1252.h"
 #include "pipeline/TextLines.h"
+#include "pipeline/platform/FileIo.h"
 #include "support/FakeDriver.h"
 #include "support/PipelineFolders.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
+#include <cstdio>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -176,9 +181,83 @@ TEST_F(BadInputTest, InputFolderDeletedAndCreatedAgain)
 {
     auto pipeline = make(driver);
     ASSERT_TRUE(QDir(dir.file("in")).removeRecursively());
+    AllowQtWarnings reported("Input folder");
     pipeline.runTick(); // nothing there, nothing breaks
     QDir().mkdir(dir.file("in"));
     writeBytes(in("A.TXT"), "X\r\n");
     pipeline.runTick();
     EXPECT_EQ(driver.sentLines(), QStringList({"X"}));
+}
+
+TEST_F(BadInputTest, NothingIsWrittenThroughAPlantedLink)
+{
+    // Whoever may write the input folder plants links (and a FIFO) where the program's own
+    // files go: every target stays untouched, and nothing blocks.
+    const QString target = dir.file("victim");
+    writeBytes(target, "precious\n");
+    const char* planted[] = {"QuorinDriverServer.LOG", "QuorinDriverServer.REC", "A.OK", "B.KO"};
+    for (const char* name : planted)
+        ASSERT_TRUE(QFile::link(target, in(name))) << name;
+    ASSERT_TRUE(QFile::link(target, out("202612061744B.TXT")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(in("C.OK")).constData(), 0600), 0);
+    writeBytes(in("A.TXT"), "X\r\n");
+    writeBytes(in("B.TXT"), "BAD\r\n");
+    writeBytes(in("C.TXT"), "Y\r\n");
+    FakeDriver driver;
+    driver.answer("BAD", {{17, 0}});
+    auto pipeline = make(driver);
+    AllowQtWarnings replaced("not a plain file");
+    pipeline.runTick();
+    EXPECT_EQ(readBytes(target), QByteArray("precious\n"));
+    EXPECT_EQ(driver.sentLines(), QStringList({"X", "BAD", "Y"}));
+    for (const QString& path : {in("QuorinDriverServer.LOG"), in("A.OK"), in("B.KO"), in("C.OK"),
+                                out("202612061744B.TXT")}) {
+        EXPECT_EQ(fileStatus(path).type, FileStatus::Type::Regular) << path.toStdString();
+    }
+    EXPECT_EQ(readBytes(in("B.KO")), QByteArray("Error=17;Errore generico;Row 1;BAD\r\n"));
+    EXPECT_EQ(readBytes(out("202612061744B.TXT")), QByteArray("BAD\r\n"));
+    EXPECT_EQ(splitTextLines(readBytes(in("QuorinDriverServer.LOG"))).size(), 3);
+    // The log's rotation does not follow a link either.
+    ASSERT_TRUE(QFile::remove(in("QuorinDriverServer.LOG")));
+    ASSERT_TRUE(QFile::link(target, in("QuorinDriverServer.LOG")));
+    EXPECT_TRUE(ActivityLog(in("QuorinDriverServer.LOG"), 1).append("line"));
+    EXPECT_EQ(readBytes(target), QByteArray("precious\n"));
+}
+
+TEST_F(BadInputTest, NameThatIsNotUtf8IsSentByItsBytes)
+{
+    // "CAFFè.TXT" and "BADè.TXT" written by a Windows-1252 producer: byte 0xE8 alone.
+    const QByteArray folder = QFile::encodeName(dir.file("in/"));
+    const QByteArray outFolder = QFile::encodeName(dir.file("out/"));
+    auto raw = [](const QByteArray& path, const QByteArray& bytes) {
+        FILE* f = std::fopen(path.constData(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), f);
+        std::fclose(f);
+    };
+    raw(folder + "CAFF\xE8.TXT", "X\r\n");
+    raw(folder + "BAD\xE8.TXT", "BAD\r\n");
+    FakeDriver driver;
+    driver.answer("BAD", {{17, 0}});
+    auto pipeline = make(driver);
+    pipeline.runTick();
+    EXPECT_EQ(driver.sentLines(), QStringList({"BAD", "X"}));
+    auto exists = [](const QByteArray& path) { return ::access(path.constData(), F_OK) == 0; };
+    EXPECT_FALSE(exists(folder + "CAFF\xE8.TXT"));
+    EXPECT_FALSE(exists(folder + "BAD\xE8.TXT"));
+    EXPECT_TRUE(exists(folder + "CAFF\xE8.OK"));
+    EXPECT_TRUE(exists(folder + "BAD\xE8.KO"));
+    EXPECT_TRUE(exists(outFolder + "202612061744BAD\xE8.TXT"));
+    // A person reads the name in the log as the producer wrote it.
+    writeBytes(in("NOTDELETED.TXT"), "Z\r\n");
+    raw(folder + "RO\xE8.TXT", "Z\r\n");
+    ::chmod((folder + "RO\xE8.TXT").constData(), 0444);
+    pipeline.runTick();
+    EXPECT_TRUE(readBytes(in("QuorinDriverServer.LOG"))
+                    .contains("NotDeleted=" + folder + "RO\xE8.TXT\r\n"));
+    // Qt could not remove these names with the temporary folder.
+    for (const QByteArray& path :
+         {folder + "RO\xE8.TXT", folder + "RO\xE8.OK", folder + "CAFF\xE8.OK",
+          folder + "BAD\xE8.KO", outFolder + "202612061744BAD\xE8.TXT"})
+        ::unlink(path.constData());
 }

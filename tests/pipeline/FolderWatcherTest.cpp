@@ -265,21 +265,32 @@ TEST_F(WatchedPipelineTest, FileStillBeingWrittenIsNeverSentHalf)
 
 TEST_F(WatchedPipelineTest, WatchComesBackWithTheFolder)
 {
-
+    AllowQtWarnings reported("Input folder");
     ASSERT_TRUE(QDir(in("")).removeRecursively());
     serveEventsUntil([&] { return !pipeline.folderWatcher()->isWatching(); });
     pipeline.runTick(); // the folder is missing: nothing to do, nothing breaks
     EXPECT_FALSE(pipeline.folderWatcher()->isWatching());
 
+    // A file dropped before the watch is back is taken by the tick that brings it back.
     ASSERT_TRUE(QDir().mkdir(in("")));
-    pipeline.runTick(); // the polling tick watches it again
+    writeBytes(in("EARLY.TXT"), "EARLY\r\n");
+    pipeline.runTick();
     EXPECT_TRUE(pipeline.folderWatcher()->isWatching());
+    EXPECT_EQ(driver.sentLines(), QStringList({"EARLY"}));
     pending = 0;
     writeBytes(in("BACK.tmp"), "BACK\r\n");
     ASSERT_TRUE(QFile::rename(in("BACK.tmp"), in("BACK.TXT")));
     ASSERT_TRUE(serveEventsUntil([&] { return pending > 0; }));
     pipeline.runTick({}, CommandFilePipeline::TickCause::FolderEvent);
-    EXPECT_EQ(driver.sentLines(), QStringList({"BACK"}));
+    EXPECT_EQ(driver.sentLines(), QStringList({"EARLY", "BACK"}));
+
+    // Deleted and made again between two ticks, before its events are read.
+    ASSERT_TRUE(QDir(in("")).removeRecursively());
+    ASSERT_TRUE(QDir().mkdir(in("")));
+    writeBytes(in("AGAIN.TXT"), "AGAIN\r\n");
+    pipeline.runTick();
+    pipeline.runTick();
+    EXPECT_EQ(driver.sentLines(), QStringList({"EARLY", "BACK", "AGAIN"}));
 }
 
 TEST_F(FolderWatcherTest, FileTimeJustAheadOfTheClockIsStillBeingWritten)

@@ -27,6 +27,11 @@ public:
             ::umount(m_path.constData());
     }
     bool mounted() const { return m_mounted; }
+    bool setReadOnly(bool readOnly)
+    {
+        return ::mount("tmpfs", m_path.constData(), "tmpfs",
+                       MS_REMOUNT | (readOnly ? MS_RDONLY : 0), "size=256k") == 0;
+    }
     // Fills the disk with one file; returns its path.
     QString fill()
     {
@@ -72,10 +77,12 @@ TEST_F(FullDiskTest, NothingIsLostAndWorkResumes)
     writeBytes(ini, "[Parameters]\r\nPort=1\r\n");
     const QString filler = disk.fill();
 
-    AllowQtWarnings expected("Cannot");
+    AllowQtWarnings expected("Cannot"), reported("Input folder");
     pipeline.runTick();
     EXPECT_TRUE(driver.sent.empty()); // without room for the recovery record nothing is sent
     EXPECT_TRUE(fileExists(dir.file("in/A.TXT")));
+    EXPECT_EQ(display.error, "Impossibile scrivere il file " + pipeline.recoveryRecordPath() + ".");
+    EXPECT_EQ(display.picture, TrayPicture::Error);
     EXPECT_FALSE(PrivateProfileFile(ini).writeString("Parameters", "Language", QString(5000, 'x')));
     EXPECT_EQ(readBytes(ini), QByteArray("[Parameters]\r\nPort=1\r\n")); // never half written
 
@@ -97,7 +104,7 @@ TEST_F(FullDiskTest, DiskFillingUpDuringASend)
         if (filler.isEmpty())
             filler = disk.fill();
     };
-    AllowQtWarnings expected("Cannot");
+    AllowQtWarnings expected("Cannot"), reported("Input folder");
     pipeline.runTick();
     // Each file sent once. Verdicts that find no room are reported on standard error, and no
     // empty result file pretends otherwise; the failed file is safe in the output folder (a
@@ -117,4 +124,29 @@ TEST_F(FullDiskTest, DiskFillingUpDuringASend)
     pipeline.runTick();
     EXPECT_EQ(driver.sentLines(), QStringList({"X", "BAD", "Y"}));
     EXPECT_EQ(readBytes(dir.file("in/C.OK")), QByteArray("06/12/2026 17:44;Dump=0042\r\n"));
+}
+
+TEST_F(FullDiskTest, ReadOnlyFolderIsShownOnceAndClearsByItself)
+{
+    writeBytes(dir.file("in/A.TXT"), "X\r\n");
+    ASSERT_TRUE(disk.setReadOnly(true));
+    AllowQtWarnings reported("Input folder fault"), cleared("Input folder works again");
+    pipeline.runTick();
+    pipeline.runTick();
+    // A file sent there could not be deleted, and would be sent again after a restart.
+    EXPECT_TRUE(driver.sent.empty());
+    const QString text = "Impossibile scrivere nella cartella di input " + dir.file("in/") + ".";
+    EXPECT_EQ(display.error, text);
+    EXPECT_EQ(display.toolTip, text);
+    EXPECT_EQ(display.picture, TrayPicture::Error);
+    EXPECT_EQ(display.raised, 1);
+    EXPECT_EQ(reported.seen(), 1);
+
+    ASSERT_TRUE(disk.setReadOnly(false));
+    pipeline.runTick();
+    EXPECT_EQ(driver.sentLines(), QStringList({"X"}));
+    EXPECT_EQ(display.error, "");
+    EXPECT_EQ(display.picture, TrayPicture::Normal);
+    EXPECT_EQ(display.toolTip, "Quorin Server - ORVEK S.P.A.");
+    EXPECT_EQ(cleared.seen(), 1);
 }

@@ -133,7 +133,7 @@ TEST_F(RecoveryTest, ChangedOrMissingFileIsOnlyNoted)
 
 TEST_F(RecoveryTest, NoRecordNoSend)
 {
-    AllowQtWarnings expected("recovery record");
+    AllowQtWarnings expected("Input folder");
     QDir().mkdir(pipeline.recoveryRecordPath()); // the record cannot be written
     writeBytes(in("A.TXT"), "X\r\n");
     pipeline.runTick();
@@ -160,4 +160,63 @@ TEST_F(RecoveryTest, EndlessCoverIsGivenUpOnAbort)
     EXPECT_FALSE(serveEventsFor(60000));
     resumeWaits();
     EXPECT_TRUE(serveEventsFor(1));
+}
+
+TEST_F(RecoveryTest, OnlyAPlausibleStepForwardCountsAsReached)
+{
+    struct Case
+    {
+        std::optional<int> recorded;
+        qint32 queryResult;
+        bool queryFails;
+        const char* answer;
+        bool reached;
+    };
+    // A three-line file: at most three receipts.
+    const Case cases[] = {
+        {41, 0, false, "000000000042", true},            // one forward
+        {41, 0, false, "000000000044", true},            // as many as the file has lines
+        {9999, 0, false, "000000000001", true},          // forward across the wrap
+        {42, 0, false, "000000000042", false},           // the same number
+        {42, 0, false, "000000000000", false},           // went back (the counter was reset)
+        {41, 0, false, "000000000045", false},           // more receipts than the file has lines
+        {41, 0, false, "000000009041", false},           // far too many
+        {41, 561, false, "000000000042", false},         // the register refuses the question
+        {41, 0, true, "000000000042", false},            // the driver call fails
+        {std::nullopt, 0, false, "000000000042", false}, // nothing to compare with
+    };
+    AllowQtWarnings expected("SendQuery failed");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.answer << " after " << c.recorded.value_or(-1));
+        QFile::remove(in("A.OK"));
+        QFile::remove(in("A.KO"));
+        writeBytes(in("A.TXT"), "L1\r\nL2\r\nL3\r\n");
+        crashedWhileSending("A.TXT", c.recorded);
+        driver.queryAnswer = c.answer;
+        driver.queryResult = c.queryResult;
+        driver.queryFails = c.queryFails;
+        pipeline.recoverInterruptedFile();
+        EXPECT_TRUE(driver.sent.empty());
+        EXPECT_FALSE(fileExists(in("A.TXT")));
+        EXPECT_EQ(fileExists(in("A.OK")), c.reached);
+        EXPECT_EQ(fileExists(in("A.KO")), !c.reached);
+    }
+}
+
+TEST_F(RecoveryTest, RecordFollowsTheInputFolder)
+{
+    writeBytes(in("A.TXT"), "X\r\n");
+    pipeline.runTick();
+    // The folder is deleted and made again: the record of the next file must be where a
+    // restart looks for it, not in the deleted folder.
+    ASSERT_TRUE(QDir(in("")).removeRecursively());
+    ASSERT_TRUE(QDir().mkdir(in("")));
+    writeBytes(in("B.TXT"), "Y\r\n");
+    std::optional<RecoveryState> during;
+    driver.onSend = [&](qint32, const QString&) {
+        during = RecoveryRecord::read(pipeline.recoveryRecordPath());
+    };
+    pipeline.runTick();
+    ASSERT_TRUE(during.has_value());
+    EXPECT_EQ(during->file, in("B.TXT"));
 }

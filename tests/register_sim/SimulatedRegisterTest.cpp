@@ -115,9 +115,20 @@ TEST_F(SimulatedRegisterTest, ReceiptsAndStatusAnswer)
     EXPECT_EQ(query(), "000000000000"); // a rejected line: no receipt
     send(1, "OPEN");
     EXPECT_EQ(query(), "100000000001");
-    // Re-opening keeps the counter while the file's start value is unchanged.
+    // Re-opening, or a new start of the program, keeps the counter while the file's start
+    // value is unchanged; a new start value resets it.
     ASSERT_EQ(open(), 0);
     EXPECT_EQ(query(), "100000000001");
+    SimulatedRegister restarted(dir.path(), clock);
+    QString port = "1", restartedAnswer;
+    ASSERT_EQ(restarted.OpenPort(port), 0);
+    ASSERT_EQ(restarted.SendQuery(0, 0, "<</?s", restartedAnswer), 0);
+    EXPECT_EQ(restartedAnswer, "000000000001");
+    config("[Register]\r\nNextReceipt=50\r\n");
+    SimulatedRegister reset(dir.path(), clock);
+    ASSERT_EQ(reset.OpenPort(port), 0);
+    ASSERT_EQ(reset.SendQuery(0, 0, "<</?s", restartedAnswer), 0);
+    EXPECT_EQ(restartedAnswer, "000000000049");
     QString answer;
     EXPECT_EQ(reg.SendQuery(0, 0, "other", answer), 575);
     EXPECT_TRUE(answer.isEmpty());

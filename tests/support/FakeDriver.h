@@ -64,6 +64,8 @@ public:
     qint32 SendQuery(qint32, qint16, const QString& query, QString& answer) override
     {
         queries.append(query);
+        if (queryFails)
+            throw DriverCallError("simulated failure");
         answer = queryAnswer;
         return queryResult;
     }
@@ -78,6 +80,7 @@ public:
 
     qint32 openResult = 0;
     qint32 queryResult = 0;
+    bool queryFails = false;
     QString queryAnswer = QStringLiteral("000000000042");
     std::vector<Sent> sent;
     QStringList queries;

@@ -15,9 +15,18 @@ QStringList& allowedWarnings()
 }
 } // namespace
 
+namespace {
+QHash<QString, int>& seenWarnings()
+{
+    static QHash<QString, int> seen;
+    return seen;
+}
+} // namespace
+
 AllowQtWarnings::AllowQtWarnings(QString text) : m_text(std::move(text))
 {
     allowedWarnings().append(m_text);
+    seenWarnings().remove(m_text);
 }
 
 AllowQtWarnings::~AllowQtWarnings()
@@ -28,10 +37,17 @@ AllowQtWarnings::~AllowQtWarnings()
 bool AllowQtWarnings::allowed(const QString& message)
 {
     for (const QString& t : allowedWarnings()) {
-        if (message.contains(t))
+        if (message.contains(t)) {
+            ++seenWarnings()[t];
             return true;
+        }
     }
     return false;
+}
+
+int AllowQtWarnings::seen() const
+{
+    return seenWarnings().value(m_text);
 }
 
 void PrintTo(const QString& s, std::ostream* os)

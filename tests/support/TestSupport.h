@@ -38,6 +38,8 @@ public:
     explicit AllowQtWarnings(QString text);
     ~AllowQtWarnings();
     static bool allowed(const QString& message);
+    // How many such warnings came since this object was made.
+    int seen() const;
 
 private:
     QString m_text;

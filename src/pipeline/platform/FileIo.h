@@ -2,10 +2,12 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
+#include <memory>
 #include <optional>
 
-class QFile;
+#include <QFile>
 
 // Waits until what was written to the open file is on the disk itself, not only in the
 // system's cache, so that it outlives a power cut. False if the system says it is not.
@@ -17,3 +19,74 @@ bool writeAt(QFile& file, qint64 offset, const QByteArray& bytes);
 // The modification time of a file or folder in nanoseconds since the epoch, read without any
 // time-zone work (cheap enough for every polling tick); nothing if it cannot be read.
 std::optional<qint64> modificationTimeNs(const QString& path);
+
+// Names on disk are bytes, whatever the system's encoding. A name that is not valid UTF-8 keeps
+// each stray byte as a lone surrogate (U+DC80 to U+DCFF), so that it survives a QString and
+// comes back byte for byte. Paths handled with these functions must not go through Qt's own
+// file classes, which would lose those bytes.
+QString decodeFileName(const QByteArray& bytes);
+QByteArray encodeFileName(const QString& name);
+
+// What a path names, without following a symbolic link.
+struct FileStatus
+{
+    enum class Type { Missing, Regular, Link, Folder, Other };
+    Type type = Type::Missing;
+    qint64 size = 0;
+    qint64 modifiedMs = 0;
+    bool ownerWritable = false;
+};
+FileStatus fileStatus(const QString& path);
+
+// The names in a folder (without "." and ".."); nothing when it cannot be read.
+std::optional<QStringList> folderEntries(const QString& folder);
+
+// Opens a regular file for reading; never through a symbolic link, never blocks (a FIFO is not
+// a file). nullptr when it cannot be opened.
+std::unique_ptr<QFile> openRegularFileForReading(const QString& path);
+
+bool removeFile(const QString& path);
+// Renames, replacing what the new name held (a link there is replaced, not followed).
+bool renameFile(const QString& from, const QString& to);
+
+// How a file of the program's own is opened for writing.
+enum class OwnFileMode { Append, ReadWrite, Truncate };
+// Opens or creates a file that the program writes in a folder others may write too. A symbolic
+// link, FIFO, hard link or anything but a plain file of ours at that path is never written
+// through: it is removed and replaced by a new empty file (and reported on standard error).
+std::unique_ptr<QFile> openOwnFile(const QString& path, OwnFileMode mode);
+
+// Whether the open file is still the one the path names (the folder may have been deleted and
+// made again since it was opened).
+bool isStillAt(const QFile& file, const QString& path);
+
+// Flushes a folder's entries (files created, renamed or deleted in it) to the disk.
+bool flushFolder(const QString& folder);
+
+// Why the program cannot make and remove files in the folder: nothing when it can.
+enum class FolderProblem { Missing, NotAFolder, NotWritable };
+std::optional<FolderProblem> folderProblem(const QString& folder);
+
+// Writes a file in one step: a new temporary file beside it, flushed to the disk, is renamed
+// over the path. A reader, a crash or a power cut never sees it half written, and a link at the
+// path is replaced rather than followed.
+class AtomicFileWriter
+{
+public:
+    explicit AtomicFileWriter(QString path);
+    ~AtomicFileWriter(); // without commit(), the temporary file goes
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    bool open();
+    bool write(const QByteArray& bytes);
+    bool commit();
+
+private:
+    void discard();
+
+    QString m_path;
+    QByteArray m_tempName;
+    int m_fd = -1;
+    bool m_failed = false;
+};

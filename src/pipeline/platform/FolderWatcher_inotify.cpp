@@ -1,4 +1,5 @@
 #include "pipeline/FolderWatcher.h"
+#include "pipeline/platform/FileIo.h"
 
 #include <QFile>
 #include <QSocketNotifier>
@@ -66,7 +67,7 @@ public:
         m_wd = -1;
         readEvents(); // what belonged to the old watch
         m_pending.clear();
-        const QByteArray path = QFile::encodeName(folder);
+        const QByteArray path = encodeFileName(folder);
         constexpr uint32_t mask = IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM |
                                   IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
         m_wd = inotify_add_watch(m_fd, path.constData(), mask);
@@ -126,7 +127,7 @@ private:
         }
         if (event.len == 0 || (event.mask & IN_ISDIR))
             return false;
-        const QString name = QFile::decodeName(event.name);
+        const QString name = decodeFileName(QByteArray(event.name));
         if (!accepts(name))
             return false;
         FolderEvent::Kind kind;

@@ -1,0 +1,28 @@
+#include "FolderFaults.h"
+
+namespace {
+
+QString pick(int languageOffset, const char* italian, const char* english, const QString& arg)
+{
+    return QString::fromUtf8(languageOffset == 0 ? italian : english).arg(arg);
+}
+
+} // namespace
+
+QString FolderFaults::folderMissing(int languageOffset, const QString& folder)
+{
+    return pick(languageOffset, "La cartella di input %1 non esiste.",
+                "The input folder %1 does not exist.", folder);
+}
+
+QString FolderFaults::folderNotWritable(int languageOffset, const QString& folder)
+{
+    return pick(languageOffset, "Impossibile scrivere nella cartella di input %1.",
+                "Cannot write in the input folder %1.", folder);
+}
+
+QString FolderFaults::fileNotWritable(int languageOffset, const QString& file)
+{
+    return pick(languageOffset, "Impossibile scrivere il file %1.", "Cannot write the file %1.",
+                file);
+}
