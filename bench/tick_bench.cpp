@@ -1,5 +1,7 @@
 // Cost of one command file in a polling tick, beside the floor: the same file work done by hand
-// with nothing else (list, read the lines, write the .OK line, append the log line, delete).
+// with nothing else (list, write and flush a record, read the lines, write and flush the .OK
+// line, append the log line, delete, flush the folder). The floor makes the same flushes as the
+// program, so that the ratio says what the code adds, not what the disk costs.
 #include "pipeline/Clock.h"
 #include "pipeline/CommandFilePipeline.h"
 #include "pipeline/FolderWatcher.h"
@@ -12,7 +14,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <filesystem>
+#include <unistd.h>
 
 namespace {
 
@@ -162,6 +166,9 @@ void BM_Floor(benchmark::State& state)
     const int batch = static_cast<int>(state.range(0));
     Folders folders;
     const QString in = folders.settings.DirectoryInput;
+    const QByteArray folder = QFile::encodeName(in);
+    const int record = ::open((folder + "QuorinDriverServer.REC").constData(),
+                              O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     int serial = 0;
     for (auto _ : state) {
         folders.nextBatch(state, batch, ++serial);
@@ -171,6 +178,10 @@ void BM_Floor(benchmark::State& state)
             files << it.next();
         files.sort();
         for (const QString& path : files) {
+            const QByteArray mark = "Busy=1\r\nFile=" + QFile::encodeName(path) + "\r\n";
+            if (::pwrite(record, mark.constData(), mark.size(), 0) != mark.size() ||
+                ::fdatasync(record) != 0)
+                state.SkipWithError("cannot write the record");
             QFile file(path);
             if (!file.open(QIODevice::ReadOnly))
                 continue;
@@ -181,15 +192,23 @@ void BM_Floor(benchmark::State& state)
             }
             file.close();
             QFile ok(path.left(path.size() - 4) + QStringLiteral(".OK"));
-            if (ok.open(QIODevice::WriteOnly | QIODevice::Append))
+            if (ok.open(QIODevice::WriteOnly | QIODevice::Append)) {
                 ok.write("08/12/2026 10:00;Dump=0042\r\n");
+                ok.flush();
+                ::fdatasync(ok.handle());
+            }
             QFile log(in + QStringLiteral("QuorinDriverServer.LOG"));
             if (log.open(QIODevice::WriteOnly | QIODevice::Append))
                 log.write("08/12/2026 10:00;Ticket=42\r\n");
             QFile::remove(path);
+            const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            ::fsync(dir);
+            ::close(dir);
+            ::pwrite(record, "0", 1, 5);
             benchmark::DoNotOptimize(lines);
         }
     }
+    ::close(record);
     state.SetItemsProcessed(state.iterations() * batch);
 }
 
