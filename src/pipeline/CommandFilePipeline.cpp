@@ -353,17 +353,20 @@ void CommandFilePipeline::sendCommandFile(const QString& path, bool deleteFile,
 void CommandFilePipeline::finishFile(const QString& path, bool deleteFile, qint32 result,
                                      qint32 row, const QString& line, const QString& base)
 {
-
     if (result != 0) {
+        // The .KO comes before the file leaves: a crash in between must not leave a file gone
+        // with only the .OK of its dumps, which reads like success.
+        recordFailure(row, line, result, base, false, true);
         failKeepingACopy(path, result, deleteFile);
-    } else {
-        WriteDumpLine(QueryAnswerTail());
-        // A power cut must not leave the file gone and its verdict empty.
-        if (deleteFile && !flushExistingFile(base + QStringLiteral(".OK")))
-            qWarning("Cannot flush %s", qPrintable(base + QStringLiteral(".OK")));
-        if (deleteFile)
-            deleteOrPassOver(path);
+        recordFailure(row, line, result, base, true, false);
+        return;
     }
+    WriteDumpLine(QueryAnswerTail());
+    // A power cut must not leave the file gone and its verdict empty.
+    if (deleteFile && !flushExistingFile(base + QStringLiteral(".OK")))
+        qWarning("Cannot flush %s", qPrintable(base + QStringLiteral(".OK")));
+    if (deleteFile)
+        deleteOrPassOver(path);
     RecordOutcome(row, line, result, base);
 }
 
@@ -436,9 +439,9 @@ void CommandFilePipeline::recoverInterruptedFile()
         } else {
             const qint32 row = state->acceptedRow + 1;
             const QString line = lineAt(state->file, row);
-            removeIfExists(base + QStringLiteral(".KO"));
+            recordFailure(row, line, ResultCode::CannotSend, base, false, true);
             failKeepingACopy(state->file, ResultCode::CannotSend, true);
-            RecordOutcome(row, line, ResultCode::CannotSend, base);
+            recordFailure(row, line, ResultCode::CannotSend, base, true, false);
         }
         makeDurable(state->file);
     }
@@ -498,28 +501,37 @@ void CommandFilePipeline::WriteDumpLine(const QString& text)
              !appendToFile(ok, textLine(dumpLine(m_clock.now(), text))), ok);
 }
 
+void CommandFilePipeline::recordFailure(qint32 row, const QString& line, qint32 code,
+                                        const QString& base, bool toLog, bool toFile)
+{
+    const QString message = ResultCodeText(m_settings.languageOffset(), code);
+    auto extended = [&]() -> std::optional<qint32> {
+        if (code != ResultCode::ExtendedError)
+            return std::nullopt;
+        return m_driver.ExtendedResult();
+    };
+    if (toFile && !base.trimmed().isEmpty()) {
+        const QString ko = base + QStringLiteral(".KO");
+        setFault(FolderFaults::Source::ResultFile,
+                 !replaceOwnFile(ko, textLine(failureRecord(code, message, row, line, extended()))),
+                 ko);
+    }
+    if (toLog) {
+        const ActivityLog activity = log();
+        setFault(FolderFaults::Source::Log,
+                 !activity.append(resultTimestamp(m_clock.now()) + u';' +
+                                  failureRecord(code, message, row, line, extended())),
+                 activity.path());
+    }
+}
+
 void CommandFilePipeline::RecordOutcome(qint32 row, const QString& line, qint32 code,
                                         const QString& base)
 {
     const QDateTime now = m_clock.now();
     const ActivityLog activity = log();
     if (code != 0) {
-        const QString message = ResultCodeText(m_settings.languageOffset(), code);
-        auto extended = [&]() -> std::optional<qint32> {
-            if (code != ResultCode::ExtendedError)
-                return std::nullopt;
-            return m_driver.ExtendedResult();
-        };
-        const QString record = failureRecord(code, message, row, line, extended());
-        setFault(FolderFaults::Source::Log, !activity.append(resultTimestamp(now) + u';' + record),
-                 activity.path());
-        if (!base.trimmed().isEmpty()) {
-            const QString ko = base + QStringLiteral(".KO");
-            setFault(
-                FolderFaults::Source::ResultFile,
-                !replaceOwnFile(ko, textLine(failureRecord(code, message, row, line, extended()))),
-                ko);
-        }
+        recordFailure(row, line, code, base, true, true);
         return;
     }
 

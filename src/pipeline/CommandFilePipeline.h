@@ -98,6 +98,8 @@ private:
     void finishFile(const QString& path, bool deleteFile, qint32 result, qint32 row,
                     const QString& line, const QString& base);
     QString lineAt(const QString& path, qint32 row) const;
+    void recordFailure(qint32 row, const QString& line, qint32 code, const QString& base,
+                       bool toLog, bool toFile);
     void failKeepingACopy(const QString& path, qint32 code, bool deleteFile);
     void deleteOrPassOver(const QString& path);
     // Everything the verdict of a polled file needs is on the disk before the record says that
