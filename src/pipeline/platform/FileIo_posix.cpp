@@ -79,6 +79,19 @@ void appendUtf8(QByteArray& out, char32_t c)
     }
 }
 
+// What was written through the descriptor, and what is needed to read it back, reaches the disk.
+bool syncDescriptor(int fd, bool wholeInode)
+{
+#ifdef __APPLE__
+    // fsync there only reaches the drive's cache; F_FULLFSYNC reaches the disk.
+    (void)wholeInode;
+    return retryOnInterrupt([&] { return ::fcntl(fd, F_FULLFSYNC); }) == 0;
+#else
+    // A folder needs fsync; for a file's data and size fdatasync is enough (the times can wait).
+    return retryOnInterrupt([&] { return wholeInode ? ::fsync(fd) : ::fdatasync(fd); }) == 0;
+#endif
+}
+
 bool isPlainFileOfOurs(int fd)
 {
     struct stat info;
@@ -110,15 +123,7 @@ bool flushToDisk(QFile& file)
     if (!file.flush())
         return false;
     const int fd = file.handle();
-    if (fd < 0)
-        return false;
-#ifdef __APPLE__
-    // fsync there only reaches the drive's cache; F_FULLFSYNC reaches the disk.
-    return retryOnInterrupt([&] { return ::fcntl(fd, F_FULLFSYNC); }) == 0;
-#else
-    // The data and what is needed to read it back (the size); the times can wait.
-    return retryOnInterrupt([&] { return ::fdatasync(fd); }) == 0;
-#endif
+    return fd >= 0 && syncDescriptor(fd, false);
 }
 
 bool writeAt(QFile& file, qint64 offset, const QByteArray& bytes)
@@ -300,11 +305,7 @@ bool flushFolder(const QString& folder)
     });
     if (fd < 0)
         return false;
-#ifdef __APPLE__
-    const bool ok = retryOnInterrupt([&] { return ::fcntl(fd, F_FULLFSYNC); }) == 0;
-#else
-    const bool ok = retryOnInterrupt([&] { return ::fsync(fd); }) == 0;
-#endif
+    const bool ok = syncDescriptor(fd, true);
     ::close(fd);
     return ok;
 }
@@ -382,12 +383,7 @@ bool AtomicFileWriter::commit()
     }
     // The content reaches the disk before the name does: a power cut leaves the old file or
     // the whole new one, never an empty one.
-#ifdef __APPLE__
-    const bool flushed = retryOnInterrupt([&] { return ::fcntl(m_fd, F_FULLFSYNC); }) == 0;
-#else
-    const bool flushed = retryOnInterrupt([&] { return ::fdatasync(m_fd); }) == 0;
-#endif
-    if (!flushed || ::close(m_fd) != 0) {
+    if (!syncDescriptor(m_fd, false) || ::close(m_fd) != 0) {
         m_fd = -1;
         ::unlink(m_tempName.constData());
         return false;
