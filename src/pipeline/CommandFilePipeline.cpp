@@ -144,14 +144,15 @@ qint32 CommandFilePipeline::sendLine(qint32 row, const QString& line)
             qWarning("SendCommand failed: %s", e.what());
             return ResultCode::CannotPerform;
         }
-        const bool coverOpen = result == ResultCode::SpecificError &&
-                               m_driver.ExtendedResult() == ResultCode::CoverOpen;
+        // Read after every line, whatever the result: a driver may rely on it.
+        const qint32 extended = m_driver.ExtendedResult();
+        const bool coverOpen =
+            result == ResultCode::SpecificError && extended == ResultCode::CoverOpen;
         if (coverOpen && !coverRecorded) {
             RecordOutcome(row, line, result, QString());
             coverRecorded = true;
         }
-        if (!(result == ResultCode::SpecificError &&
-              m_driver.ExtendedResult() == ResultCode::CoverOpen))
+        if (!coverOpen)
             return result;
         // A shut-down asked for from outside ends an endless wait: the line stays failed.
         if (m_abortCheck && m_abortCheck())
@@ -320,6 +321,8 @@ void CommandFilePipeline::sendCommandFile(const QString& path, bool deleteFile,
             if (status == TextLineReader::Status::End)
                 break;
             if (status == TextLineReader::Status::Error) {
+                // The verdict names the row that could not be read.
+                ++row;
                 result = ResultCode::CannotSend;
                 line.clear();
                 break;
@@ -494,7 +497,8 @@ QString CommandFilePipeline::QueryAnswerTail()
 
 void CommandFilePipeline::WriteDumpLine(const QString& text)
 {
-    if (text.trimmed().isEmpty() || m_resultBasePath.isEmpty())
+    // Only blanks make an empty text: tabs and line breaks are the register's text.
+    if (QString(text).remove(u' ').isEmpty() || m_resultBasePath.isEmpty())
         return;
     const QString ok = m_resultBasePath + QStringLiteral(".OK");
     setFault(FolderFaults::Source::ResultFile,

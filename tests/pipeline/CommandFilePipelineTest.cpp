@@ -343,3 +343,65 @@ TEST_F(PipelineTest, RunsThroughTheSimulatedRegister)
                            kT + ";Error=17;Errore generico;Row 2;BAD"}));
     EXPECT_EQ(display.receiptNumber, "1.234");
 }
+
+namespace {
+
+// Gives its bytes, then fails like a disk that cannot be read any more.
+class FailingDevice : public QIODevice
+{
+public:
+    explicit FailingDevice(QByteArray bytes) : m_bytes(std::move(bytes)) { open(ReadOnly); }
+
+protected:
+    qint64 readData(char* data, qint64 max) override
+    {
+        if (m_bytes.isEmpty())
+            return -1;
+        const qint64 n = std::min<qint64>(max, m_bytes.size());
+        memcpy(data, m_bytes.constData(), static_cast<size_t>(n));
+        m_bytes.remove(0, n);
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QByteArray m_bytes;
+};
+
+} // namespace
+
+TEST_F(PipelineTest, DriverCallsAndWhatCountsAsText)
+{
+    // The extended result is read after every line, whatever its result.
+    QList<int> readsBeforeEachSend;
+    driver.onSend = [&](qint32, const QString&) {
+        readsBeforeEachSend << driver.extendedReadsSinceSend;
+    };
+    drop("A.TXT", "A1\r\nA2\r\n");
+    pipeline().runTick();
+    readsBeforeEachSend << driver.extendedReadsSinceSend;
+    EXPECT_EQ(readsBeforeEachSend, QList<int>({0, 1, 1}));
+
+    // Only blanks make an empty dump: tabs and line breaks are text.
+    drop("D.TXT", "X\r\n");
+    driver.onSend = [&](qint32, const QString&) {
+        pipeline().WriteDumpLine("   ");
+        pipeline().WriteDumpLine("\t");
+        pipeline().WriteDumpLine("\r\n");
+    };
+    pipeline().runTick();
+    EXPECT_EQ(readBytes(in("D.OK")), QByteArray("06/12/2026 17:44;Dump=\t\r\n"
+                                                "06/12/2026 17:44;Dump=\r\n\r\n"
+                                                "06/12/2026 17:44;Dump=0042\r\n"));
+
+    // A read error names the row that could not be read.
+    driver.onSend = nullptr;
+    drop("E.TXT", "E1\r\nE2\r\n");
+    pipeline().setFileOpener([](const QString&) -> std::unique_ptr<QIODevice> {
+        return std::make_unique<FailingDevice>("E1\r\nE2\r\n");
+    });
+    pipeline().runTick();
+    EXPECT_EQ(
+        readBytes(in("E.KO")),
+        QByteArray("Error=553;Impossibile inviare scontrino al registratore di cassa.;Row 3;\r\n"));
+}
