@@ -39,15 +39,34 @@ std::vector<RawLine> splitKeepingTerminators(const QString& text)
 // A UTF-8 byte-order mark, as Windows-1252 text, before the first section header.
 const QString kUtf8Bom = QStringLiteral("\u00EF\u00BB\u00BF");
 
+// A NUL character ends the text of its line, as in a C string.
+QString lineText(const QString& line)
+{
+    const qsizetype nul = line.indexOf(QChar(0));
+    return nul < 0 ? line : line.left(nul);
+}
+
+// A header is a line whose first non-blank is "["; the name runs to the last "]" on the line.
+// Without a "]" the line is no header, and the lines after it stay in the section before.
 std::optional<QString> sectionName(const QString& line)
 {
-    QString t = line.trimmed();
+    QString t = lineText(line).trimmed();
     if (t.startsWith(kUtf8Bom))
         t = t.mid(kUtf8Bom.size()).trimmed();
     if (!t.startsWith(u'['))
         return std::nullopt;
-    const qsizetype close = t.indexOf(u']', 1);
-    return (close < 0 ? t.mid(1) : t.mid(1, close - 1)).trimmed();
+    const qsizetype close = t.lastIndexOf(u']');
+    if (close < 1)
+        return std::nullopt;
+    return t.mid(1, close - 1).trimmed();
+}
+
+QString withoutMatchingQuotes(const QString& value)
+{
+    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
+        value.back() == value.front())
+        return value.mid(1, value.size() - 2);
+    return value;
 }
 
 struct KeyLine
@@ -58,25 +77,52 @@ struct KeyLine
 
 std::optional<KeyLine> keyLine(const QString& line)
 {
-    const QString t = line.trimmed();
+    const QString t = lineText(line).trimmed();
     if (t.isEmpty() || t.startsWith(u';'))
         return std::nullopt;
     const qsizetype eq = t.indexOf(u'=');
     if (eq < 0)
         return std::nullopt;
-    QString value = t.mid(eq + 1).trimmed();
-    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
-        value.back() == value.front())
-        value = value.mid(1, value.size() - 2);
-    return KeyLine{t.left(eq).trimmed(), value};
+    return KeyLine{t.left(eq).trimmed(), withoutMatchingQuotes(t.mid(eq + 1).trimmed())};
 }
 
-std::optional<QString> readWholeFile(const QString& path)
+// What Notepad calls "Unicode": UTF-16LE after a byte-order mark.
+const QByteArray kUtf16LeBom("\xFF\xFE", 2);
+
+struct FileText
+{
+    QString text;
+    bool utf16 = false;
+};
+
+std::optional<FileText> readWholeFile(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    return decodeCp1252(file.readAll());
+    const QByteArray bytes = file.readAll();
+    if (bytes.startsWith(kUtf16LeBom)) {
+        const QByteArray body = bytes.mid(2);
+        QString text(body.size() / 2, Qt::Uninitialized);
+        for (qsizetype i = 0; i < text.size(); ++i)
+            text[i] = QChar(char16_t(static_cast<unsigned char>(body[2 * i]) |
+                                     static_cast<unsigned char>(body[2 * i + 1]) << 8));
+        return FileText{text, true};
+    }
+    return FileText{decodeCp1252(bytes), false};
+}
+
+QByteArray fileBytes(const FileText& file)
+{
+    if (!file.utf16)
+        return encodeCp1252(file.text);
+    QByteArray bytes = kUtf16LeBom;
+    bytes.reserve(2 + file.text.size() * 2);
+    for (const QChar c : file.text) {
+        bytes.append(static_cast<char>(c.unicode() & 0xFF));
+        bytes.append(static_cast<char>(c.unicode() >> 8));
+    }
+    return bytes;
 }
 
 // Index range [begin, end) of the lines that belong to the first section of that name;
@@ -108,10 +154,10 @@ namespace PrivateProfileText {
 std::optional<QString> findValue(const QString& text, const QString& section, const QString& key)
 {
     const auto lines = splitKeepingTerminators(text);
-    if (const auto range = findSection(lines, section)) {
+    if (const auto range = findSection(lines, section.trimmed())) {
         for (std::size_t i = range->header + 1; i < range->end; ++i) {
             const auto kl = keyLine(lines[i].text);
-            if (kl && kl->key.compare(key, Qt::CaseInsensitive) == 0)
+            if (kl && kl->key.compare(key.trimmed(), Qt::CaseInsensitive) == 0)
                 return kl->value;
         }
     }
@@ -123,7 +169,7 @@ QStringList keysIn(const QString& text, const QString& section)
     QStringList result;
     QSet<QString> seen;
     const auto lines = splitKeepingTerminators(text);
-    if (const auto range = findSection(lines, section)) {
+    if (const auto range = findSection(lines, section.trimmed())) {
         for (std::size_t i = range->header + 1; i < range->end; ++i) {
             const auto kl = keyLine(lines[i].text);
             if (kl && !seen.contains(kl->key.toLower())) {
@@ -135,10 +181,15 @@ QStringList keysIn(const QString& text, const QString& section)
     return result;
 }
 
-QString withValue(const QString& text, const QString& section, const QString& key,
-                  const QString& value)
+QString withValue(const QString& text, const QString& sectionAsked, const QString& keyAsked,
+                  const QString& valueAsked)
 {
     const QString crlf = QStringLiteral("\r\n");
+    const QString section = sectionAsked.trimmed();
+    const QString key = keyAsked.trimmed();
+    QString value = valueAsked;
+    while (!value.isEmpty() && (value.front() == u' ' || value.front() == u'\t'))
+        value.remove(0, 1);
     std::vector<RawLine> lines = splitKeepingTerminators(text);
 
     auto terminateLast = [&] {
@@ -186,30 +237,44 @@ QString PrivateProfileFile::readString(const QString& section, const QString& ke
                                        const QString& defaultValue, int bufferSize) const
 {
     const qsizetype maxChars = bufferSize > 0 ? bufferSize - 1 : 0;
-    QString result = defaultValue;
-    if (const auto text = readWholeFile(m_path)) {
-        if (auto value = PrivateProfileText::findValue(*text, section, key))
-            result = *value;
+    if (const auto file = readWholeFile(m_path)) {
+        if (auto value = PrivateProfileText::findValue(file->text, section, key))
+            return value->left(maxChars);
     }
-    return result.left(maxChars);
+    // The default loses its trailing blanks (all but one of a default made only of blanks)
+    // and, like a value, its matching quotes.
+    QString result = defaultValue;
+    qsizetype end = result.size();
+    while (end > 0 && (result[end - 1] == u' ' || result[end - 1] == u'\t'))
+        --end;
+    result = end > 0 ? result.left(end) : result.left(1);
+    return withoutMatchingQuotes(result).left(maxChars);
 }
 
 QStringList PrivateProfileFile::keys(const QString& section) const
 {
-    const auto text = readWholeFile(m_path);
-    return text ? PrivateProfileText::keysIn(*text, section) : QStringList();
+    const auto file = readWholeFile(m_path);
+    return file ? PrivateProfileText::keysIn(file->text, section) : QStringList();
 }
 
 bool PrivateProfileFile::writeString(const QString& section, const QString& key,
                                      const QString& value) const
 {
-    QString text;
+    FileText file;
     if (QFile::exists(m_path)) {
         const auto existing = readWholeFile(m_path);
         if (!existing)
             return false; // never replace a file we could not read
-        text = *existing;
+        file = *existing;
+        // The same value again: the file stays as it is, byte for byte.
+        QString trimmedValue = value;
+        while (!trimmedValue.isEmpty() &&
+               (trimmedValue.front() == u' ' || trimmedValue.front() == u'\t'))
+            trimmedValue.remove(0, 1);
+        const auto current = PrivateProfileText::findValue(file.text, section, key);
+        if (current && *current == trimmedValue)
+            return true;
     }
-    return writeFileAtomically(
-        m_path, encodeCp1252(PrivateProfileText::withValue(text, section, key, value)));
+    file.text = PrivateProfileText::withValue(file.text, section, key, value);
+    return writeFileAtomically(m_path, fileBytes(file));
 }

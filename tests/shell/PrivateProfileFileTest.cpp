@@ -93,3 +93,64 @@ TEST_F(PrivateProfileFileTest, WriterCreatesTheFileAndLeavesNoTemporary)
     // A folder that does not exist: nothing written, a failure reported.
     EXPECT_FALSE(PrivateProfileFile(dir.file("no/t.ini")).writeString("P", "K", "V"));
 }
+
+TEST_F(PrivateProfileFileTest, HeadersNulsDefaultsAndNamesAsWindowsReadsThem)
+{
+    writeBytes(ini(), QByteArray("[A]\r\n"
+                                 "K1=in A\r\n"
+                                 "[broken\r\n"
+                                 "K2=still in A\r\n"
+                                 " [B] x] \r\n"
+                                 "K3=in B] x\r\n"
+                                 "K4=cut\0here\r\n"
+                                 "[C\0]\r\n"
+                                 "K5=in B after a cut header\r\n",
+                                 107));
+    struct Case
+    {
+        const char* section;
+        const char* key;
+        const char* def;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"A", "K2", "D", "still in A"}, // "[" without "]" is no header
+        {"B] x", "K3", "D", "in B] x"}, // the name runs to the last "]"
+        {"B] x", "K4", "D", "cut"},     // a NUL ends the line
+        {"B] x", "K5", "D", "in B after a cut header"},
+        {" A ", " K1 ", "D", "in A"},     // blanks around the names asked for
+        {"A", "none", "def  \t ", "def"}, // trailing blanks of the default go
+        {"A", "none", "   ", " "},        // but one of a default of blanks stays
+        {"A", "none", "\"quoted\"", "quoted"},
+        {"A", "none", "'q'  ", "q"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(read(c.section, c.key, c.def), c.expected) << c.section << "/" << c.key;
+}
+
+TEST_F(PrivateProfileFileTest, WriterFollowsWindows)
+{
+    // The same value again leaves the file as it is, byte for byte.
+    const QByteArray original = "[P]\r\nK = \"v\"   \n";
+    writeBytes(ini(), original);
+    PrivateProfileFile file(ini());
+    EXPECT_TRUE(file.writeString(" P ", " K ", "  v"));
+    EXPECT_EQ(readBytes(ini()), original);
+    // Names given are trimmed, and the value's leading blanks dropped.
+    EXPECT_TRUE(file.writeString(" P ", " New ", "  w x "));
+    EXPECT_EQ(readBytes(ini()), QByteArray("[P]\r\nK = \"v\"   \nNew=w x \r\n"));
+
+    // A UTF-16LE file (Notepad's "Unicode") is read as such and stays UTF-16LE with its mark.
+    auto utf16 = [](const QString& text) {
+        QByteArray bytes("\xFF\xFE", 2);
+        for (QChar c : text)
+            bytes.append(static_cast<char>(c.unicode() & 0xFF))
+                .append(static_cast<char>(c.unicode() >> 8));
+        return bytes;
+    };
+    writeBytes(ini(), utf16(QStringLiteral("[P]\r\nCittà=perché €\r\n")));
+    EXPECT_EQ(read("P", "Città"), QStringLiteral("perché €"));
+    EXPECT_TRUE(file.writeString("P", "Lingua", QStringLiteral("Italiano")));
+    EXPECT_EQ(readBytes(ini()),
+              utf16(QStringLiteral("[P]\r\nCittà=perché €\r\nLingua=Italiano\r\n")));
+}
