@@ -98,12 +98,14 @@ std::optional<RecoveryState> RecoveryRecord::read(const QString& path)
         return std::nullopt;
     RecoveryState state;
     bool hasFile = false;
+    bool sawKey = false;
     std::optional<QString> exactPath;
     for (const QString& line : splitTextLines(file->read(64 * 1024))) {
         const qsizetype eq = line.indexOf(u'=');
         if (eq < 0)
             continue;
         const QString key = line.left(eq);
+        sawKey = true;
         const QString value = line.mid(eq + 1);
         if (key == QLatin1String("Busy")) {
             if (value == QLatin1String("0"))
@@ -132,6 +134,9 @@ std::optional<RecoveryState> RecoveryRecord::read(const QString& path)
         state.file = *exactPath;
         hasFile = true;
     }
+    // A record made but never written (opened before the first file) holds nothing.
+    if (!sawKey)
+        return std::nullopt;
     if (!hasFile)
         return RecoveryState{};
     return state;

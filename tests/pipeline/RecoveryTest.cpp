@@ -129,6 +129,10 @@ TEST_F(RecoveryTest, ChangedOrMissingFileIsOnlyNoted)
     EXPECT_FALSE(fileExists(pipeline.recoveryRecordPath()));
     pipeline.recoverInterruptedFile(); // nothing left to do
     EXPECT_EQ(logLines().size(), 1);
+    // A record opened by a tick but never written is no interrupted file either.
+    writeBytes(pipeline.recoveryRecordPath(), "");
+    pipeline.recoverInterruptedFile();
+    EXPECT_EQ(logLines().size(), 1);
 }
 
 TEST_F(RecoveryTest, NoRecordNoSend)
