@@ -85,7 +85,8 @@ bool CommandFilePipeline::watchInputFolder()
     return m_scanner.watch(m_settings.DirectoryInput);
 }
 
-void CommandFilePipeline::runTick(const std::function<bool()>& stopRequested, TickCause cause)
+void CommandFilePipeline::runTick(const std::function<bool()>& stopRequested, TickCause cause,
+                                  const std::function<bool()>& endAfterRound)
 {
     auto stopping = [&] { return stopRequested && stopRequested(); };
     BusyScope busy(m_busyDepth);
@@ -97,12 +98,16 @@ void CommandFilePipeline::runTick(const std::function<bool()>& stopRequested, Ti
     // never sent twice in a row.
     QHash<QString, FileSignature> sent;
     bool waitedForWriters = false;
+    int round = 0;
     if (!checkInputFolder())
         return;
     for (;;) {
         const auto listing = byTimer ? m_scanner.listOnTimer(m_settings.DirectoryInput)
                                      : m_scanner.listFromEvents(m_settings.DirectoryInput);
         byTimer = false;
+        // A round is what one listing found; the next listing starts a new one.
+        if (round++ > 0 && endAfterRound && endAfterRound())
+            return;
         QStringList batch;
         for (const QString& path : listing.ready) {
             const auto it = sent.constFind(path);
@@ -274,7 +279,11 @@ void CommandFilePipeline::sendCommandFile(const QString& path, bool deleteFile,
     // A polled file that vanished since the listing is simply passed over.
     if (deleteFile && !signature)
         return;
-    const QString base = resultBaseFor(path);
+    QString base = resultBaseFor(path);
+    // A document called "Cassa.OK" would be its own result: its results then take its whole
+    // name ("Cassa.OK.OK"), so that it is never deleted or overwritten by them.
+    if (base + QStringLiteral(".OK") == path || base + QStringLiteral(".KO") == path)
+        base = path;
     removeIfExists(base + QStringLiteral(".OK"));
     removeIfExists(base + QStringLiteral(".KO"));
     m_resultBasePath = base;

@@ -39,9 +39,11 @@ public:
 
     // One tick (the caller switches the timer off and on around it): sends every command file
     // of the input folder, files that arrive meanwhile included. When stopRequested says so, the
-    // tick ends after the current file; the rest waits.
+    // tick ends after the current file; the rest waits. When endAfterRound says so, it ends once
+    // the files of the current listing are sent.
     void runTick(const std::function<bool()>& stopRequested = {},
-                 TickCause cause = TickCause::Timer);
+                 TickCause cause = TickCause::Timer,
+                 const std::function<bool()>& endAfterRound = {});
 
     // Files are then taken as soon as they are complete, not only at the next timer tick.
     void setFolderWatcher(std::unique_ptr<FolderWatcher> watcher);

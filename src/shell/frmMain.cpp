@@ -220,6 +220,8 @@ int frmMain::Form_Load()
 
     startPolling();
     m_state = State::Running;
+    // Files already waiting go right after "Avvio.txt", like files that arrive later.
+    QMetaObject::invokeMethod(this, &frmMain::tmrFile_Timer, Qt::QueuedConnection);
     // A close asked for while "Avvio.txt" was being sent is handled once start-up is over.
     if (m_closePending) {
         m_closePending = false;
@@ -290,7 +292,10 @@ void frmMain::runTick(CommandFilePipeline::TickCause cause)
     }
     m_pickUpWanted = false;
     m_tmrFile.stop();
-    m_pipeline->runTick([this] { return m_closePending || m_closeRequested; }, cause);
+    // A close from outside stops after the current file; a "STOP" line lets the other files
+    // of the round go first.
+    m_pipeline->runTick([this] { return m_abortRequested || m_closeFromOutside; }, cause,
+                        [this] { return m_closePending || m_closeRequested; });
     if (m_state == State::Running) {
         m_tmrFile.start();
         pickUpIfWanted();
@@ -329,6 +334,7 @@ void frmMain::closeEvent(QCloseEvent* event)
     // waits) or while one of our dialogs is open is carried out when that work is done.
     if (m_state != State::Running || isWorking()) {
         m_closePending = true;
+        m_closeFromOutside |= fromOutside;
         // A close from outside (SIGTERM, the close box) must not wait for a register that has
         // stopped answering or a cover that stays open: the current line is given up.
         if (fromOutside && m_pipeline->isBusy()) {
@@ -345,6 +351,7 @@ void frmMain::closeEvent(QCloseEvent* event)
     }
     m_state = State::ShuttingDown;
     m_abortRequested = false;
+    m_closeFromOutside = false;
     resumeWaits();
     Form_Unload();
     m_state = State::Done;

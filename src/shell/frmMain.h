@@ -122,6 +122,8 @@ private:
     bool m_ownClose = false;
     // A close from outside came during a send: waits for the register are given up.
     bool m_abortRequested = false;
+    // The close waiting for the work came from outside: no further file is started.
+    bool m_closeFromOutside = false;
     // Modal windows of ours that are open (settings, document, editor).
     int m_modalDepth = 0;
     std::optional<int> m_endedAtOnce;

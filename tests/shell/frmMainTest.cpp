@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -193,21 +194,36 @@ TEST_F(frmMainTest, ShutDownRunsExactlyOnce)
     EXPECT_TRUE(fileExists(dir.file("Stop.txt")));
 }
 
-TEST_F(frmMainTest, StopLineClosesAfterTheCurrentFile)
+TEST_F(frmMainTest, StopLineClosesAfterThePollingRound)
 {
     ASSERT_EQ(window().Form_Load(), 0);
+    QCoreApplication::processEvents(); // the tick right after start-up: nothing there yet
     const QString in = window().settings().DirectoryInput;
     writeBytes(in + "A.TXT", "STOP\r\nAFTER\r\n");
     writeBytes(in + "B.TXT", "NEXT\r\n");
+    driver.onSend = [&](qint32, const QString& line) {
+        if (line == "NEXT") // arrives during the round: the next round's, never sent
+            writeBytes(in + "C.TXT", "LATE\r\n");
+    };
     driver.sent.clear();
     window().tmrFile_Timer();
     EXPECT_FALSE(window().hasShutDown());
-    EXPECT_EQ(driver.sentLines(), QStringList({"AFTER"})); // B waits for the next run
+    EXPECT_EQ(driver.sentLines(), QStringList({"AFTER", "NEXT"})); // the whole round
     QCoreApplication::processEvents();
     EXPECT_TRUE(window().hasShutDown());
-    EXPECT_EQ(driver.sentLines(), QStringList({"AFTER", "FERMA"}));
+    EXPECT_EQ(driver.sentLines(), QStringList({"AFTER", "NEXT", "FERMA"}));
     EXPECT_EQ(driver.closeCount, 1);
-    EXPECT_TRUE(fileExists(in + "B.TXT"));
+    EXPECT_TRUE(fileExists(in + "C.TXT"));
+}
+
+TEST_F(frmMainTest, FilesWaitingAtStartGoRightAfterAvvio)
+{
+    settingsFile("Frequence=3600\r\n");
+    QDir().mkdir(dir.file("TOSEND"));
+    writeBytes(dir.file("TOSEND/W.TXT"), "WAITING\r\n");
+    ASSERT_EQ(window().Form_Load(), 0);
+    EXPECT_TRUE(serveEventsUntil([&] { return driver.sentLines().contains("WAITING"); }, 1000));
+    EXPECT_EQ(driver.sentLines(), QStringList({"AVVIO", "WAITING"}));
 }
 
 TEST_F(frmMainTest, CloseDuringASendWaitsForTheWork)
