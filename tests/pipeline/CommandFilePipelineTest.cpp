@@ -405,3 +405,15 @@ TEST_F(PipelineTest, DriverCallsAndWhatCountsAsText)
         readBytes(in("E.KO")),
         QByteArray("Error=553;Impossibile inviare scontrino al registratore di cassa.;Row 3;\r\n"));
 }
+
+TEST_F(PipelineTest, DocumentNamedLikeItsOwnResultIsNeverTouchedByIt)
+{
+    for (const char* name : {"Cassa.OK", "Cassa.KO"}) {
+        const QByteArray content = "=C1\r\n";
+        writeBytes(in(name), content);
+        driver.answer("=C1", {{17, 0}});
+        pipeline().ProcessCommandFile(in(name), false);
+        EXPECT_EQ(readBytes(in(name)), content) << name;
+        EXPECT_TRUE(fileExists(in(QString(name) + ".KO"))) << name;
+    }
+}
