@@ -7,6 +7,7 @@
 #include "shell/platform/TerminationSignals.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QFileInfo>
 #include <QSystemTrayIcon>
 
@@ -16,6 +17,19 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     // Hiding the window must never end the program; only the shut-down does.
     app.setQuitOnLastWindowClosed(false);
+    app.setApplicationVersion(QStringLiteral(QDS_VERSION));
+
+    // Before anything else: asking for help or the version, or a mistyped option, must never
+    // open the register or send a file.
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Sends the command files dropped into its input folder to the fiscal cash register.\n"
+        "The program folder is the folder of this executable: it holds ZEZOVURADUR.INI,\n"
+        "Avvio.txt, Stop.txt and Simulatore.ini. Exit status: 0 after a normal shut-down,\n"
+        "2 when another instance runs for the same folder, 3 when the port does not open."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.process(app);
 
     const QFileInfo executable(QCoreApplication::applicationFilePath());
     const QString programFolder = executable.absolutePath();

@@ -63,7 +63,7 @@ public:
         return out;
     }
 
-    QProcess& start()
+    QProcess& start(const QStringList& arguments = {})
     {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -72,7 +72,7 @@ public:
         env.insert("XDG_RUNTIME_DIR", file("runtime"));
         process->setProcessEnvironment(env);
         process->setWorkingDirectory(m_dir.path());
-        process->start(exe(), {});
+        process->start(exe(), arguments);
         process->waitForStarted();
         m_processes.push_back(std::move(process));
         return *m_processes.back();
@@ -330,4 +330,29 @@ TEST(EndToEnd, ShutDownDoesNotWaitForARegisterThatStoppedAnswering)
             << pf.operations().join('\n').toStdString();
         QFile::remove(pf.file("TOSEND/S.KO"));
     }
+}
+
+TEST(EndToEnd, HelpVersionAndUnknownOptionsNeverOpenTheRegister)
+{
+    ProgramFolder pf;
+    pf.write("Avvio.txt", "PRINTS A RECEIPT\r\n");
+    struct Case
+    {
+        QStringList arguments;
+        int status;
+        const char* output;
+    };
+    const Case cases[] = {
+        {{"--help"}, 0, "--version"},
+        {{"--version"}, 0, "QuorinDriverServer " QDS_VERSION},
+        {{"--bogus"}, 1, "Unknown option 'bogus'"},
+    };
+    for (const Case& c : cases) {
+        QProcess& p = pf.start(c.arguments);
+        EXPECT_EQ(exitCode(p), c.status) << c.arguments.join(' ').toStdString();
+        const QByteArray output = p.readAllStandardOutput() + p.readAllStandardError();
+        EXPECT_TRUE(output.contains(c.output)) << output.toStdString();
+    }
+    EXPECT_FALSE(fileExists(pf.file("Simulatore.log"))); // the register was never opened
+    EXPECT_FALSE(fileExists(pf.file("Avvio.OK")));
 }
