@@ -32,6 +32,9 @@ constexpr int kSecondInstanceMessage = 550;
 constexpr int kPortFailureMessage = 551;
 constexpr int kRegisterOnPort = 510;
 constexpr int kReadyText = 554;
+constexpr int kCoverOpenText = 555;
+constexpr int kPaperOutText = 557;
+constexpr int kBusyText = 559;
 
 // Ends the hourglass whichever way start-up ends.
 struct WaitCursor
@@ -393,7 +396,25 @@ QString frmMain::errorText() const
 
 void frmMain::setErrorText(const QString& text)
 {
+    const bool cleared = text.isEmpty() && !lblErrore->text().isEmpty();
     lblErrore->setText(text);
+    if (!cleared)
+        return;
+    // The icon no longer shows an error that the window has cleared, unless the register still
+    // reports a problem (cover open, paper out, busy), which it then shows as it did.
+    const int offset = m_settings.languageOffset();
+    const QString state = lblStato->text();
+    if (state == LocalisedText(offset, kCoverOpenText) ||
+        state == LocalisedText(offset, kPaperOutText)) {
+        setTrayPicture(TrayPicture::Error);
+        setTrayToolTip(state);
+    } else if (state == LocalisedText(offset, kBusyText)) {
+        setTrayPicture(TrayPicture::Warning);
+        setTrayToolTip(state);
+    } else {
+        setTrayPicture(TrayPicture::Normal);
+        setTrayToolTip(kProgramTitle);
+    }
 }
 
 void frmMain::setTrayPicture(TrayPicture picture)

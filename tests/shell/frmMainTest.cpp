@@ -265,3 +265,30 @@ TEST_F(frmMainTest, CompleteFileIsTakenWithoutWaitingForTheTimer)
     EXPECT_FALSE(fileExists(in + "NOW.TXT"));
     EXPECT_TRUE(window().tmrFile().isActive());
 }
+
+TEST_F(frmMainTest, IconGoesBackWhenTheErrorIsCleared)
+{
+    ASSERT_EQ(window().Form_Load(), 0);
+    const QString in = window().settings().DirectoryInput;
+    const qint64 normal = window().MyTray()->I_Icon().cacheKey();
+    driver.answer("BAD", {{17, 0}});
+    writeBytes(in + "A.TXT", "BAD\r\n");
+    window().tmrFile_Timer();
+    EXPECT_NE(window().MyTray()->I_Icon().cacheKey(), normal);
+    EXPECT_EQ(window().MyTray()->I_ToolTipText(), "Errore generico");
+    writeBytes(in + "B.TXT", "GOOD\r\n");
+    window().tmrFile_Timer();
+    EXPECT_EQ(text("lblErrore"), "");
+    EXPECT_EQ(window().MyTray()->I_Icon().cacheKey(), normal);
+    EXPECT_EQ(window().MyTray()->I_ToolTipText(), "Quorin Server - ORVEK S.P.A.");
+
+    // While the register still reports its cover open, the icon keeps saying so.
+    writeBytes(in + "C.TXT", "BAD\r\n");
+    driver.answer("BAD", {{17, 0}});
+    window().tmrFile_Timer();
+    emit driver.StatusUpdate(11);
+    writeBytes(in + "D.TXT", "GOOD\r\n");
+    window().tmrFile_Timer();
+    EXPECT_NE(window().MyTray()->I_Icon().cacheKey(), normal);
+    EXPECT_EQ(window().MyTray()->I_ToolTipText(), text("lblStato"));
+}
