@@ -398,6 +398,8 @@ void frmMain::setErrorText(const QString& text)
 {
     const bool cleared = text.isEmpty() && !lblErrore->text().isEmpty();
     lblErrore->setText(text);
+    // Long messages (573, 584) wrap in the frame at a smaller size rather than lose lines.
+    fitWrappedLabelText(lblErrore, lblStato->font());
     if (!cleared)
         return;
     // The icon no longer shows an error that the window has cleared, unless the register still

@@ -57,7 +57,9 @@ void TrayIcon::I_Hide()
 
 QString TrayIcon::shownToolTip() const
 {
-    return m_toolTip.left(63);
+    // Notification areas here take the whole text (the classic 63-character field was a
+    // limit of another platform).
+    return m_toolTip;
 }
 
 void TrayIcon::AddIcon()

@@ -30,7 +30,7 @@ public:
     void I_Show();
     void I_Hide();
 
-    // The tooltip as the notification area gets it (at most 63 characters).
+    // The tooltip as the notification area gets it: the whole text.
     QString shownToolTip() const;
     // The platform's icon, absent where there is no notification area.
     QSystemTrayIcon* systemTrayIcon() const { return m_tray.get(); }

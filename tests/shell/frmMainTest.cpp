@@ -1,4 +1,5 @@
 #include "shell/frmMain.h"
+#include "messages/MessageCatalogue.h"
 #include "shell/UserDialogs.h"
 #include "shell/platform/SingleInstanceLock.h"
 #include "support/FakeDriver.h"
@@ -291,4 +292,22 @@ TEST_F(frmMainTest, IconGoesBackWhenTheErrorIsCleared)
     window().tmrFile_Timer();
     EXPECT_NE(window().MyTray()->I_Icon().cacheKey(), normal);
     EXPECT_EQ(window().MyTray()->I_ToolTipText(), text("lblStato"));
+}
+
+TEST_F(frmMainTest, LongErrorTextsFitWhole)
+{
+    ASSERT_EQ(window().Form_Load(), 0);
+    auto* label = window().findChild<QLabel*>("lblErrore");
+    const QRect place = label->geometry();
+    for (const auto& [offset, id] : {std::pair{0, 573}, std::pair{1000, 584}}) {
+        const QString message = LocalisedText(offset, id);
+        window().setErrorText(message);
+        const QRect needed = QFontMetrics(label->font())
+                                 .boundingRect(QRect(0, 0, label->width(), 100000),
+                                               Qt::AlignLeft | Qt::TextWordWrap, message);
+        EXPECT_LE(needed.height(), label->height()) << id;
+        EXPECT_EQ(label->geometry(), place);
+        EXPECT_EQ(label->toolTip(), message);
+        EXPECT_EQ(window().MyTray()->shownToolTip(), window().MyTray()->I_ToolTipText());
+    }
 }
