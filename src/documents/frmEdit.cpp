@@ -7,7 +7,9 @@
 #include "shell/UserDialogs.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 
 namespace {
 const char* const kTag = "Tag";
@@ -54,8 +56,19 @@ void frmEdit::resizeEvent(QResizeEvent* event)
 
 void frmEdit::reject()
 {
-    // Escape closes the window the same way as its close box, question included.
+    // Asked to go away (not by Escape): the same way as its close box, question included.
     close();
+}
+
+void frmEdit::keyPressEvent(QKeyEvent* event)
+{
+    // The editor has no command but closing its window, and closing sends the document:
+    // Escape must not do that by accident.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void frmEdit::closeEvent(QCloseEvent* event)
@@ -87,7 +100,8 @@ bool frmEdit::Save()
     if (!chosen)
         return false;
     m_commonDialog.FileName = *chosen;
-    if (!saveDocumentText(*chosen, txtEdit->toPlainText())) {
+    // The raw text: the plain one turns no-break spaces into spaces.
+    if (!saveDocumentText(*chosen, txtEdit->document()->toRawText())) {
         m_dialogs.critical(this, kProgramTitle,
                            QStringLiteral("Impossibile salvare il documento ") + *chosen);
         return false;

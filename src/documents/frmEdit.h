@@ -24,6 +24,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void reject() override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     bool Save();

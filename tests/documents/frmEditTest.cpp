@@ -2,6 +2,8 @@
 #include "support/ScriptedDialogs.h"
 #include "support/TestSupport.h"
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 
 namespace {
@@ -100,4 +102,21 @@ TEST_F(frmEditTest, UnreadableDocumentIsNotShown)
 {
     documentPath = dir.file("none.orvek");
     EXPECT_FALSE(editor().Form_Load());
+}
+
+TEST_F(frmEditTest, EscapeDoesNotCloseAndEveryCharacterIsKept)
+{
+    open("A\xA0"
+         "B \x80\r\n");
+    type("!");
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(editor().textBox(), &escape);
+    EXPECT_TRUE(editor().isVisible());
+    EXPECT_TRUE(dialogs.questions.isEmpty());
+    const QString saved = dir.file("kept.orvek");
+    dialogs.answers = {UserDialogs::Answer::Yes};
+    dialogs.saveNames = {saved};
+    EXPECT_TRUE(editor().close());
+    EXPECT_EQ(readBytes(saved), QByteArray("!A\xA0"
+                                           "B \x80\r\n"));
 }
