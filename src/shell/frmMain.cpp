@@ -21,6 +21,8 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
@@ -259,6 +261,12 @@ void frmMain::pickUpIfWanted()
 void frmMain::ApplyLanguage()
 {
     const int offset = m_settings.languageOffset();
+    // Qt's own dialogs (file choosers, standard buttons) speak the chosen language too.
+    QCoreApplication::removeTranslator(&m_qtTranslator);
+    if (offset == 0 && m_qtTranslator.load(QLocale(QLocale::Italian), QStringLiteral("qtbase"),
+                                           QStringLiteral("_"),
+                                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&m_qtTranslator);
     for (const CaptionId& caption : mainWindowCaptions()) {
         const QString text = LocalisedText(offset, caption.id);
         QObject* control = findChild<QObject*>(caption.objectName);

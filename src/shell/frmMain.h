@@ -7,6 +7,7 @@
 
 #include <QMainWindow>
 #include <QTimer>
+#include <QTranslator>
 #include <memory>
 
 class QAction;
@@ -129,6 +130,7 @@ private:
     std::optional<int> m_endedAtOnce;
     CommonDialog CDialog;
     QString DocumentPath;
+    QTranslator m_qtTranslator;
 
     QGroupBox* Frame1 = nullptr;
     QGroupBox* Frame2 = nullptr;

@@ -10,11 +10,14 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QMenu>
+#include <QPushButton>
 
 namespace {
 
@@ -310,4 +313,19 @@ TEST_F(frmMainTest, LongErrorTextsFitWhole)
         EXPECT_EQ(label->toolTip(), message);
         EXPECT_EQ(window().MyTray()->shownToolTip(), window().MyTray()->I_ToolTipText());
     }
+}
+
+TEST_F(frmMainTest, QtsOwnDialogsFollowTheLanguage)
+{
+    if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_it.qm"))
+        GTEST_SKIP() << "Qt's Italian translations are not installed (qt6-translations-l10n)";
+    auto cancel = [] { return QCoreApplication::translate("QPlatformTheme", "Cancel"); };
+    ASSERT_EQ(window().Form_Load(), 0);
+    EXPECT_EQ(cancel(), "Annulla");
+    dialogs.windowActions.push_back([](QDialog& d) {
+        d.findChild<QComboBox*>("cmbLingua")->setCurrentIndex(1); // English
+        d.findChild<QPushButton*>("cmdOk")->click();
+    });
+    window().MNU_FILE_PERSONALIZZA_Click();
+    EXPECT_EQ(cancel(), "Cancel");
 }
