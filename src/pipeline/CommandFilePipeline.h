@@ -63,6 +63,8 @@ public:
     void RecordOutcome(qint32 row, const QString& line, qint32 code, const QString& base);
 
     const QString& ResultBasePath() const { return m_resultBasePath; }
+    // A dated "<key>=<value>" line in the activity log.
+    void logNotice(const QString& key, const QString& value);
     QString logFilePath() const;
     QString recoveryRecordPath() const;
 
@@ -96,7 +98,6 @@ private:
     qint32 sendLine(qint32 row, const QString& line);
     void showFailure(qint32 code);
     bool copyToOutputFolder(const QString& path);
-    void logNotice(const QString& key, const QString& path);
     void finishFile(const QString& path, bool deleteFile, qint32 result, qint32 row,
                     const QString& line, const QString& base);
     QString lineAt(const QString& path, qint32 row) const;

@@ -3,6 +3,7 @@
 #include "FitText.h"
 #include "ModMain.h"
 #include "Pictures.h"
+#include "PrivateProfileFile.h"
 #include "Twips.h"
 #include "UserDialogs.h"
 #include "documents/DocumentText.h"
@@ -205,9 +206,7 @@ int frmMain::Form_Load()
     m_settings = LoadSettings(m_programFolder);
     ApplyLanguage();
 
-    m_driver.setPreOpenFlag(false);
-    QString port = m_settings.Port;
-    if (m_driver.OpenPort(port) != 0) {
+    if (!openPort()) {
         m_dialogs.critical(nullptr, kProgramTitle, *MessageText(kPortFailureMessage));
         return kExitPortFailure;
     }
@@ -233,6 +232,16 @@ int frmMain::Form_Load()
         requestClose();
     }
     return 0;
+}
+
+bool frmMain::openPort()
+{
+    m_driver.setPreOpenFlag(false);
+    QString port = m_settings.Port;
+    const qint32 result = m_driver.OpenPort(port);
+    if (result != 0)
+        qWarning("Port COM%s does not open (error %d)", qPrintable(m_settings.Port), result);
+    return result == 0;
 }
 
 void frmMain::showPortAndReadyState()
@@ -494,6 +503,7 @@ void frmMain::MNU_FILE_PERSONALIZZA_Click()
         return;
     m_tmrFile.stop();
     m_driver.ClosePort();
+    const QString portThatWorked = m_settings.Port;
     {
         ++m_modalDepth;
         frmSetUp dialog(m_settings, pathInFolder(m_programFolder, kSettingsFileName), m_dialogs);
@@ -501,9 +511,15 @@ void frmMain::MNU_FILE_PERSONALIZZA_Click()
         --m_modalDepth;
     }
     ApplyLanguage();
-    m_driver.setPreOpenFlag(false);
-    QString port = m_settings.Port;
-    if (m_driver.OpenPort(port) != 0) {
+    if (!openPort()) {
+        // The program ends, but the settings file must not keep a port that can never start.
+        if (m_settings.Port != portThatWorked) {
+            PrivateProfileFile(pathInFolder(m_programFolder, kSettingsFileName))
+                .writeString(QStringLiteral("Parameters"), QStringLiteral("Port"), portThatWorked);
+            m_pipeline->logNotice(QStringLiteral("PortRestored"), portThatWorked);
+            qWarning("The settings file keeps port COM%s, which worked",
+                     qPrintable(portThatWorked));
+        }
         m_dialogs.critical(nullptr, kProgramTitle, *MessageText(kPortFailureMessage));
         endAtOnce(kExitPortFailure);
         return;

@@ -87,6 +87,8 @@ private:
     void buildControls();
     void buildMenu();
     void Form_Unload();
+    // Opens the register's port; a port that does not open is named on standard error.
+    bool openPort();
     void showPortAndReadyState();
     void startPolling();
     void closeIfRequestedWhileBusy();

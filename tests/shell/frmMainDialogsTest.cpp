@@ -82,8 +82,10 @@ TEST_F(frmMainDialogsTest, AnnullaStillReopensThePort)
 
 TEST_F(frmMainDialogsTest, PortThatDoesNotReopenEndsAtOnce)
 {
+    AllowQtWarnings named("Port COM1 does not open (error 203)");
     driver.openResult = 203;
     window->findChild<QAction*>("MNU_FILE_PERSONALIZZA")->trigger();
+    EXPECT_EQ(named.seen(), 1);
     EXPECT_EQ(window->endedAtOnce(), frmMain::kExitPortFailure);
     EXPECT_TRUE(
         dialogs.messages.last().endsWith("Impossibile caricare il programma gestione cassa."));
@@ -207,4 +209,20 @@ TEST_F(frmMainDialogsTest, NoTickWhileADocumentIsBeingSent)
     driver.onSend = nullptr;
     window->tmrFile_Timer();
     EXPECT_EQ(driver.sentLines(), QStringList({"=C1", "=C1", "=C2", "FILE"}));
+}
+
+TEST_F(frmMainDialogsTest, ChosenPortThatDoesNotOpenIsNotLeftInTheSettings)
+{
+    AllowQtWarnings named("Port COM3 does not open"), kept("keeps port COM1");
+    dialogs.windowActions.push_back([this](QDialog& d) {
+        d.findChild<QComboBox*>("cmbPorta")->setCurrentIndex(2);
+        d.findChild<QPushButton*>("cmdOk")->click();
+        driver.openResult = 203;
+    });
+    window->findChild<QAction*>("MNU_FILE_PERSONALIZZA")->trigger();
+    EXPECT_EQ(window->endedAtOnce(), frmMain::kExitPortFailure);
+    EXPECT_EQ(LoadSettings(dir.path()).Port, "1"); // the next start works
+    EXPECT_TRUE(readBytes(in("QuorinDriverServer.LOG")).contains(";PortRestored=1\r\n"));
+    EXPECT_EQ(named.seen(), 1);
+    EXPECT_EQ(kept.seen(), 1);
 }

@@ -107,7 +107,9 @@ TEST_F(frmMainTest, PortFailureEndsAtOnceInItalian)
 {
     settingsFile("Language=English\r\n");
     driver.openResult = 203;
+    AllowQtWarnings named("Port COM1 does not open (error 203)");
     EXPECT_EQ(window().Form_Load(), frmMain::kExitPortFailure);
+    EXPECT_EQ(named.seen(), 1);
     EXPECT_EQ(dialogs.messages, QStringList({"Quorin Server - ORVEK S.P.A.|Impossibile caricare il "
                                              "programma gestione cassa."}));
     EXPECT_EQ(window().MyTray(), nullptr);
