@@ -11,7 +11,12 @@ cmake --build "$build" --parallel 2 --target QuorinDriverServer
 # Simulatore.ini, and the TOSEND and UNSENT folders live there.
 program="$build/program"
 mkdir -p "$program/samples"
-cp "$build/src/QuorinDriverServer" "$program/"
+# A running program keeps its executable busy: the new one takes its place by a rename, so a
+# second run gets as far as the program's own "already running" message.
+if ! cmp -s "$build/src/QuorinDriverServer" "$program/QuorinDriverServer"; then
+    cp "$build/src/QuorinDriverServer" "$program/.QuorinDriverServer.new"
+    mv -f "$program/.QuorinDriverServer.new" "$program/QuorinDriverServer"
+fi
 for f in Avvio.txt Stop.txt Simulatore.ini; do
     [ -e "$program/$f" ] || cp "examples/$f" "$program/"
 done
