@@ -45,9 +45,10 @@ bool QtUserDialogs::headless()
 
 void QtUserDialogs::critical(QWidget* owner, const QString& title, const QString& text)
 {
-    if (headless())
-        return tell(title, text);
-    QMessageBox::critical(owner, title, text, QMessageBox::Ok);
+    // Also on standard error: whoever started the program from a terminal or a service sees it.
+    tell(title, text);
+    if (!headless())
+        QMessageBox::critical(owner, title, text, QMessageBox::Ok);
 }
 
 UserDialogs::Answer QtUserDialogs::question(QWidget* owner, const QString& title,

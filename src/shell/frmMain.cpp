@@ -362,8 +362,9 @@ void frmMain::closeEvent(QCloseEvent* event)
             interruptWaits();
         }
         // An open dialog of ours is closed as if cancelled, so the shut-down is not held up
-        // by a window nobody may be looking at.
-        if (m_modalDepth > 0) {
+        // by a window nobody may be looking at; so is a message of the start-up (another
+        // instance runs, the port does not open), which then ends the program.
+        if (m_modalDepth > 0 || (fromOutside && m_state == State::Starting)) {
             if (QWidget* modal = QApplication::activeModalWidget())
                 QMetaObject::invokeMethod(modal, &QWidget::close, Qt::QueuedConnection);
         }

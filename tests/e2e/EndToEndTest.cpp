@@ -4,12 +4,14 @@
 #include "pipeline/TextLines.h"
 #include "support/TestSupport.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QThread>
 #include <csignal>
 #include <functional>
@@ -63,13 +65,15 @@ public:
         return out;
     }
 
-    QProcess& start(const QStringList& arguments = {})
+    QProcess& start(const QStringList& arguments = {}, const QString& display = {})
     {
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(QLatin1String(name));
         env.insert("XDG_RUNTIME_DIR", file("runtime"));
+        if (!display.isEmpty())
+            env.insert("DISPLAY", display);
         process->setProcessEnvironment(env);
         process->setWorkingDirectory(m_dir.path());
         process->start(exe(), arguments);
@@ -355,4 +359,37 @@ TEST(EndToEnd, HelpVersionAndUnknownOptionsNeverOpenTheRegister)
     }
     EXPECT_FALSE(fileExists(pf.file("Simulatore.log"))); // the register was never opened
     EXPECT_FALSE(fileExists(pf.file("Avvio.OK")));
+}
+
+TEST(EndToEnd, SecondInstanceWithADisplayEndsOnSignals)
+{
+    // A real X server: with a display the message is a box that waits for a click.
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty())
+        GTEST_SKIP() << "Xvfb is not installed";
+    QProcess xvfb;
+    const QString display = ":" + QString::number(90 + QCoreApplication::applicationPid() % 100);
+    xvfb.start("Xvfb", {display, "-nolisten", "tcp", "-screen", "0", "640x480x24"});
+    ASSERT_TRUE(xvfb.waitForStarted());
+    ASSERT_TRUE(waitFor([&] { return QFileInfo::exists("/tmp/.X11-unix/X" + display.mid(1)); }));
+    ProgramFolder pf;
+    QProcess& first = pf.start({}, display);
+    ASSERT_TRUE(waitFor([&] { return pf.operations().contains("OpenPort=1;0"); }));
+    for (int signal : {SIGTERM, SIGINT}) {
+        QProcess& second = pf.start({}, display);
+        second.setReadChannel(QProcess::StandardError);
+        // The message goes to standard error too.
+        ASSERT_TRUE(waitFor([&] {
+            second.waitForReadyRead(50);
+            return QString::fromLocal8Bit(second.peek(4096))
+                .contains(QStringLiteral("Questo programma è già stato caricato."));
+        }));
+        QThread::msleep(300);
+        EXPECT_EQ(second.state(), QProcess::Running); // the box waits
+        ::kill(static_cast<pid_t>(second.processId()), signal);
+        EXPECT_EQ(exitCode(second), 2);
+    }
+    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+    EXPECT_EQ(exitCode(first), 0);
+    xvfb.terminate();
+    xvfb.waitForFinished(5000);
 }
