@@ -175,7 +175,14 @@ void frmMain::buildMenu()
 
     mnuNascondi = menuBar()->addAction(QStringLiteral("&Nascondi"));
     mnuNascondi->setObjectName(QStringLiteral("mnuNascondi"));
-    connect(mnuNascondi, &QAction::triggered, this, &QWidget::hide);
+    connect(mnuNascondi, &QAction::triggered, this, [this] {
+        // Without a notification area a hidden window could never be shown again: it is
+        // minimised instead.
+        if (m_tray && m_tray->systemTrayIcon())
+            hide();
+        else
+            showMinimized();
+    });
 
     const Twips tw(this);
     setFixedSize(tw.px(4470), tw.px(2760) + menuBar()->sizeHint().height());

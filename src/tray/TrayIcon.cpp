@@ -1,6 +1,8 @@
 #include "TrayIcon.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QStyleHints>
 
 int classicShiftState(Qt::KeyboardModifiers modifiers)
@@ -16,6 +18,22 @@ TrayIcon::TrayIcon(bool trayAvailable, QObject* parent) : QObject(parent)
         return;
     m_tray = std::make_unique<QSystemTrayIcon>();
     connect(m_tray.get(), &QSystemTrayIcon::activated, this, &TrayIcon::onActivated);
+    // An XEmbed tray (the icon is a window of ours) reports the second click of a right or
+    // middle double click as a double-click event that Qt passes on for the left button only.
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+bool TrayIcon::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonDblClick && watched->isWidgetType() &&
+        watched->inherits("QSystemTrayIconSys")) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::RightButton)
+            onActivated(QSystemTrayIcon::Context);
+        else if (mouse->button() == Qt::MiddleButton)
+            onActivated(QSystemTrayIcon::MiddleClick);
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 TrayIcon::~TrayIcon()
@@ -96,8 +114,7 @@ void TrayIcon::click(int down, int up, int doubleClick, QElapsedTimer& last)
     const int shift = classicShiftState(QGuiApplication::queryKeyboardModifiers());
     deliverMouseMessage(down, shift);
     deliverMouseMessage(up, shift);
-    // The platform reports double clicks of the left button only: two clicks of another
-    // button within the double-click interval make one.
+    // Two clicks within the double-click interval make a double click.
     const int interval = QGuiApplication::styleHints()->mouseDoubleClickInterval();
     if (last.isValid() && last.elapsed() <= interval) {
         last.invalidate();
@@ -110,13 +127,14 @@ void TrayIcon::click(int down, int up, int doubleClick, QElapsedTimer& last)
 void TrayIcon::onActivated(QSystemTrayIcon::ActivationReason reason)
 {
     switch (reason) {
-    case QSystemTrayIcon::Trigger: {
-        const int shift = classicShiftState(QGuiApplication::queryKeyboardModifiers());
-        deliverMouseMessage(TrayMessage::LeftDown, shift);
-        deliverMouseMessage(TrayMessage::LeftUp, shift);
+    case QSystemTrayIcon::Trigger:
+        // A StatusNotifierItem host (KDE, GNOME's extension, Wayland) reports a left double
+        // click as two activations.
+        click(TrayMessage::LeftDown, TrayMessage::LeftUp, TrayMessage::LeftDoubleClick, m_lastLeft);
         break;
-    }
     case QSystemTrayIcon::DoubleClick:
+        // An XEmbed tray reports it itself, after one activation.
+        m_lastLeft.invalidate();
         deliverMouseMessage(TrayMessage::LeftDoubleClick,
                             classicShiftState(QGuiApplication::queryKeyboardModifiers()));
         break;

@@ -44,6 +44,9 @@ signals:
     void MouseDown(int button, int shift);
     void DoubleClick(int button, int shift);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void AddIcon();
     void UpdateIcon();
@@ -55,6 +58,7 @@ private:
     bool m_shown = false;
     QString m_toolTip;
     QIcon m_icon;
+    QElapsedTimer m_lastLeft;
     QElapsedTimer m_lastRight;
     QElapsedTimer m_lastMiddle;
 };

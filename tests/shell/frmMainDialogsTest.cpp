@@ -226,3 +226,12 @@ TEST_F(frmMainDialogsTest, ChosenPortThatDoesNotOpenIsNotLeftInTheSettings)
     EXPECT_EQ(named.seen(), 1);
     EXPECT_EQ(kept.seen(), 1);
 }
+
+TEST_F(frmMainDialogsTest, WithoutANotificationAreaHideMinimises)
+{
+    window->show();
+    window->findChild<QAction*>("mnuNascondi")->trigger();
+    // Hidden, it could never come back: there is no icon to double-click.
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->isMinimized());
+}
