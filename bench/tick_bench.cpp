@@ -2,11 +2,11 @@
 // with nothing else (list, write and flush a record, read the lines, write and flush the .OK
 // line, append the log line, delete, flush the folder). The floor makes the same flushes as the
 // program, so that the ratio says what the code adds, not what the disk costs.
-#include "pipeline/Clock.h"
+#include "common/Clock.h"
+#include "driver/RegisterDriver.h"
 #include "pipeline/CommandFilePipeline.h"
 #include "pipeline/FolderWatcher.h"
 #include "pipeline/InputFolderScanner.h"
-#include "pipeline/RegisterDriver.h"
 #include "pipeline/StatusDisplay.h"
 
 #include <QCoreApplication>
@@ -167,8 +167,8 @@ void BM_Floor(benchmark::State& state)
     Folders folders;
     const QString in = folders.settings.DirectoryInput;
     const QByteArray folder = QFile::encodeName(in);
-    const int record = ::open((folder + "QuorinDriverServer.REC").constData(),
-                              O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    const int record =
+        ::open((folder + "QuorinDriverServer.REC").constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     int serial = 0;
     for (auto _ : state) {
         folders.nextBatch(state, batch, ++serial);

@@ -1,7 +1,7 @@
 #include "DocumentText.h"
 
-#include "pipeline/AtomicFile.h"
-#include "pipeline/TextLines.h"
+#include "common/AtomicFile.h"
+#include "common/TextLines.h"
 
 #include <QFile>
 

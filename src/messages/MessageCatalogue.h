@@ -3,6 +3,9 @@
 #include <QString>
 #include <optional>
 
+// The program's title: message boxes, the notification-area icon's tooltip.
+inline const QString kProgramTitle = QStringLiteral("Quorin Server - ORVEK S.P.A.");
+
 // Id of the generic error text that stands in for a result code without a usable text.
 inline constexpr int kGenericErrorId = 70;
 

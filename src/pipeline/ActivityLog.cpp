@@ -1,8 +1,8 @@
 #include "ActivityLog.h"
 
-#include "AtomicFile.h"
-#include "TextLines.h"
-#include "platform/FileIo.h"
+#include "common/AtomicFile.h"
+#include "common/TextLines.h"
+#include "common/platform/FileIo.h"
 
 ActivityLog::ActivityLog(QString path, qint64 limitBytes)
     : m_path(std::move(path)), m_limitBytes(limitBytes)

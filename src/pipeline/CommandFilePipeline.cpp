@@ -1,15 +1,14 @@
 #include "CommandFilePipeline.h"
 
-#include "AtomicFile.h"
-#include "Cp1252.h"
-#include "EventLoopWait.h"
 #include "RecoveryRecord.h"
-#include "ResultCodes.h"
 #include "ResultFiles.h"
-#include "TextLines.h"
-#include "messages/DriverEventHandler.h"
+#include "common/AtomicFile.h"
+#include "common/Cp1252.h"
+#include "common/EventLoopWait.h"
+#include "common/TextLines.h"
+#include "common/platform/FileIo.h"
+#include "driver/ResultCodes.h"
 #include "messages/MessageCatalogue.h"
-#include "platform/FileIo.h"
 
 #include <QLocale>
 

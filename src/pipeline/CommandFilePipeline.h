@@ -1,13 +1,13 @@
 #pragma once
 
 #include "ActivityLog.h"
-#include "Clock.h"
 #include "FolderFaults.h"
 #include "InputFolderScanner.h"
 #include "RecoveryRecord.h"
-#include "RegisterDriver.h"
 #include "StatusDisplay.h"
-#include "shell/Settings.h"
+#include "common/Clock.h"
+#include "driver/RegisterDriver.h"
+#include "settings/Settings.h"
 
 #include <QIODevice>
 #include <functional>

@@ -1,6 +1,6 @@
 #include "InputFolderScanner.h"
 
-#include "platform/FileIo.h"
+#include "common/platform/FileIo.h"
 
 #include <algorithm>
 

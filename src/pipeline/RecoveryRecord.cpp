@@ -1,8 +1,8 @@
 #include "RecoveryRecord.h"
 
-#include "Cp1252.h"
-#include "TextLines.h"
-#include "platform/FileIo.h"
+#include "common/Cp1252.h"
+#include "common/TextLines.h"
+#include "common/platform/FileIo.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "ResultFiles.h"
 
-#include "Clock.h"
+#include "common/Clock.h"
 
 #include <QDir>
 #include <cmath>

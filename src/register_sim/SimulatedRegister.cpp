@@ -1,13 +1,13 @@
 #include "SimulatedRegister.h"
 
-#include "pipeline/AtomicFile.h"
-#include "pipeline/Cp1252.h"
-#include "pipeline/EventLoopWait.h"
-#include "pipeline/ResultCodes.h"
-#include "pipeline/TextLines.h"
-#include "pipeline/platform/FileIo.h"
-#include "shell/PrivateProfileFile.h"
-#include "shell/Settings.h"
+#include "common/AtomicFile.h"
+#include "common/Cp1252.h"
+#include "common/EventLoopWait.h"
+#include "common/TextLines.h"
+#include "common/platform/FileIo.h"
+#include "driver/ResultCodes.h"
+#include "settings/PrivateProfileFile.h"
+#include "settings/Settings.h"
 
 #include <QFile>
 #include <algorithm>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "SimulatorRules.h"
-#include "pipeline/Clock.h"
-#include "pipeline/RegisterDriver.h"
+#include "common/Clock.h"
+#include "driver/RegisterDriver.h"
 
 #include <QFile>
 #include <QList>

@@ -1,6 +1,6 @@
 #include "SetUpChoices.h"
 
-#include "shell/PrivateProfileFile.h"
+#include "settings/PrivateProfileFile.h"
 
 namespace SetUpChoices {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,7 +1,7 @@
 // Runs the real executable from a temporary program folder on the simulated register and checks
 // the files it leaves.
+#include "common/TextLines.h"
 #include "pipeline/RecoveryRecord.h"
-#include "pipeline/TextLines.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 // Every byte of the input ends up in exactly one line or terminator, and no line is longer than
 // the limit.
-#include "pipeline/TextLines.h"
+#include "common/TextLines.h"
 
 #include <QBuffer>
 #include <cstdint>

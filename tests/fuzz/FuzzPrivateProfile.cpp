@@ -1,6 +1,6 @@
 // Reading must never crash; writing a key keeps every line and reads back.
-#include "pipeline/Cp1252.h"
-#include "shell/PrivateProfileFile.h"
+#include "common/Cp1252.h"
+#include "settings/PrivateProfileFile.h"
 
 #include <cstdint>
 #include <cstdlib>

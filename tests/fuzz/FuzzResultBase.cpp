@@ -1,5 +1,5 @@
 // The result-file base always keeps the command file's folder and is a prefix of its path.
-#include "pipeline/Cp1252.h"
+#include "common/Cp1252.h"
 #include "pipeline/ResultFiles.h"
 
 #include <cstdint>

@@ -1,5 +1,5 @@
 // Any rule text either parses into actions or is refused; a dump text expands without crashing.
-#include "pipeline/Cp1252.h"
+#include "common/Cp1252.h"
 #include "register_sim/SimulatorRules.h"
 
 #include <cstdint>

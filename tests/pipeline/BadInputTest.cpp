@@ -1,10 +1,10 @@
 // Bad and unusual command files: nothing crashes or hangs, every file gets a clear verdict and
 // nothing is lost.
+#include "common/Cp1252.h"
+#include "common/TextLines.h"
+#include "common/platform/FileIo.h"
 #include "pipeline/ActivityLog.h"
 #include "pipeline/CommandFilePipeline.h"
-#include "pipeline/Cp1252.h"
-#include "pipeline/TextLines.h"
-#include "pipeline/platform/FileIo.h"
 #include "support/FakeDriver.h"
 #include "support/PipelineFolders.h"
 #include "support/TestSupport.h"

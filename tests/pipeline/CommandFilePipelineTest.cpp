@@ -1,5 +1,5 @@
 #include "pipeline/CommandFilePipeline.h"
-#include "pipeline/TextLines.h"
+#include "common/TextLines.h"
 #include "register_sim/SimulatedRegister.h"
 #include "support/FakeDriver.h"
 #include "support/PipelineFolders.h"

@@ -1,8 +1,8 @@
 // A full disk: nothing is lost and work resumes once there is space again. Uses a small tmpfs,
 // which needs root; elsewhere the test says why it is skipped.
+#include "common/TextLines.h"
 #include "pipeline/CommandFilePipeline.h"
-#include "pipeline/TextLines.h"
-#include "shell/PrivateProfileFile.h"
+#include "settings/PrivateProfileFile.h"
 #include "support/FakeDriver.h"
 #include "support/PipelineFolders.h"
 #include "support/TestSupport.h"

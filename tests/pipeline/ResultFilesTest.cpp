@@ -1,6 +1,6 @@
 #include "pipeline/ResultFiles.h"
+#include "common/TextLines.h"
 #include "pipeline/ActivityLog.h"
-#include "pipeline/TextLines.h"
 #include "support/TestSupport.h"
 
 TEST(ResultFiles, BaseIsCutInTheFileNameOnly)

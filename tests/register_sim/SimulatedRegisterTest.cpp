@@ -1,6 +1,6 @@
 #include "register_sim/SimulatedRegister.h"
-#include "pipeline/Cp1252.h"
-#include "pipeline/TextLines.h"
+#include "common/Cp1252.h"
+#include "common/TextLines.h"
 #include "support/TestSupport.h"
 
 namespace {

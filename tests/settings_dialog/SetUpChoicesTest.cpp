@@ -1,5 +1,5 @@
 #include "settings_dialog/SetUpChoices.h"
-#include "shell/PrivateProfileFile.h"
+#include "settings/PrivateProfileFile.h"
 #include "support/TestSupport.h"
 
 using namespace SetUpChoices;

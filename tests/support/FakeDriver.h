@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pipeline/RegisterDriver.h"
+#include "driver/RegisterDriver.h"
 #include "pipeline/StatusDisplay.h"
 
 #include <QHash>

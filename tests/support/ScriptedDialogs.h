@@ -1,7 +1,7 @@
 #pragma once
 
 #include "documents/CommonDialog.h"
-#include "shell/UserDialogs.h"
+#include "ui/widgets/UserDialogs.h"
 
 #include <QDialog>
 #include <QStringList>

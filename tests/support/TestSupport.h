@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pipeline/Clock.h"
+#include "common/Clock.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,5 +1,5 @@
+#include "common/platform/FileIo.h"
 #include "pipeline/FolderWatcher.h"
-#include "pipeline/platform/FileIo.h"
 
 #include <QFile>
 #include <QSocketNotifier>

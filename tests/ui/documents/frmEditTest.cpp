@@ -1,4 +1,4 @@
-#include "documents/frmEdit.h"
+#include "ui/documents/frmEdit.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestSupport.h"
 

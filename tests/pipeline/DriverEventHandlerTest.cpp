@@ -1,4 +1,4 @@
-#include "messages/DriverEventHandler.h"
+#include "pipeline/DriverEventHandler.h"
 #include "support/FakeDriver.h"
 #include "support/TestSupport.h"
 

@@ -1,11 +1,11 @@
 #include "frmSetUp.h"
 
-#include "SetUpChoices.h"
 #include "messages/MessageCatalogue.h"
-#include "shell/FitText.h"
-#include "shell/PrivateProfileFile.h"
-#include "shell/Twips.h"
-#include "shell/UserDialogs.h"
+#include "settings/PrivateProfileFile.h"
+#include "settings_dialog/SetUpChoices.h"
+#include "ui/widgets/FitText.h"
+#include "ui/widgets/Twips.h"
+#include "ui/widgets/UserDialogs.h"
 
 #include <QComboBox>
 #include <QFontMetrics>

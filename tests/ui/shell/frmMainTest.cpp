@@ -1,12 +1,12 @@
-#include "shell/frmMain.h"
+#include "ui/shell/frmMain.h"
 #include "messages/MessageCatalogue.h"
-#include "shell/UserDialogs.h"
-#include "shell/platform/SingleInstanceLock.h"
 #include "support/FakeDriver.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestSupport.h"
 #include "support/WidgetText.h"
-#include "tray/TrayIcon.h"
+#include "ui/shell/platform/SingleInstanceLock.h"
+#include "ui/tray/TrayIcon.h"
+#include "ui/widgets/UserDialogs.h"
 
 #include <QAction>
 #include <QApplication>

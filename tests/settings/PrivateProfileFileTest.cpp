@@ -1,4 +1,4 @@
-#include "shell/PrivateProfileFile.h"
+#include "settings/PrivateProfileFile.h"
 #include "support/TestSupport.h"
 
 namespace {

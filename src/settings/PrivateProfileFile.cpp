@@ -1,7 +1,7 @@
 #include "PrivateProfileFile.h"
 
-#include "pipeline/AtomicFile.h"
-#include "pipeline/Cp1252.h"
+#include "common/AtomicFile.h"
+#include "common/Cp1252.h"
 
 #include <QFile>
 #include <QSet>

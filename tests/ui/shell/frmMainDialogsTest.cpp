@@ -1,12 +1,12 @@
-#include "documents/frmEdit.h"
-#include "settings_dialog/frmSetUp.h"
-#include "shell/frmMain.h"
-#include "shell/platform/SingleInstanceLock.h"
 #include "support/FakeDriver.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestSupport.h"
 #include "support/WidgetText.h"
-#include "tray/TrayIcon.h"
+#include "ui/documents/frmEdit.h"
+#include "ui/settings_dialog/frmSetUp.h"
+#include "ui/shell/frmMain.h"
+#include "ui/shell/platform/SingleInstanceLock.h"
+#include "ui/tray/TrayIcon.h"
 
 #include <QAction>
 #include <QComboBox>

@@ -1,10 +1,10 @@
 #include "frmEdit.h"
 
-#include "CommonDialog.h"
-#include "DocumentText.h"
-#include "messages/DriverEventHandler.h"
-#include "shell/Twips.h"
-#include "shell/UserDialogs.h"
+#include "documents/CommonDialog.h"
+#include "documents/DocumentText.h"
+#include "messages/MessageCatalogue.h"
+#include "ui/widgets/Twips.h"
+#include "ui/widgets/UserDialogs.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>

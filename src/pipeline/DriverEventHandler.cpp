@@ -1,6 +1,6 @@
 #include "DriverEventHandler.h"
 
-#include "MessageCatalogue.h"
+#include "messages/MessageCatalogue.h"
 
 namespace {
 

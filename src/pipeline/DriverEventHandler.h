@@ -1,12 +1,11 @@
 #pragma once
 
-#include "pipeline/StatusDisplay.h"
-#include "shell/Settings.h"
+#include "StatusDisplay.h"
+#include "messages/MessageCatalogue.h"
+#include "settings/Settings.h"
 
 #include <QString>
 #include <functional>
-
-inline const QString kProgramTitle = QStringLiteral("Quorin Server - ORVEK S.P.A.");
 
 // Turns the register's own reports into the state line, the icon and dump lines.
 class DriverEventHandler

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "documents/CommonDialog.h"
-#include "messages/DriverEventHandler.h"
 #include "pipeline/CommandFilePipeline.h"
-#include "shell/Settings.h"
+#include "pipeline/DriverEventHandler.h"
+#include "settings/Settings.h"
 
 #include <QMainWindow>
 #include <QTimer>

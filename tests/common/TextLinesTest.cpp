@@ -1,4 +1,4 @@
-#include "pipeline/TextLines.h"
+#include "common/TextLines.h"
 #include "support/TestSupport.h"
 
 #include <QBuffer>

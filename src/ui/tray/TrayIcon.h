@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TrayMouseMessages.h"
+#include "tray/TrayMouseMessages.h"
 
 #include <QElapsedTimer>
 #include <QIcon>

@@ -1,10 +1,10 @@
-#include "pipeline/Clock.h"
+#include "common/Clock.h"
+#include "frmMain.h"
+#include "platform/HeadlessStart.h"
+#include "platform/SingleInstanceLock.h"
+#include "platform/TerminationSignals.h"
 #include "register_sim/SimulatedRegister.h"
-#include "shell/UserDialogs.h"
-#include "shell/frmMain.h"
-#include "shell/platform/HeadlessStart.h"
-#include "shell/platform/SingleInstanceLock.h"
-#include "shell/platform/TerminationSignals.h"
+#include "ui/widgets/UserDialogs.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,4 +1,4 @@
-#include "tray/TrayIcon.h"
+#include "ui/tray/TrayIcon.h"
 #include "support/TestSupport.h"
 
 #include <QIcon>

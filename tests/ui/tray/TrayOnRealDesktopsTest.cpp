@@ -4,7 +4,7 @@
 // Activate methods the way a panel does. One kind per run of this program:
 //   tray_desktop_tests --xembed | --sni
 #include "support/TestSupport.h"
-#include "tray/TrayIcon.h"
+#include "ui/tray/TrayIcon.h"
 
 #include <QApplication>
 #include <QDBusConnection>

@@ -1,4 +1,4 @@
-#include "settings_dialog/frmSetUp.h"
+#include "ui/settings_dialog/frmSetUp.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestSupport.h"
 
