@@ -1,6 +1,8 @@
 #include "DriverEventHandler.h"
 
+#include "driver/RegisterStates.h"
 #include "messages/MessageCatalogue.h"
+#include "messages/MessageIds.h"
 
 namespace {
 
@@ -12,16 +14,14 @@ struct StatusRow
     bool raise;
 };
 
-// 11/12/24/26/1001 are the fiscal printer status codes for cover open and closed, paper out and
-// back, and idle; 30 is the driver's busy report.
 constexpr StatusRow kStatusTable[] = {
-    {11, 555, TrayPicture::Error, true},    {12, 556, TrayPicture::Normal, false},
-    {24, 557, TrayPicture::Error, true},    {26, 558, TrayPicture::Normal, false},
-    {30, 559, TrayPicture::Warning, false}, {1001, 554, TrayPicture::Normal, false},
+    {RegisterState::CoverOpen, MessageId::CoverOpen, TrayPicture::Error, true},
+    {RegisterState::CoverClosed, MessageId::CoverClosed, TrayPicture::Normal, false},
+    {RegisterState::PaperOut, MessageId::PaperOut, TrayPicture::Error, true},
+    {RegisterState::PaperBack, MessageId::PaperBack, TrayPicture::Normal, false},
+    {RegisterState::Busy, MessageId::Busy, TrayPicture::Warning, false},
+    {RegisterState::Idle, MessageId::Ready, TrayPicture::Normal, false},
 };
-
-constexpr qint32 kIdle = 1001;
-constexpr int kReadyText = 554;
 
 } // namespace
 
@@ -42,12 +42,12 @@ void DriverEventHandler::StatusUpdate(qint32 status)
             m_display.showAndRaise();
         break;
     }
-    m_display.setTrayToolTip(status == kIdle ? kProgramTitle : m_display.stateText());
+    m_display.setTrayToolTip(status == RegisterState::Idle ? kProgramTitle : m_display.stateText());
 }
 
 void DriverEventHandler::DumpData(qint32, qint32 count, const QString& text)
 {
-    m_display.setStateText(LocalisedText(m_settings.languageOffset(), kReadyText));
+    m_display.setStateText(LocalisedText(m_settings.languageOffset(), MessageId::Ready));
     m_display.setTrayPicture(TrayPicture::Normal);
     m_display.setTrayToolTip(kProgramTitle);
     if (count > 0)

@@ -5,6 +5,7 @@
 #include "common/EventLoopWait.h"
 #include "common/TextLines.h"
 #include "common/platform/FileIo.h"
+#include "driver/RegisterStates.h"
 #include "driver/ResultCodes.h"
 #include "settings/PrivateProfileFile.h"
 #include "settings/Settings.h"
@@ -128,22 +129,22 @@ void SimulatedRegister::journal(const QString& entry) const
 void SimulatedRegister::raiseStatus(qint32 status)
 {
     switch (status) {
-    case 11:
+    case RegisterState::CoverOpen:
         m_coverOpen = true;
         break;
-    case 12:
+    case RegisterState::CoverClosed:
         m_coverOpen = false;
         break;
-    case 24:
+    case RegisterState::PaperOut:
         m_paperOut = true;
         break;
-    case 26:
+    case RegisterState::PaperBack:
         m_paperOut = false;
         break;
-    case 30:
+    case RegisterState::Busy:
         m_busy = true;
         break;
-    case 1001:
+    case RegisterState::Idle:
         m_busy = false;
         break;
     default:
@@ -201,14 +202,14 @@ qint32 SimulatedRegister::applyRule(const SimRule& rule, const QRegularExpressio
             ++m_coverSends;
             if (m_coverSends <= action.value) {
                 if (m_coverSends == 1)
-                    raiseStatus(11);
+                    raiseStatus(RegisterState::CoverOpen);
                 m_extended = ResultCode::CoverOpen;
                 return ResultCode::SpecificError;
             }
             m_coverPending = false;
             if (action.value > 0) {
-                raiseStatus(12);
-                raiseStatus(1001);
+                raiseStatus(RegisterState::CoverClosed);
+                raiseStatus(RegisterState::Idle);
             }
             break;
         }

@@ -4,6 +4,7 @@
 #include "documents/DocumentText.h"
 #include "messages/LanguageCaptions.h"
 #include "messages/MessageCatalogue.h"
+#include "messages/MessageIds.h"
 #include "platform/SingleInstanceLock.h"
 #include "settings/PrivateProfileFile.h"
 #include "ui/documents/frmEdit.h"
@@ -31,13 +32,6 @@
 namespace {
 
 const QString kWindowCaption = QStringLiteral("Quorin Driver Server - ORVEK S.P.A.");
-constexpr int kSecondInstanceMessage = 550;
-constexpr int kPortFailureMessage = 551;
-constexpr int kRegisterOnPort = 510;
-constexpr int kReadyText = 554;
-constexpr int kCoverOpenText = 555;
-constexpr int kPaperOutText = 557;
-constexpr int kBusyText = 559;
 
 // Ends the hourglass whichever way start-up ends.
 struct WaitCursor
@@ -206,7 +200,7 @@ int frmMain::Form_Load()
     // Ids 550 and 551 are looked up without the language offset: the settings are not read yet
     // or may be what is wrong.
     if (!m_instanceLock.tryLock()) {
-        m_dialogs.critical(nullptr, kProgramTitle, *MessageText(kSecondInstanceMessage));
+        m_dialogs.critical(nullptr, kProgramTitle, *MessageText(MessageId::SecondInstance));
         return kExitSecondInstance;
     }
 
@@ -214,7 +208,7 @@ int frmMain::Form_Load()
     ApplyLanguage();
 
     if (!openPort()) {
-        m_dialogs.critical(nullptr, kProgramTitle, *MessageText(kPortFailureMessage));
+        m_dialogs.critical(nullptr, kProgramTitle, *MessageText(MessageId::PortFailure));
         return kExitPortFailure;
     }
     showPortAndReadyState();
@@ -254,9 +248,9 @@ bool frmMain::openPort()
 void frmMain::showPortAndReadyState()
 {
     const int offset = m_settings.languageOffset();
-    Frame1->setTitle(LocalisedText(offset, kRegisterOnPort) + QStringLiteral("COM") +
+    Frame1->setTitle(LocalisedText(offset, MessageId::RegisterOnPort) + QStringLiteral("COM") +
                      m_settings.Port);
-    lblStato->setText(LocalisedText(offset, kReadyText));
+    lblStato->setText(LocalisedText(offset, MessageId::Ready));
 }
 
 void frmMain::startPolling()
@@ -431,11 +425,11 @@ void frmMain::setErrorText(const QString& text)
     // reports a problem (cover open, paper out, busy), which it then shows as it did.
     const int offset = m_settings.languageOffset();
     const QString state = lblStato->text();
-    if (state == LocalisedText(offset, kCoverOpenText) ||
-        state == LocalisedText(offset, kPaperOutText)) {
+    if (state == LocalisedText(offset, MessageId::CoverOpen) ||
+        state == LocalisedText(offset, MessageId::PaperOut)) {
         setTrayPicture(TrayPicture::Error);
         setTrayToolTip(state);
-    } else if (state == LocalisedText(offset, kBusyText)) {
+    } else if (state == LocalisedText(offset, MessageId::Busy)) {
         setTrayPicture(TrayPicture::Warning);
         setTrayToolTip(state);
     } else {
@@ -528,7 +522,7 @@ void frmMain::MNU_FILE_PERSONALIZZA_Click()
             qWarning("The settings file keeps port COM%s, which worked",
                      qPrintable(portThatWorked));
         }
-        m_dialogs.critical(nullptr, kProgramTitle, *MessageText(kPortFailureMessage));
+        m_dialogs.critical(nullptr, kProgramTitle, *MessageText(MessageId::PortFailure));
         endAtOnce(kExitPortFailure);
         return;
     }
