@@ -427,17 +427,12 @@ void CommandFilePipeline::recoverInterruptedFile()
         signature->modified.toMSecsSinceEpoch() == state->modifiedMs) {
         const QString base = resultBaseFor(state->file);
         m_resultBasePath = base;
-        QString answer;
-        qint32 queried = -1;
-        try {
-            queried = m_driver.SendQuery(0, 0, kStatusQuery, answer);
-        } catch (const DriverCallError& e) {
-            qWarning("SendQuery failed: %s", e.what());
-        }
+        const auto status = queryStatus();
+        const QString answer = status ? status->answer : QString();
         // Counters wrap at 10,000. A step the file cannot have made (none, backwards, or more
         // receipts than it has lines) proves nothing: a person decides.
         bool reached = false;
-        if (queried == 0 && state->lastReceipt) {
+        if (status && status->result == 0 && state->lastReceipt) {
             const int step =
                 ((receiptNumberFromAnswer(answer) - *state->lastReceipt) % 10000 + 10000) % 10000;
             reached = step >= 1 && step <= std::min(countLines(state->file), kMaxReceiptsPerFile);
@@ -493,14 +488,8 @@ QString CommandFilePipeline::lineAt(const QString& path, qint32 row) const
 
 QString CommandFilePipeline::QueryAnswerTail()
 {
-    QString answer;
-    try {
-        m_driver.SendQuery(0, 0, kStatusQuery, answer);
-    } catch (const DriverCallError& e) {
-        qWarning("SendQuery failed: %s", e.what());
-        return QString();
-    }
-    return answer.right(4);
+    const auto status = queryStatus();
+    return status ? status->answer.right(4) : QString();
 }
 
 void CommandFilePipeline::WriteDumpLine(const QString& text)
@@ -556,14 +545,22 @@ void CommandFilePipeline::RecordOutcome(qint32 row, const QString& line, qint32 
     setFault(FolderFaults::Source::Log, !logged, activity.path());
 }
 
-std::optional<int> CommandFilePipeline::queryReceiptNumber()
+std::optional<CommandFilePipeline::StatusAnswer> CommandFilePipeline::queryStatus()
 {
-    QString answer;
+    StatusAnswer status;
     try {
-        if (m_driver.SendQuery(0, 0, kStatusQuery, answer) == 0)
-            return receiptNumberFromAnswer(answer);
+        status.result = m_driver.SendQuery(0, 0, kStatusQuery, status.answer);
     } catch (const DriverCallError& e) {
         qWarning("SendQuery failed: %s", e.what());
+        return std::nullopt;
     }
-    return std::nullopt;
+    return status;
+}
+
+std::optional<int> CommandFilePipeline::queryReceiptNumber()
+{
+    const auto status = queryStatus();
+    if (!status || status->result != 0)
+        return std::nullopt;
+    return receiptNumberFromAnswer(status->answer);
 }

@@ -108,6 +108,13 @@ private:
     // Everything the verdict of a polled file needs is on the disk before the record says that
     // nothing is being sent.
     void makeDurable(const QString& path);
+    // The register's status answer; nothing when the driver call itself failed.
+    struct StatusAnswer
+    {
+        qint32 result = 0;
+        QString answer;
+    };
+    std::optional<StatusAnswer> queryStatus();
     std::optional<int> queryReceiptNumber();
     int countLines(const QString& path) const;
     void setFault(FolderFaults::Source source, bool failed, const QString& file);
