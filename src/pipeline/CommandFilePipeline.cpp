@@ -4,7 +4,7 @@
 #include "ResultFiles.h"
 #include "common/AtomicFile.h"
 #include "common/Cp1252.h"
-#include "common/EventLoopWait.h"
+#include "common/InterruptibleWait.h"
 #include "common/TextLines.h"
 #include "common/platform/FileIo.h"
 #include "driver/ResultCodes.h"
@@ -44,10 +44,11 @@ struct CommandFilePipeline::BusyScope
 
 CommandFilePipeline::CommandFilePipeline(const Settings& settings, RegisterDriver& driver,
                                          StatusDisplay& display, const Clock& clock,
-                                         QString programName, Options options)
+                                         QString programName, Options options,
+                                         InterruptibleWait* waits)
     : m_settings(settings), m_driver(driver), m_display(display), m_clock(clock),
       m_programName(std::move(programName)), m_options(options), m_scanner(options.settleMs),
-      m_record(recoveryRecordPath())
+      m_record(recoveryRecordPath()), m_waits(waits ? waits : &m_ownWaits)
 {
     m_openFile = [](const QString& path) -> std::unique_ptr<QIODevice> {
         return openRegularFileForReading(path);
@@ -119,7 +120,7 @@ void CommandFilePipeline::runTick(const std::function<bool()>& stopRequested, Ti
             if (listing.settling == 0 || waitedForWriters || stopping())
                 return;
             waitedForWriters = true;
-            serveEventsFor(listing.msUntilSettled);
+            m_waits->serveEventsFor(listing.msUntilSettled);
             continue;
         }
         for (const QString& path : batch) {
@@ -161,7 +162,7 @@ qint32 CommandFilePipeline::sendLine(qint32 row, const QString& line)
         // A shut-down asked for from outside ends an endless wait: the line stays failed.
         if (m_abortCheck && m_abortCheck())
             return result;
-        if (!serveEventsFor(m_options.coverRetryPauseMs))
+        if (!m_waits->serveEventsFor(m_options.coverRetryPauseMs))
             return result;
     }
 }

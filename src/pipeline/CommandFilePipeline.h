@@ -6,6 +6,7 @@
 #include "RecoveryRecord.h"
 #include "StatusDisplay.h"
 #include "common/Clock.h"
+#include "common/InterruptibleWait.h"
 #include "driver/RegisterDriver.h"
 #include "settings/Settings.h"
 
@@ -30,8 +31,11 @@ public:
     // Opens a command file for reading; nullptr when it cannot be opened.
     using FileOpener = std::function<std::unique_ptr<QIODevice>(const QString& path)>;
 
+    // The waits for the register go through `waits` (one the pipeline owns when none is given).
     CommandFilePipeline(const Settings& settings, RegisterDriver& driver, StatusDisplay& display,
-                        const Clock& clock, QString programName, Options options);
+                        const Clock& clock, QString programName, Options options,
+                        InterruptibleWait* waits = nullptr);
+    InterruptibleWait& waits() { return *m_waits; }
 
     // What started a tick: the polling timer reads the whole input folder (and watches it again
     // if the watch was lost); a folder event relies on the watcher where it can.
@@ -132,6 +136,8 @@ private:
     QString m_resultBasePath;
     std::optional<int> m_lastReceipt; // as last read from the register
     std::function<bool()> m_abortCheck;
+    InterruptibleWait m_ownWaits;
+    InterruptibleWait* m_waits;
     FolderFaults m_faults;
     QString m_shownFault; // what the window shows of m_faults
     int m_busyDepth = 0;

@@ -2,7 +2,7 @@
 
 #include "common/AtomicFile.h"
 #include "common/Cp1252.h"
-#include "common/EventLoopWait.h"
+#include "common/InterruptibleWait.h"
 #include "common/TextLines.h"
 #include "common/platform/FileIo.h"
 #include "driver/RegisterStates.h"
@@ -13,8 +13,10 @@
 #include <QFile>
 #include <algorithm>
 
-SimulatedRegister::SimulatedRegister(QString programFolder, const Clock& clock, QObject* parent)
-    : RegisterDriver(parent), m_programFolder(std::move(programFolder)), m_clock(clock)
+SimulatedRegister::SimulatedRegister(QString programFolder, const Clock& clock,
+                                     InterruptibleWait* waits, QObject* parent)
+    : RegisterDriver(parent), m_programFolder(std::move(programFolder)), m_clock(clock),
+      m_waits(waits ? waits : &m_ownWaits)
 {
 }
 
@@ -189,7 +191,7 @@ qint32 SimulatedRegister::applyRule(const SimRule& rule, const QRegularExpressio
             break;
         case SimAction::Kind::Delay:
             // A wait cut short by a shut-down is a register that did not answer in time.
-            if (!serveEventsFor(static_cast<int>(action.value)))
+            if (!m_waits->serveEventsFor(static_cast<int>(action.value)))
                 return ResultCode::NoAnswer;
             break;
         case SimAction::Kind::Cover: {
@@ -235,7 +237,7 @@ qint32 SimulatedRegister::SendCommand(qint32& row, qint16 mode, QString& line)
             m_docCounted = false;
         }
         result = ResultCode::NoAnswer;
-        if (serveEventsFor(m_lineDelayMs)) {
+        if (m_waits->serveEventsFor(m_lineDelayMs)) {
             result = 0;
             for (const SimRule& rule : m_rules) {
                 const auto match = rule.pattern.match(line);

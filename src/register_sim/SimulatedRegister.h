@@ -2,6 +2,7 @@
 
 #include "SimulatorRules.h"
 #include "common/Clock.h"
+#include "common/InterruptibleWait.h"
 #include "driver/RegisterDriver.h"
 
 #include <QFile>
@@ -21,7 +22,10 @@ public:
     // The register's own memory: its receipt counter outlives the program, as a real one's does.
     static inline const QString kMemoryFileName = QStringLiteral("Simulatore.mem");
 
-    SimulatedRegister(QString programFolder, const Clock& clock, QObject* parent = nullptr);
+    // Its delays go through `waits`, so that a shut-down can cut them short (one of its own when
+    // none is given).
+    SimulatedRegister(QString programFolder, const Clock& clock, InterruptibleWait* waits = nullptr,
+                      QObject* parent = nullptr);
 
     void setPreOpenFlag(bool flag) override;
     qint32 OpenPort(QString& port) override;
@@ -45,6 +49,8 @@ private:
 
     QString m_programFolder;
     const Clock& m_clock;
+    InterruptibleWait m_ownWaits;
+    InterruptibleWait* m_waits;
 
     // Configuration
     QList<qint64> m_ports;

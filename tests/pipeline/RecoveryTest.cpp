@@ -1,4 +1,4 @@
-#include "common/EventLoopWait.h"
+#include "common/InterruptibleWait.h"
 #include "common/TextLines.h"
 #include "pipeline/CommandFilePipeline.h"
 #include "pipeline/RecoveryRecord.h"
@@ -160,10 +160,10 @@ TEST_F(RecoveryTest, EndlessCoverIsGivenUpOnAbort)
     EXPECT_EQ(sends, 5);
     EXPECT_EQ(readBytes(in("C.KO")), QByteArray("Error=574;Errore esteso;Row 1;PAY\r\n"));
     // Waits interrupted from outside end at once.
-    interruptWaits();
-    EXPECT_FALSE(serveEventsFor(60000));
-    resumeWaits();
-    EXPECT_TRUE(serveEventsFor(1));
+    pipeline.waits().interrupt();
+    EXPECT_FALSE(pipeline.waits().serveEventsFor(60000));
+    pipeline.waits().resume();
+    EXPECT_TRUE(pipeline.waits().serveEventsFor(1));
 }
 
 TEST_F(RecoveryTest, OnlyAPlausibleStepForwardCountsAsReached)

@@ -1,6 +1,6 @@
 #include "frmMain.h"
 
-#include "common/EventLoopWait.h"
+#include "common/InterruptibleWait.h"
 #include "documents/DocumentText.h"
 #include "messages/LanguageCaptions.h"
 #include "messages/MessageCatalogue.h"
@@ -62,8 +62,8 @@ frmMain::frmMain(QString programFolder, QString programName, RegisterDriver& dri
     buildControls();
     buildMenu();
 
-    m_pipeline = std::make_unique<CommandFilePipeline>(m_settings, m_driver, *this, m_clock,
-                                                       m_programName, m_options.pipeline);
+    m_pipeline = std::make_unique<CommandFilePipeline>(
+        m_settings, m_driver, *this, m_clock, m_programName, m_options.pipeline, m_options.waits);
     m_pipeline->setAbortCheck([this] { return m_abortRequested; });
     if (m_options.watchInputFolder) {
         m_pipeline->setFolderWatcher(createFolderWatcher(&InputFolderScanner::isCommandFileName));
@@ -348,7 +348,7 @@ void frmMain::closeEvent(QCloseEvent* event)
     if (m_state == State::ShuttingDown) {
         // Asked again while "Stop.txt" is being sent: stop waiting for the register.
         if (fromOutside)
-            interruptWaits();
+            m_pipeline->waits().interrupt();
         return;
     }
     // A close that comes while a file is being sent (events are served while the register
@@ -360,7 +360,7 @@ void frmMain::closeEvent(QCloseEvent* event)
         // stopped answering or a cover that stays open: the current line is given up.
         if (fromOutside && m_pipeline->isBusy()) {
             m_abortRequested = true;
-            interruptWaits();
+            m_pipeline->waits().interrupt();
         }
         // An open dialog of ours is closed as if cancelled, so the shut-down is not held up
         // by a window nobody may be looking at; so is a message of the start-up (another
@@ -374,7 +374,7 @@ void frmMain::closeEvent(QCloseEvent* event)
     m_state = State::ShuttingDown;
     m_abortRequested = false;
     m_closeFromOutside = false;
-    resumeWaits();
+    m_pipeline->waits().resume();
     Form_Unload();
     m_state = State::Done;
     event->accept();

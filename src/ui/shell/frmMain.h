@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/InterruptibleWait.h"
 #include "documents/CommonDialog.h"
 #include "pipeline/CommandFilePipeline.h"
 #include "pipeline/DriverEventHandler.h"
@@ -33,6 +34,8 @@ public:
         bool trayAvailable = true;
         // Take command files as soon as they are complete, besides polling.
         bool watchInputFolder = true;
+        // Shared with the driver, whose waits a shut-down must cut short too.
+        InterruptibleWait* waits = nullptr;
     };
 
     frmMain(QString programFolder, QString programName, RegisterDriver& driver, const Clock& clock,

@@ -35,11 +35,14 @@ int main(int argc, char** argv)
     const QString programFolder = executable.absolutePath();
 
     SystemClock clock;
-    SimulatedRegister driver(programFolder, clock);
+    // One wait for everything that waits for the register: the shut-down ends them all.
+    InterruptibleWait waits;
+    SimulatedRegister driver(programFolder, clock, &waits);
     QtUserDialogs dialogs;
     SingleInstanceLock instanceLock(programFolder);
     frmMain::Options options;
     options.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+    options.waits = &waits;
     frmMain window(programFolder, executable.completeBaseName(), driver, clock, dialogs,
                    instanceLock, options);
 

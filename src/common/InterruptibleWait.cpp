@@ -1,4 +1,4 @@
-#include "EventLoopWait.h"
+#include "InterruptibleWait.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -6,19 +6,10 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
-#include <vector>
 
-namespace {
-
-// Only the UI thread waits here.
-bool g_interrupted = false;
-std::vector<QEventLoop*> g_loops;
-
-} // namespace
-
-bool serveEventsFor(int milliseconds)
+bool InterruptibleWait::serveEventsFor(int milliseconds)
 {
-    if (g_interrupted)
+    if (m_interrupted)
         return false;
     if (milliseconds <= 0)
         return true;
@@ -28,20 +19,20 @@ bool serveEventsFor(int milliseconds)
     }
     QEventLoop loop;
     QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    g_loops.push_back(&loop);
+    m_loops.push_back(&loop);
     loop.exec();
-    g_loops.erase(std::find(g_loops.begin(), g_loops.end(), &loop));
-    return !g_interrupted;
+    m_loops.erase(std::find(m_loops.begin(), m_loops.end(), &loop));
+    return !m_interrupted;
 }
 
-void interruptWaits()
+void InterruptibleWait::interrupt()
 {
-    g_interrupted = true;
-    for (QEventLoop* loop : g_loops)
+    m_interrupted = true;
+    for (QEventLoop* loop : m_loops)
         loop->quit();
 }
 
-void resumeWaits()
+void InterruptibleWait::resume()
 {
-    g_interrupted = false;
+    m_interrupted = false;
 }

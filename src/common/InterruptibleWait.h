@@ -1,0 +1,25 @@
+#pragma once
+
+#include <vector>
+
+class QEventLoop;
+
+// Waits without using the CPU while the thread's event loop keeps serving windows, timers and
+// driver events; without an application object it simply sleeps. One object is shared by
+// everything that waits for the register (the pipeline, the simulated register), so that the
+// shut-down can end all their waits at once. Used from the UI thread only.
+class InterruptibleWait
+{
+public:
+    // False when the wait was cut short by interrupt().
+    bool serveEventsFor(int milliseconds);
+
+    // Ends every wait under way, and makes new ones return at once, until resume(): used when
+    // the program must shut down while a wait (a register that stopped answering) is in progress.
+    void interrupt();
+    void resume();
+
+private:
+    bool m_interrupted = false;
+    std::vector<QEventLoop*> m_loops;
+};
