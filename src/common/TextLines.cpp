@@ -102,11 +102,3 @@ QByteArray textLine(const QString& line)
 {
     return encodeCp1252(line) + "\r\n";
 }
-
-QByteArray joinTextLines(const QStringList& lines)
-{
-    QByteArray out;
-    for (const QString& line : lines)
-        out += textLine(line);
-    return out;
-}

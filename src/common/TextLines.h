@@ -36,7 +36,4 @@ private:
 
 // Splits a whole text held in memory by the same rules.
 QStringList splitTextLines(const QByteArray& bytes);
-
-// Encodes lines, each followed by CR LF.
-QByteArray joinTextLines(const QStringList& lines);
 QByteArray textLine(const QString& line);

@@ -35,8 +35,6 @@ public:
     virtual bool watch(const QString& folder) = 0;
     // False once the watched folder was deleted or moved, or if watch() failed.
     virtual bool isWatching() const = 0;
-    // Whether Completed events exist at all; without them every file waits until it settles.
-    virtual bool reportsCompletion() const = 0;
     // Whether every change of the watched folder shows as an event (or as a Rescan when events
     // were lost). Not so on a network share, where other machines' changes go unseen.
     virtual bool seesEveryChange() const = 0;

@@ -35,8 +35,6 @@ public:
     qint32 SendQuery(qint32 reserved1, qint16 reserved2, const QString& query,
                      QString& answer) override;
 
-    bool isOpen() const { return m_open; }
-
 private:
     void loadConfiguration();
     void loadMemory();

@@ -12,10 +12,3 @@ std::optional<TrayMouseAction> trayActionForMessage(int message)
                                    TrayEvent::DoubleClick};
     return TrayMouseAction{kinds[offset % 3], offset / 3};
 }
-
-QString trayTipField(const QString& text)
-{
-    QString field = text.left(63);
-    field += QChar(0);
-    return field.leftJustified(64, u' ');
-}

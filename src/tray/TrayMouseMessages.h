@@ -28,7 +28,3 @@ constexpr int MiddleDoubleClick = 0x209;
 } // namespace TrayMessage
 
 std::optional<TrayMouseAction> trayActionForMessage(int message);
-
-// The 64-character tooltip field of the icon record: at most 63 characters of the text, a NUL,
-// then blanks.
-QString trayTipField(const QString& text);

@@ -67,5 +67,6 @@ TEST(TextLines, OverlongLineIsCutAndReported)
 
 TEST(TextLines, WritesCrLfInWindows1252)
 {
-    EXPECT_EQ(joinTextLines({QStringLiteral("€ è"), QString()}), QByteArray("\x80 \xE8\r\n\r\n"));
+    EXPECT_EQ(textLine(QStringLiteral("€ è")), QByteArray("\x80 \xE8\r\n"));
+    EXPECT_EQ(textLine(QString()), QByteArray("\r\n"));
 }

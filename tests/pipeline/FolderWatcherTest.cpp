@@ -58,7 +58,6 @@ public:
     ScriptedWatcher() : FolderWatcher({}) {}
     bool watch(const QString&) override { return watching; }
     bool isWatching() const override { return watching; }
-    bool reportsCompletion() const override { return true; }
     bool seesEveryChange() const override { return everyChange; }
     QList<FolderEvent> takeEvents() override
     {
@@ -105,7 +104,6 @@ TEST_F(FolderWatcherTest, TellsWhenACommandFileIsCompleteAndWhenTheFolderGoes)
     int pending = 0;
     QObject::connect(watcher.get(), &FolderWatcher::eventsPending, [&] { ++pending; });
     ASSERT_TRUE(watcher->watch(in("")));
-    ASSERT_TRUE(watcher->reportsCompletion());
     EXPECT_TRUE(watcher->seesEveryChange()); // a local disk
 
     QFile open(in("A.TXT"));
@@ -140,7 +138,6 @@ TEST_F(FolderWatcherTest, PortableWatcherAsksForAListingOnAnyChange)
     int pending = 0;
     QObject::connect(portable.get(), &FolderWatcher::eventsPending, [&] { ++pending; });
     ASSERT_TRUE(portable->watch(in("")));
-    EXPECT_FALSE(portable->reportsCompletion());
     portable->takeEvents();
     writeBytes(in("A.TXT"), "X\r\n");
     ASSERT_TRUE(serveEventsUntil([&] { return pending > 0; }));

@@ -25,15 +25,3 @@ TEST(TrayMouseMessages, MapsTheMessageTable)
     for (int other : {0x1FF, 0x20A, 0, -1})
         EXPECT_FALSE(trayActionForMessage(other).has_value()) << other;
 }
-
-TEST(TrayMouseMessages, TipFieldIsCutAndPadded)
-{
-    const QString tip70(70, u'x');
-    const QString field = trayTipField(tip70);
-    ASSERT_EQ(field.size(), 64);
-    EXPECT_EQ(field.left(63), QString(63, u'x'));
-    EXPECT_EQ(field[63], QChar(0));
-    const QString short26 = trayTipField(QString(26, u'y'));
-    EXPECT_EQ(short26[26], QChar(0));
-    EXPECT_EQ(short26.mid(27), QString(37, u' '));
-}

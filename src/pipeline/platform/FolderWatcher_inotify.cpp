@@ -76,7 +76,6 @@ public:
     }
 
     bool isWatching() const override { return m_wd >= 0; }
-    bool reportsCompletion() const override { return true; }
     bool seesEveryChange() const override { return m_wd >= 0 && m_local; }
 
     QList<FolderEvent> takeEvents() override

@@ -30,7 +30,6 @@ public:
         return m_watching;
     }
     bool isWatching() const override { return m_watching; }
-    bool reportsCompletion() const override { return false; }
     bool seesEveryChange() const override { return false; }
     QList<FolderEvent> takeEvents() override
     {

@@ -13,7 +13,6 @@ public:
     explicit SingleInstanceLock(const QString& programFolder);
     // False when another instance of the same program folder holds the lock.
     bool tryLock();
-    QString lockFilePath() const { return m_path; }
 
 private:
     QString m_path;
