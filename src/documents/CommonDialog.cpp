@@ -2,7 +2,6 @@
 
 void CommonDialog::setUpForDocuments(const QString& title)
 {
-    CancelError = true;
     Flags = 6;
     Filter = kDocumentFilter;
     FilterIndex = 1;

@@ -10,14 +10,14 @@ inline const QString kDocumentFilter =
 // last chosen file name, which the next open or save dialog proposes.
 struct CommonDialog
 {
-    bool CancelError = false;
     int Flags = 0;  // 2: confirm before overwriting; 4: no read-only check box
     QString Filter; // "name|pattern|name|pattern"
     int FilterIndex = 1;
     QString DialogTitle;
     QString FileName;
 
-    // Cancel is a failure, no read-only check box, overwriting confirmed, documents first.
+    // No read-only check box, overwriting confirmed, documents first. (Cancel always ends the
+    // command: the chooser then returns nothing.)
     void setUpForDocuments(const QString& title);
 
     // "File di configurazione (*.orvek)", ... as file dialogs want them.

@@ -67,12 +67,7 @@ QString CommandFilePipeline::logFilePath() const
 
 ActivityLog CommandFilePipeline::log() const
 {
-    return ActivityLog(logFilePath(), logLimitBytes(m_settings.MaxLogDimension));
-}
-
-QStringList CommandFilePipeline::ScanInputFolder()
-{
-    return m_scanner.list(m_settings.DirectoryInput).ready;
+    return ActivityLog(logFilePath(), m_settings.logLimitBytes());
 }
 
 void CommandFilePipeline::setFolderWatcher(std::unique_ptr<FolderWatcher> watcher)
@@ -130,7 +125,7 @@ void CommandFilePipeline::runTick(const std::function<bool()>& stopRequested, Ti
             if (!signature)
                 continue; // vanished, or replaced by something that is not a file
             sent.insert(path, *signature);
-            sendCommandFile(path, true, signature);
+            sendPolledFile(path, signature);
         }
     }
 }
@@ -269,16 +264,14 @@ bool CommandFilePipeline::checkInputFolder()
 
 void CommandFilePipeline::ProcessCommandFile(const QString& path, bool deleteFile)
 {
-    sendCommandFile(path, deleteFile, deleteFile ? commandFileSignature(path) : std::nullopt);
+    if (deleteFile)
+        sendPolledFile(path, commandFileSignature(path));
+    else
+        sendGivenFile(path);
 }
 
-void CommandFilePipeline::sendCommandFile(const QString& path, bool deleteFile,
-                                          const std::optional<FileSignature>& signature)
+QString CommandFilePipeline::startResults(const QString& path)
 {
-    BusyScope busy(m_busyDepth);
-    // A polled file that vanished since the listing is simply passed over.
-    if (deleteFile && !signature)
-        return;
     QString base = resultBaseFor(path);
     // A document called "Cassa.OK" would be its own result: its results then take its whole
     // name ("Cassa.OK.OK"), so that it is never deleted or overwritten by them.
@@ -287,97 +280,125 @@ void CommandFilePipeline::sendCommandFile(const QString& path, bool deleteFile,
     removeIfExists(base + QStringLiteral(".OK"));
     removeIfExists(base + QStringLiteral(".KO"));
     m_resultBasePath = base;
-
-    qint32 result = 0;
-    qint32 row = 0;
-    QString line;
-
-    auto device = m_openFile(path);
-    if (!device) {
-        if (fileStatus(path).type != FileStatus::Type::Missing) {
-            // A file we cannot read is not an empty file: it keeps its place, gets a verdict,
-            // and waits until it changes.
-            showFailure(ResultCode::CannotSend);
-            m_display.showAndRaise();
-            m_scanner.passOver(path);
-            RecordOutcome(0, QString(), ResultCode::CannotSend, base);
-            return;
-        }
-        // A polled file that vanished just now is passed over; a missing start, stop or
-        // document file has no lines: nothing to send, a successful outcome.
-        if (deleteFile)
-            return;
-    } else {
-        // Polled files are the ones that could be sent again automatically after a crash.
-        RecoveryRecord& record = m_record;
-        record.setPath(recoveryRecordPath());
-        if (deleteFile) {
-            RecoveryState state;
-            state.file = path;
-            state.size = signature ? signature->size : -1;
-            state.modifiedMs = signature ? signature->modified.toMSecsSinceEpoch() : 0;
-            state.lastReceipt = m_lastReceipt;
-            state.time = journalTimestamp(m_clock.now());
-            const bool recorded = signature && record.begin(state);
-            setFault(FolderFaults::Source::RecordWrite, !recorded, record.path());
-            // Without the record a crash could send it twice: it waits for a later tick.
-            if (!recorded)
-                return;
-        }
-        TextLineReader reader(*device, m_options.maxLineBytes);
-        for (;;) {
-            const auto status = reader.readLine(line);
-            if (status == TextLineReader::Status::End)
-                break;
-            if (status == TextLineReader::Status::Error) {
-                // The verdict names the row that could not be read.
-                ++row;
-                result = ResultCode::CannotSend;
-                line.clear();
-                break;
-            }
-            ++row;
-            if (status == TextLineReader::Status::TooLong) {
-                result = ResultCode::BufferOverflow;
-                break;
-            }
-            if (line == kStopLine) {
-                m_display.requestClose();
-                continue;
-            }
-            result = sendLine(row, line);
-            if (result != 0)
-                break;
-            if (deleteFile)
-                record.setAcceptedRow(row);
-        }
-        device.reset();
-        finishFile(path, deleteFile, result, row, line, base);
-        if (deleteFile) {
-            makeDurable(path);
-            record.finish();
-        }
-        return;
-    }
-    finishFile(path, deleteFile, result, row, line, base);
+    return base;
 }
 
-void CommandFilePipeline::finishFile(const QString& path, bool deleteFile, qint32 result,
-                                     qint32 row, const QString& line, const QString& base)
+std::unique_ptr<QIODevice> CommandFilePipeline::openCommandFile(const QString& path,
+                                                                const QString& base,
+                                                                bool& unreadable)
 {
+    auto device = m_openFile(path);
+    unreadable = !device && fileStatus(path).type != FileStatus::Type::Missing;
+    if (unreadable) {
+        // A file we cannot read is not an empty file: it keeps its place, gets a verdict,
+        // and waits until it changes.
+        showFailure(ResultCode::CannotSend);
+        m_display.showAndRaise();
+        m_scanner.passOver(path);
+        RecordOutcome(0, QString(), ResultCode::CannotSend, base);
+    }
+    return device;
+}
+
+CommandFilePipeline::LinesSent CommandFilePipeline::sendLines(QIODevice& device,
+                                                              RecoveryRecord* record)
+{
+    LinesSent sent;
+    TextLineReader reader(device, m_options.maxLineBytes);
+    for (;;) {
+        const auto status = reader.readLine(sent.line);
+        if (status == TextLineReader::Status::End)
+            break;
+        ++sent.row;
+        if (status == TextLineReader::Status::Error) {
+            // The verdict names the row that could not be read.
+            sent.result = ResultCode::CannotSend;
+            sent.line.clear();
+            break;
+        }
+        if (status == TextLineReader::Status::TooLong) {
+            sent.result = ResultCode::BufferOverflow;
+            break;
+        }
+        if (sent.line == kStopLine) {
+            if (m_closeRequest)
+                m_closeRequest();
+            continue;
+        }
+        sent.result = sendLine(sent.row, sent.line);
+        if (sent.result != 0)
+            break;
+        if (record)
+            record->setAcceptedRow(sent.row);
+    }
+    return sent;
+}
+
+void CommandFilePipeline::sendGivenFile(const QString& path)
+{
+    BusyScope busy(m_busyDepth);
+    const QString base = startResults(path);
+    bool unreadable = false;
+    auto device = openCommandFile(path, base, unreadable);
+    if (unreadable)
+        return;
+    // A missing start, stop or document file has no lines: nothing to send, a successful
+    // outcome.
+    const LinesSent sent = device ? sendLines(*device, nullptr) : LinesSent{};
+    device.reset();
+    finishFile(path, FileOrigin::Given, sent, base);
+}
+
+void CommandFilePipeline::sendPolledFile(const QString& path,
+                                         const std::optional<FileSignature>& signature)
+{
+    BusyScope busy(m_busyDepth);
+    // A polled file that vanished since the listing is simply passed over.
+    if (!signature)
+        return;
+    const QString base = startResults(path);
+    bool unreadable = false;
+    auto device = openCommandFile(path, base, unreadable);
+    if (!device)
+        return;
+    // Polled files are the ones that could be sent again automatically after a crash.
+    m_record.setPath(recoveryRecordPath());
+    RecoveryState state;
+    state.file = path;
+    state.size = signature->size;
+    state.modifiedMs = signature->modified.toMSecsSinceEpoch();
+    state.lastReceipt = m_lastReceipt;
+    state.time = journalTimestamp(m_clock.now());
+    const bool recorded = m_record.begin(state);
+    setFault(FolderFaults::Source::RecordWrite, !recorded, m_record.path());
+    // Without the record a crash could send it twice: it waits for a later tick.
+    if (!recorded)
+        return;
+    const LinesSent sent = sendLines(*device, &m_record);
+    device.reset();
+    finishFile(path, FileOrigin::Polled, sent, base);
+    makeDurable(path);
+    m_record.finish();
+}
+
+void CommandFilePipeline::finishFile(const QString& path, FileOrigin origin, const LinesSent& sent,
+                                     const QString& base)
+{
+    const bool polled = origin == FileOrigin::Polled;
+    const auto& [result, row, line] = sent;
     if (result != 0) {
         // The .KO comes before the file leaves: a crash in between must not leave a file gone
         // with only the .OK of its dumps, which reads like success.
         recordFailure(row, line, result, base, false, true);
-        failKeepingACopy(path, result, deleteFile);
+        failKeepingACopy(path, result, polled);
         recordFailure(row, line, result, base, true, false);
         return;
     }
     WriteDumpLine(QueryAnswerTail());
     // A power cut must not leave the file gone and its verdict empty.
-    if (deleteFile && !flushExistingFile(base + QStringLiteral(".OK")))
+    if (polled && !flushExistingFile(base + QStringLiteral(".OK")))
         qWarning("Cannot flush %s", qPrintable(base + QStringLiteral(".OK")));
-    if (deleteFile)
+    if (polled)
         deleteOrPassOver(path);
     RecordOutcome(row, line, result, base);
 }
@@ -397,7 +418,7 @@ void CommandFilePipeline::deleteOrPassOver(const QString& path)
     }
 }
 
-void CommandFilePipeline::failKeepingACopy(const QString& path, qint32 code, bool deleteFile)
+void CommandFilePipeline::failKeepingACopy(const QString& path, qint32 code, bool polled)
 {
     // A failed file may have left the register's number anywhere: until a file succeeds, a
     // crash cannot tell whether the file being sent reached it.
@@ -405,7 +426,7 @@ void CommandFilePipeline::failKeepingACopy(const QString& path, qint32 code, boo
     showFailure(code);
     const bool copied = copyToOutputFolder(path);
     m_display.showAndRaise();
-    if (!deleteFile)
+    if (!polled)
         return;
     if (copied) {
         deleteOrPassOver(path);

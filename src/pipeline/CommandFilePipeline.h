@@ -55,9 +55,6 @@ public:
     // (Re)starts watching the input folder, e.g. after the settings changed it.
     bool watchInputFolder();
 
-    // The command files ready to be sent, in sending order.
-    QStringList ScanInputFolder();
-
     void ProcessCommandFile(const QString& path, bool deleteFile);
     // Last four characters of the register's status answer.
     QString QueryAnswerTail();
@@ -66,7 +63,6 @@ public:
     // Log line, .KO file (when base is not blank) or last-receipt display.
     void RecordOutcome(qint32 row, const QString& line, qint32 code, const QString& base);
 
-    const QString& ResultBasePath() const { return m_resultBasePath; }
     // A dated "<key>=<value>" line in the activity log.
     void logNotice(const QString& key, const QString& value);
     QString logFilePath() const;
@@ -85,6 +81,9 @@ public:
     // there. False when files must not be sent now.
     bool checkInputFolder();
 
+    // Called for a "STOP" line: the program is to end once the current work is done (never on
+    // the spot).
+    void setCloseRequest(std::function<void()> request) { m_closeRequest = std::move(request); }
     // Asked while a line waits for an open printer cover: true when the program must stop
     // waiting (a shut-down was asked for from outside).
     void setAbortCheck(std::function<bool()> check) { m_abortCheck = std::move(check); }
@@ -95,19 +94,35 @@ public:
 
 private:
     struct BusyScope;
-    // A polled file (deleteFile) comes with its size and time as seen just before.
-    void sendCommandFile(const QString& path, bool deleteFile,
-                         const std::optional<FileSignature>& signature);
+    // What the lines of a file came to: the row reached, its text and the result (0: all sent).
+    struct LinesSent
+    {
+        qint32 result = 0;
+        qint32 row = 0;
+        QString line;
+    };
+    // A polled file is deleted once it has its verdict, is copied when it fails, and is guarded
+    // by the recovery record; the start, stop and document files are given and stay.
+    enum class FileOrigin { Polled, Given };
+    // A polled file comes with its size and time as seen just before.
+    void sendPolledFile(const QString& path, const std::optional<FileSignature>& signature);
+    void sendGivenFile(const QString& path);
+    // Clears the earlier results of the file; its result base.
+    QString startResults(const QString& path);
+    // nullptr when the file is missing or cannot be read (then it has its verdict already).
+    std::unique_ptr<QIODevice> openCommandFile(const QString& path, const QString& base,
+                                               bool& unreadable);
+    LinesSent sendLines(QIODevice& device, RecoveryRecord* record);
     ActivityLog log() const;
     qint32 sendLine(qint32 row, const QString& line);
     void showFailure(qint32 code);
     bool copyToOutputFolder(const QString& path);
-    void finishFile(const QString& path, bool deleteFile, qint32 result, qint32 row,
-                    const QString& line, const QString& base);
+    void finishFile(const QString& path, FileOrigin origin, const LinesSent& sent,
+                    const QString& base);
     QString lineAt(const QString& path, qint32 row) const;
     void recordFailure(qint32 row, const QString& line, qint32 code, const QString& base,
                        bool toLog, bool toFile);
-    void failKeepingACopy(const QString& path, qint32 code, bool deleteFile);
+    void failKeepingACopy(const QString& path, qint32 code, bool polled);
     void deleteOrPassOver(const QString& path);
     // Everything the verdict of a polled file needs is on the disk before the record says that
     // nothing is being sent.
@@ -136,6 +151,7 @@ private:
     QString m_resultBasePath;
     std::optional<int> m_lastReceipt; // as last read from the register
     std::function<bool()> m_abortCheck;
+    std::function<void()> m_closeRequest;
     InterruptibleWait m_ownWaits;
     InterruptibleWait* m_waits;
     FolderFaults m_faults;

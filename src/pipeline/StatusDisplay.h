@@ -21,6 +21,4 @@ public:
     virtual void setLastReceipt(const QString& time, const QString& number) = 0;
     // Shows the main window and keeps it above ordinary windows.
     virtual void showAndRaise() = 0;
-    // Asks the main window to close once the current work is done; never closes on the spot.
-    virtual void requestClose() = 0;
 };

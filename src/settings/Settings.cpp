@@ -20,10 +20,24 @@ std::optional<double> positiveNumber(const QString& text)
 
 } // namespace
 
-QString languageOffsetFor(const QString& language)
+int languageOffsetFor(const QString& language)
 {
-    return language.toUpper() == QLatin1String("ITALIANO") ? QStringLiteral("0")
-                                                           : QStringLiteral("1000");
+    return language.toUpper() == QLatin1String("ITALIANO") ? 0 : 1000;
+}
+
+int Settings::languageOffset() const
+{
+    return languageOffsetFor(Language);
+}
+
+int Settings::pollingIntervalMs() const
+{
+    return ::pollingIntervalMs(Frequence);
+}
+
+qint64 Settings::logLimitBytes() const
+{
+    return ::logLimitBytes(MaxLogDimension);
 }
 
 QString withTrailingSeparator(const QString& path)
@@ -37,28 +51,69 @@ QString pathInFolder(const QString& folder, const QString& name)
     return withTrailingSeparator(folder) + name;
 }
 
-Settings LoadSettings(const QString& programFolder)
+namespace {
+
+const QString kSection = QStringLiteral("Parameters");
+
+struct KeyName
 {
-    const PrivateProfileFile file(pathInFolder(programFolder, kSettingsFileName));
-    auto read = [&](const char* key, const QString& def) {
-        return file.readString(kSettingsSection, QLatin1String(key), def, kReadBuffer);
+    SettingKey key;
+    const char* name;
+    QString Settings::*field;
+};
+
+constexpr KeyName kKeys[] = {
+    {SettingKey::DirectoryInput, "DirectoryInput", &Settings::DirectoryInput},
+    {SettingKey::DirectoryOutput, "DirectoryOutput", &Settings::DirectoryOutput},
+    {SettingKey::Language, "Language", &Settings::Language},
+    {SettingKey::BaudRate, "BaudRate", &Settings::BaudRate},
+    {SettingKey::Port, "Port", &Settings::Port},
+    {SettingKey::Frequence, "Frequence", &Settings::Frequence},
+    {SettingKey::MaxLogDimension, "MaxLogDimension", &Settings::MaxLogDimension},
+};
+
+constexpr bool keysInOrder()
+{
+    for (int i = 0; i < int(std::size(kKeys)); ++i)
+        if (static_cast<int>(kKeys[i].key) != i)
+            return false;
+    return true;
+}
+static_assert(keysInOrder(), "kKeys is indexed by SettingKey");
+
+const KeyName& keyName(SettingKey key)
+{
+    return kKeys[static_cast<int>(key)];
+}
+
+} // namespace
+
+SettingsFile::SettingsFile(const QString& programFolder)
+    : m_programFolder(programFolder), m_path(pathInFolder(programFolder, kFileName))
+{
+}
+
+Settings SettingsFile::load() const
+{
+    const PrivateProfileFile file(m_path);
+    auto read = [&](SettingKey key, const QString& def) {
+        return file.readString(kSection, QLatin1String(keyName(key).name), def, kReadBuffer);
     };
     // An empty folder value would leave a lone separator, the root of the file system:
     // the default serves better.
-    auto readFolder = [&](const char* key, const QString& def) {
+    auto readFolder = [&](SettingKey key, const QString& def) {
         const QString value = read(key, def);
         return withTrailingSeparator(value.isEmpty() ? def : value);
     };
 
     Settings s;
-    s.DirectoryInput = readFolder("DirectoryInput", pathInFolder(programFolder, "TOSEND"));
-    s.DirectoryOutput = readFolder("DirectoryOutput", pathInFolder(programFolder, "UNSENT"));
-    s.Language = read("Language", QStringLiteral("Italiano"));
-    s.LanguageOffset = languageOffsetFor(s.Language);
-    s.BaudRate = read("BaudRate", QStringLiteral("9600"));
-    s.Port = read("Port", QStringLiteral("1"));
-    s.Frequence = read("Frequence", QStringLiteral("5"));
-    s.MaxLogDimension = read("MaxLogDimension", QStringLiteral("128"));
+    s.DirectoryInput = readFolder(SettingKey::DirectoryInput, pathInFolder(m_programFolder, "TOSEND"));
+    s.DirectoryOutput = readFolder(SettingKey::DirectoryOutput, pathInFolder(m_programFolder, "UNSENT"));
+    s.Language = read(SettingKey::Language, QStringLiteral("Italiano"));
+    s.BaudRate = read(SettingKey::BaudRate, QStringLiteral("9600"));
+    s.Port = read(SettingKey::Port, QStringLiteral("1"));
+    s.Frequence = read(SettingKey::Frequence, QStringLiteral("5"));
+    s.MaxLogDimension = read(SettingKey::MaxLogDimension, QStringLiteral("128"));
 
     // One level only: a missing parent leaves the folder missing.
     for (const QString& folder : {s.DirectoryOutput, s.DirectoryInput}) {
@@ -67,6 +122,18 @@ Settings LoadSettings(const QString& programFolder)
             QDir().mkdir(folder);
     }
     return s;
+}
+
+void SettingsFile::write(const Settings& settings, const QList<SettingKey>& keys) const
+{
+    const PrivateProfileFile file(m_path);
+    for (SettingKey key : keys) {
+        const KeyName& k = keyName(key);
+        QString value = settings.*k.field;
+        if (key == SettingKey::DirectoryInput || key == SettingKey::DirectoryOutput)
+            value = value.trimmed();
+        file.writeString(kSection, QLatin1String(k.name), value);
+    }
 }
 
 int pollingIntervalMs(const QString& frequence)

@@ -1,27 +1,35 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
-// The values of section Parameters of the settings file, as text, alive for the whole run.
+// The values of section Parameters of the settings file, alive for the whole run. They are kept
+// as the file writes them: the settings dialog selects its items by the text itself (" 5" or
+// "05" select nothing) and the window shows the port as written. What the program computes
+// from them (language offset, polling interval, log limit) is derived, never stored beside.
 struct Settings
 {
     QString DirectoryInput;  // always ends in the directory separator
     QString DirectoryOutput; // always ends in the directory separator
     QString Language;
-    QString LanguageOffset; // "0" (Italian) or "1000" (English)
     QString BaudRate;
     QString Port;
     QString Frequence;
     QString MaxLogDimension;
 
-    int languageOffset() const { return LanguageOffset == QLatin1String("0") ? 0 : 1000; }
+    // 0 (Italian) or 1000 (English): added to a message id to find its text.
+    int languageOffset() const;
+    // Polling interval in milliseconds; a value that is not a positive number of seconds gives
+    // 5 s, and the interval is kept within one day.
+    int pollingIntervalMs() const;
+    // Log size limit in bytes; a value that is not a positive number of kilobytes gives 128 KB.
+    qint64 logLimitBytes() const;
 };
 
-inline const QString kSettingsFileName = QStringLiteral("ZEZOVURADUR.INI");
-inline const QString kSettingsSection = QStringLiteral("Parameters");
-
-// "0" when the language, upper-cased, is ITALIANO; "1000" for anything else.
-QString languageOffsetFor(const QString& language);
+// 0 when the language, upper-cased, is ITALIANO; 1000 for anything else.
+int languageOffsetFor(const QString& language);
+int pollingIntervalMs(const QString& frequence);
+qint64 logLimitBytes(const QString& maxLogDimension);
 
 // Joins a folder and a name with exactly one directory separator.
 QString pathInFolder(const QString& folder, const QString& name);
@@ -29,13 +37,27 @@ QString pathInFolder(const QString& folder, const QString& name);
 // Appends the directory separator when the path does not already end in one.
 QString withTrailingSeparator(const QString& path);
 
-// Reads the settings file of the program folder (which need not exist) and creates the output,
-// then the input folder when missing, one level only. Never fails.
-Settings LoadSettings(const QString& programFolder);
+// The keys of section Parameters.
+enum class SettingKey { DirectoryInput, DirectoryOutput, Language, BaudRate, Port, Frequence,
+                        MaxLogDimension };
 
-// Polling interval in milliseconds; a value that is not a positive number of seconds gives 5 s,
-// and the interval is kept within one day.
-int pollingIntervalMs(const QString& frequence);
+// The settings file of a program folder: the only place that knows its name, section and keys.
+class SettingsFile
+{
+public:
+    static inline const QString kFileName = QStringLiteral("ZEZOVURADUR.INI");
 
-// Log size limit in bytes; a value that is not a positive number of kilobytes gives 128 KB.
-qint64 logLimitBytes(const QString& maxLogDimension);
+    explicit SettingsFile(const QString& programFolder);
+    const QString& path() const { return m_path; }
+
+    // Reads the file (which need not exist) and creates the output, then the input folder when
+    // missing, one level only. Never fails.
+    Settings load() const;
+    // Writes the given keys in the given order; folders are written trimmed. Writing failures
+    // are ignored.
+    void write(const Settings& settings, const QList<SettingKey>& keys) const;
+
+private:
+    QString m_programFolder;
+    QString m_path;
+};

@@ -70,30 +70,27 @@ int logIndex(const QString& maxLogDimension)
     return indexOfTrimmed(logItems(), maxLogDimension);
 }
 
-void applyOk(Settings& settings, const Chosen& chosen, const PrivateProfileFile& file)
+Settings applyOk(Settings settings, const Chosen& chosen, const SettingsFile& file)
 {
-    auto write = [&](const char* key, const QString& value) {
-        file.writeString(kSettingsSection, QLatin1String(key), value);
-    };
+    QList<SettingKey> written;
     if (!chosen.frequency.trimmed().isEmpty()) {
         settings.Frequence = chosen.frequency.trimmed();
-        write("Frequence", settings.Frequence);
+        written.append(SettingKey::Frequence);
     }
     if (!chosen.log.trimmed().isEmpty()) {
         settings.MaxLogDimension = chosen.log.trimmed();
-        write("MaxLogDimension", settings.MaxLogDimension);
+        written.append(SettingKey::MaxLogDimension);
     }
     settings.BaudRate = chosen.baud.trimmed();
-    write("BaudRate", settings.BaudRate);
+    written.append(SettingKey::BaudRate);
     if (!chosen.port.trimmed().isEmpty()) {
         settings.Port = chosen.port.mid(3).trimmed();
-        write("Port", settings.Port);
+        written.append(SettingKey::Port);
     }
     settings.Language = chosen.language.trimmed();
-    settings.LanguageOffset = languageOffsetFor(settings.Language);
-    write("Language", settings.Language);
-    write("DirectoryInput", settings.DirectoryInput.trimmed());
-    write("DirectoryOutput", settings.DirectoryOutput.trimmed());
+    written += {SettingKey::Language, SettingKey::DirectoryInput, SettingKey::DirectoryOutput};
+    file.write(settings, written);
+    return settings;
 }
 
 int folderBrowserTitleId(int selectedRow)

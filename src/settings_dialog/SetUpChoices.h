@@ -5,8 +5,6 @@
 #include <QString>
 #include <QStringList>
 
-class PrivateProfileFile;
-
 // The rules of the settings dialog that need no window: the items of its lists (leading blanks
 // are part of the texts), which item each setting selects on opening, and what OK stores.
 namespace SetUpChoices {
@@ -34,10 +32,10 @@ struct Chosen
     QString language;
 };
 
-// Updates the settings and writes the seven keys, in order, into the settings file. A list
+// The settings after OK, whose keys are written, in order, into the settings file. A list
 // without a selection leaves its field and its key as they were. Folder fields are written
 // trimmed and kept as they are in memory. Writing failures are ignored.
-void applyOk(Settings& settings, const Chosen& chosen, const PrivateProfileFile& file);
+Settings applyOk(Settings settings, const Chosen& chosen, const SettingsFile& file);
 
 // Title id of the folder browser: 516 when the second row (unsent files) is selected, else 515.
 int folderBrowserTitleId(int selectedRow);

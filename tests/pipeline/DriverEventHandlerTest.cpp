@@ -7,7 +7,7 @@ namespace {
 class DriverEventHandlerTest : public ::testing::Test
 {
 protected:
-    DriverEventHandlerTest() { settings.LanguageOffset = "0"; }
+    DriverEventHandlerTest() { settings.Language = "Italiano"; }
     Settings settings;
     RecordingDisplay display;
     QStringList dumps;
@@ -58,7 +58,7 @@ TEST_F(DriverEventHandlerTest, UnknownCodeOnlyCopiesTheStateIntoTheToolTip)
 
 TEST_F(DriverEventHandlerTest, EnglishTexts)
 {
-    settings.LanguageOffset = "1000";
+    settings.Language = "English";
     handler.StatusUpdate(24);
     EXPECT_EQ(display.state, "The receipt station has run out of paper");
 }

@@ -6,11 +6,11 @@
 TEST(Settings, DefaultsWithoutFileCreateBothFolders)
 {
     TempFolder dir;
-    const Settings s = LoadSettings(dir.path());
+    const Settings s = SettingsFile(dir.path()).load();
     EXPECT_EQ(s.DirectoryInput, dir.path() + "/TOSEND/");
     EXPECT_EQ(s.DirectoryOutput, dir.path() + "/UNSENT/");
     EXPECT_EQ(s.Language, "Italiano");
-    EXPECT_EQ(s.LanguageOffset, "0");
+    EXPECT_EQ(s.languageOffset(), 0);
     EXPECT_EQ(s.BaudRate, "9600");
     EXPECT_EQ(s.Port, "1");
     EXPECT_EQ(s.Frequence, "5");
@@ -28,10 +28,10 @@ TEST(Settings, ValuesFromTheFile)
                "[Parameters]\r\nDirectoryInput=" + in + "\r\nDirectoryOutput=" + in +
                    "/out/\r\nLanguage=English\r\nBaudRate=19200\r\nPort=3\r\nFrequence=10\r\n"
                    "MaxLogDimension=256\r\n");
-    const Settings s = LoadSettings(dir.path());
+    const Settings s = SettingsFile(dir.path()).load();
     EXPECT_EQ(s.DirectoryInput, QString(in) + "/");
     EXPECT_EQ(s.DirectoryOutput, QString(in) + "/out/");
-    EXPECT_EQ(s.LanguageOffset, "1000");
+    EXPECT_EQ(s.languageOffset(), 1000);
     EXPECT_EQ(s.Port, "3");
     EXPECT_EQ(s.Frequence, "10");
     EXPECT_EQ(s.MaxLogDimension, "256");
@@ -44,9 +44,9 @@ TEST(Settings, ValuesFromTheFile)
 TEST(Settings, LanguageOffsetRule)
 {
     for (const char* it : {"ITALIANO", "Italiano", "iTaLiAnO"})
-        EXPECT_EQ(languageOffsetFor(it), "0") << it;
+        EXPECT_EQ(languageOffsetFor(it), 0) << it;
     for (const char* other : {"English", "", "Italiano ", "Italian"})
-        EXPECT_EQ(languageOffsetFor(other), "1000") << other;
+        EXPECT_EQ(languageOffsetFor(other), 1000) << other;
 }
 
 TEST(Settings, EmptyFolderValuesUseDefaultsAndLongValuesAreCut)
@@ -55,7 +55,7 @@ TEST(Settings, EmptyFolderValuesUseDefaultsAndLongValuesAreCut)
     writeBytes(dir.file("ZEZOVURADUR.INI"),
                "[parameters]\r\nDirectoryInput=\r\nDirectoryOutput=\"\"\r\nLanguage=" +
                    QByteArray(300, 'x') + "\r\n");
-    const Settings s = LoadSettings(dir.path());
+    const Settings s = SettingsFile(dir.path()).load();
     EXPECT_EQ(s.DirectoryInput, dir.path() + "/TOSEND/");
     EXPECT_EQ(s.DirectoryOutput, dir.path() + "/UNSENT/");
     EXPECT_EQ(s.Language.size(), 254);
@@ -83,29 +83,29 @@ TEST(Settings, SurvivesBadFiles)
     for (int i = 0; i < 4096; ++i)
         garbage.append(static_cast<char>((i * 7919) % 256));
     writeBytes(ini, garbage);
-    EXPECT_EQ(LoadSettings(dir.path()).Port, "1");
+    EXPECT_EQ(SettingsFile(dir.path()).load().Port, "1");
 
     writeBytes(ini, "\xEF\xBB\xBF[Parameters]\r\nPort=2\r\n"); // saved by a UTF-8 editor
-    EXPECT_EQ(LoadSettings(dir.path()).Port, "2");
+    EXPECT_EQ(SettingsFile(dir.path()).load().Port, "2");
 
     writeBytes(ini, "[Parameters]\r\nLanguage=" + QByteArray(10000, 'x') + "\r\nPort=3\r\n");
-    Settings s = LoadSettings(dir.path());
+    Settings s = SettingsFile(dir.path()).load();
     EXPECT_EQ(s.Language.size(), 254);
     EXPECT_EQ(s.Port, "3");
 
     writeBytes(ini, "[Other]\r\nPort=4\r\n");
-    EXPECT_EQ(LoadSettings(dir.path()).Port, "1");
+    EXPECT_EQ(SettingsFile(dir.path()).load().Port, "1");
 
     writeBytes(ini, "[Parameters]\r\nPort=abc\r\nFrequence=often\r\nMaxLogDimension=-5\r\n");
-    s = LoadSettings(dir.path());
+    s = SettingsFile(dir.path()).load();
     EXPECT_EQ(s.Port, "abc"); // the port then fails to open, with its message
-    EXPECT_EQ(pollingIntervalMs(s.Frequence), 5000);
-    EXPECT_EQ(logLimitBytes(s.MaxLogDimension), 131072);
+    EXPECT_EQ(s.pollingIntervalMs(), 5000);
+    EXPECT_EQ(s.logLimitBytes(), 131072);
 
     writeBytes(dir.file("afile"), "x");
     writeBytes(ini, "[Parameters]\r\nDirectoryInput=" + dir.file("afile").toUtf8() +
                         "\r\nDirectoryOutput=/proc/no-such-place\r\n");
-    s = LoadSettings(dir.path());
+    s = SettingsFile(dir.path()).load();
     EXPECT_EQ(s.DirectoryInput, dir.file("afile") + "/");
     EXPECT_FALSE(QDir("/proc/no-such-place").exists());
 }

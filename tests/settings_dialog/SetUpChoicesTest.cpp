@@ -27,11 +27,11 @@ TEST(SetUpChoices, SelectionOnOpening)
 TEST(SetUpChoices, OkWritesTheSevenKeysInOrder)
 {
     TempFolder dir;
-    const PrivateProfileFile file(dir.file("ZEZOVURADUR.INI"));
+    const SettingsFile file(dir.path());
     Settings s;
     s.DirectoryInput = " /in/ ";
     s.DirectoryOutput = "/out/";
-    applyOk(s, {"  5", "  128", " 9600", "COM1", "Italiano"}, file);
+    s = applyOk(s, {"  5", "  128", " 9600", "COM1", "Italiano"}, file);
     EXPECT_EQ(readBytes(file.path()),
               QByteArray("[Parameters]\r\nFrequence=5\r\n"
                          "MaxLogDimension=128\r\nBaudRate=9600\r\nPort=1\r\n"
@@ -40,11 +40,12 @@ TEST(SetUpChoices, OkWritesTheSevenKeysInOrder)
     EXPECT_EQ(s.DirectoryInput, " /in/ "); // memory keeps its blanks
     EXPECT_EQ(s.Frequence, "5");
     EXPECT_EQ(s.Port, "1");
-    EXPECT_EQ(s.LanguageOffset, "0");
-    applyOk(s, {"  5", "  128", "19200", "COM3", "English"}, file);
-    EXPECT_EQ(s.LanguageOffset, "1000");
-    EXPECT_EQ(file.readString("Parameters", "Port", ""), "3");
-    EXPECT_EQ(file.readString("Parameters", "BaudRate", ""), "19200");
+    EXPECT_EQ(s.languageOffset(), 0);
+    s = applyOk(s, {"  5", "  128", "19200", "COM3", "English"}, file);
+    EXPECT_EQ(s.languageOffset(), 1000);
+    const PrivateProfileFile ini(file.path());
+    EXPECT_EQ(ini.readString("Parameters", "Port", ""), "3");
+    EXPECT_EQ(ini.readString("Parameters", "BaudRate", ""), "19200");
 }
 
 TEST(SetUpChoices, ListsWithoutSelectionLeaveFieldAndKey)
@@ -53,9 +54,9 @@ TEST(SetUpChoices, ListsWithoutSelectionLeaveFieldAndKey)
     writeBytes(dir.file("ZEZOVURADUR.INI"),
                "; hand written\r\n[Other]\r\nA=1\r\n[Parameters]\r\nPort=7\r\nFrequence=6\r\n"
                "MaxLogDimension=100\r\n;note\r\n");
-    const PrivateProfileFile file(dir.file("ZEZOVURADUR.INI"));
-    Settings s = LoadSettings(dir.path());
-    applyOk(s, {"", "", " 9600", "", "English"}, file);
+    const SettingsFile file(dir.path());
+    Settings s = SettingsFile(dir.path()).load();
+    s = applyOk(s, {"", "", " 9600", "", "English"}, file);
     EXPECT_EQ(s.Port, "7");
     EXPECT_EQ(s.Frequence, "6");
     EXPECT_EQ(s.MaxLogDimension, "100");
@@ -63,7 +64,7 @@ TEST(SetUpChoices, ListsWithoutSelectionLeaveFieldAndKey)
     EXPECT_TRUE(written.startsWith("; hand written\r\n[Other]\r\nA=1\r\n[Parameters]\r\nPort=7\r\n"
                                    "Frequence=6\r\nMaxLogDimension=100\r\n;note\r\nBaudRate=9600"));
     // What the dialog wrote is what the next start reads.
-    const Settings again = LoadSettings(dir.path());
+    const Settings again = SettingsFile(dir.path()).load();
     EXPECT_EQ(again.Language, "English");
     EXPECT_EQ(again.BaudRate, "9600");
     EXPECT_EQ(again.DirectoryInput, s.DirectoryInput);

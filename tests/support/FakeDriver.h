@@ -95,8 +95,8 @@ private:
     qint32 m_extended = 0;
 };
 
-// Records what the pipeline shows.
-class RecordingDisplay : public StatusDisplay
+// Records what the pipeline shows (Base: StatusDisplay or an interface built on it).
+template <typename Base> class RecordingDisplayOf : public Base
 {
 public:
     QString stateText() const override { return state; }
@@ -111,10 +111,9 @@ public:
         receiptNumber = n;
     }
     void showAndRaise() override { ++raised; }
-    void requestClose() override { ++closeRequests; }
 
     QString state, error, toolTip, receiptTime, receiptNumber;
     TrayPicture picture = TrayPicture::Normal;
     int raised = 0;
-    int closeRequests = 0;
 };
+using RecordingDisplay = RecordingDisplayOf<StatusDisplay>;

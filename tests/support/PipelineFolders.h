@@ -16,7 +16,6 @@ struct PipelineFolders
         settings.DirectoryInput = dir.file("in/");
         settings.DirectoryOutput = dir.file("out/");
         settings.Language = "Italiano";
-        settings.LanguageOffset = "0";
         settings.MaxLogDimension = "128";
     }
     QString in(const QString& name) const { return dir.file("in/" + name); }

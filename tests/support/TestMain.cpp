@@ -1,6 +1,8 @@
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
@@ -18,6 +20,11 @@ void failOnWarning(QtMsgType type, const QMessageLogContext&, const QString& msg
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    // The instance locks of the tests stay out of the user's own runtime folder.
+    QTemporaryDir runtime;
+    QFile::setPermissions(runtime.path(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
     QCoreApplication app(argc, argv);
     qInstallMessageHandler(failOnWarning);
     return RUN_ALL_TESTS();

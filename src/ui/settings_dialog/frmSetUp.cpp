@@ -1,7 +1,6 @@
 #include "frmSetUp.h"
 
 #include "messages/MessageCatalogue.h"
-#include "settings/PrivateProfileFile.h"
 #include "settings_dialog/SetUpChoices.h"
 #include "ui/widgets/FitText.h"
 #include "ui/widgets/Twips.h"
@@ -15,11 +14,11 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
-frmSetUp::frmSetUp(Settings& settings, QString settingsFilePath, UserDialogs& dialogs,
+frmSetUp::frmSetUp(Settings settings, QString programFolder, UserDialogs& dialogs,
                    QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      m_settings(settings), m_settingsFilePath(std::move(settingsFilePath)), m_dialogs(dialogs)
+      m_settings(std::move(settings)), m_programFolder(std::move(programFolder)), m_dialogs(dialogs)
 {
     setObjectName(QStringLiteral("frmSetUp"));
     buildControls();
@@ -165,11 +164,11 @@ void frmSetUp::showFolders()
 
 void frmSetUp::cmdOk_Click()
 {
-    SetUpChoices::applyOk(m_settings,
-                          {cmbFrequenza->currentText(), cmbLog->currentText(),
-                           cmbBaud->currentText(), cmbPorta->currentText(),
-                           cmbLingua->currentText()},
-                          PrivateProfileFile(m_settingsFilePath));
+    m_settings = SetUpChoices::applyOk(m_settings,
+                                       {cmbFrequenza->currentText(), cmbLog->currentText(),
+                                        cmbBaud->currentText(), cmbPorta->currentText(),
+                                        cmbLingua->currentText()},
+                                       SettingsFile(m_programFolder));
     accept();
 }
 

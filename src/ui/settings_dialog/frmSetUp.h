@@ -11,15 +11,17 @@ class QPushButton;
 class QTreeWidget;
 class UserDialogs;
 
-// The settings dialog. It works on the running settings: OK stores the chosen values and writes
-// them to the settings file; a folder chosen with "Modifica..." goes into the settings at once;
-// Annulla and the close box write nothing.
+// The settings dialog. It works on a copy of the running settings, which settings() returns
+// however the dialog ends: OK stores the chosen values in it and writes them to the settings
+// file; a folder chosen with "Modifica..." goes into it at once (and stays even after Annulla,
+// in memory only); Annulla and the close box write nothing.
 class frmSetUp : public QDialog
 {
     Q_OBJECT
 public:
-    frmSetUp(Settings& settings, QString settingsFilePath, UserDialogs& dialogs,
+    frmSetUp(Settings settings, QString programFolder, UserDialogs& dialogs,
              QWidget* parent = nullptr);
+    const Settings& settings() const { return m_settings; }
 
     void cmdOk_Click();
     void cmdAnnulla_Click();
@@ -31,8 +33,8 @@ private:
     void LoadCaptions();
     void showFolders();
 
-    Settings& m_settings;
-    QString m_settingsFilePath;
+    Settings m_settings;
+    QString m_programFolder;
     UserDialogs& m_dialogs;
 
     QGroupBox* Frame3 = nullptr;

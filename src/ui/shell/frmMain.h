@@ -1,13 +1,9 @@
 #pragma once
 
-#include "common/InterruptibleWait.h"
 #include "documents/CommonDialog.h"
-#include "pipeline/CommandFilePipeline.h"
-#include "pipeline/DriverEventHandler.h"
-#include "settings/Settings.h"
+#include "server/DriverServer.h"
 
 #include <QMainWindow>
-#include <QTimer>
 #include <QTranslator>
 #include <memory>
 
@@ -15,27 +11,20 @@ class QAction;
 class QGroupBox;
 class QLabel;
 class QMenu;
-class SingleInstanceLock;
 class TrayIcon;
 class UserDialogs;
 
-// The status window: the register's state, the last error and the last receipt, and the menu.
-// It owns everything that lives for the whole run and runs start-up and shut-down.
-class frmMain : public QMainWindow, public StatusDisplay
+// The status window: the register's state, the last error and the last receipt, the menu and
+// the notification-area icon. The server it owns runs the program; the window shows what the
+// server tells it and passes on the menu commands and requests to close.
+class frmMain : public QMainWindow, public ServerView
 {
     Q_OBJECT
 public:
-    static constexpr int kExitSecondInstance = 2;
-    static constexpr int kExitPortFailure = 3;
-
     struct Options
     {
-        CommandFilePipeline::Options pipeline;
+        DriverServer::Options server;
         bool trayAvailable = true;
-        // Take command files as soon as they are complete, besides polling.
-        bool watchInputFolder = true;
-        // Shared with the driver, whose waits a shut-down must cut short too.
-        InterruptibleWait* waits = nullptr;
     };
 
     frmMain(QString programFolder, QString programName, RegisterDriver& driver, const Clock& clock,
@@ -45,25 +34,18 @@ public:
     // Start-up. 0 when the program goes on (the caller then shows the window); otherwise the
     // exit status of a program that must end at once.
     int Form_Load();
-    void ApplyLanguage();
     // One tick of the polling timer.
     void tmrFile_Timer();
-    // A tick started by the watcher of the input folder.
-    void PickUpNow();
 
-    const Settings& settings() const { return m_settings; }
-    CommandFilePipeline& pipeline() { return *m_pipeline; }
+    DriverServer& server() { return m_server; }
+    const Settings& settings() const { return m_server.settings(); }
+    QTimer& tmrFile() { return m_server.pollTimer(); }
+    bool hasShutDown() const { return m_server.state() == DriverServer::State::Done; }
+    std::optional<int> endedAtOnce() const { return m_server.endedAtOnce(); }
     TrayIcon* MyTray() const { return m_tray.get(); }
-    QTimer& tmrFile() { return m_tmrFile; }
-    bool hasShutDown() const { return m_state == State::Done; }
-    // Set when the program had to end at once (the port did not open again).
-    std::optional<int> endedAtOnce() const { return m_endedAtOnce; }
     const QString& documentPath() const { return DocumentPath; }
-    const CommonDialog& commonDialog() const { return CDialog; }
-    QString startFilePath() const;
-    QString stopFilePath() const;
 
-    // What the pipeline and the driver events show.
+    // ServerView
     QString stateText() const override;
     void setStateText(const QString& text) override;
     QString errorText() const override;
@@ -72,7 +54,13 @@ public:
     void setTrayToolTip(const QString& text) override;
     void setLastReceipt(const QString& time, const QString& number) override;
     void showAndRaise() override;
-    void requestClose() override;
+    void showCritical(const QString& text) override;
+    void applyLanguage(int languageOffset) override;
+    void setPortTitle(const QString& text) override;
+    void showTrayIcon() override;
+    void removeTrayIcon() override;
+    void closeModalWindows() override;
+    void runEnded() override;
 
 public slots:
     void MyTray_DoubleClick(int button, int shift);
@@ -85,54 +73,16 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    enum class State { Created, Starting, Running, ShuttingDown, Done };
-
     void buildControls();
     void buildMenu();
-    void Form_Unload();
-    // Opens the register's port; a port that does not open is named on standard error.
-    bool openPort();
-    void showPortAndReadyState();
-    void startPolling();
-    void closeIfRequestedWhileBusy();
-    void runTick(CommandFilePipeline::TickCause cause);
-    void pickUpIfWanted();
-    bool isWorking() const;
-    void endAtOnce(int status);
     // Steps of File > Invia up to the editor; the document to send, or nothing.
     std::optional<QString> chooseAndEditDocument();
 
     QString m_programFolder;
-    QString m_programName;
-    RegisterDriver& m_driver;
-    const Clock& m_clock;
     UserDialogs& m_dialogs;
-    SingleInstanceLock& m_instanceLock;
-    Options m_options;
-
-    Settings m_settings;
-    std::unique_ptr<CommandFilePipeline> m_pipeline;
-    std::unique_ptr<DriverEventHandler> m_events;
+    bool m_trayAvailable;
+    DriverServer m_server;
     std::unique_ptr<TrayIcon> m_tray;
-    QTimer m_tmrFile;
-    // Starts a tick from the event loop when the watcher has news.
-    QTimer m_tmrPickUp;
-    // A folder event came when no tick could run.
-    bool m_pickUpWanted = false;
-    State m_state = State::Created;
-    // A close came while work was under way and waits for it.
-    bool m_closePending = false;
-    // A close has been asked for and is queued; no new file is started meanwhile.
-    bool m_closeRequested = false;
-    // The close being handled is our own (a "STOP" line), not one from outside.
-    bool m_ownClose = false;
-    // A close from outside came during a send: waits for the register are given up.
-    bool m_abortRequested = false;
-    // The close waiting for the work came from outside: no further file is started.
-    bool m_closeFromOutside = false;
-    // Modal windows of ours that are open (settings, document, editor).
-    int m_modalDepth = 0;
-    std::optional<int> m_endedAtOnce;
     CommonDialog CDialog;
     QString DocumentPath;
     QTranslator m_qtTranslator;

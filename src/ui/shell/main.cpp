@@ -1,9 +1,9 @@
 #include "common/Clock.h"
 #include "frmMain.h"
-#include "platform/HeadlessStart.h"
-#include "platform/SingleInstanceLock.h"
-#include "platform/TerminationSignals.h"
 #include "register_sim/SimulatedRegister.h"
+#include "server/platform/HeadlessStart.h"
+#include "server/platform/SingleInstanceLock.h"
+#include "server/platform/TerminationSignals.h"
 #include "ui/widgets/UserDialogs.h"
 
 #include <QApplication>
@@ -42,7 +42,7 @@ int main(int argc, char** argv)
     SingleInstanceLock instanceLock(programFolder);
     frmMain::Options options;
     options.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
-    options.waits = &waits;
+    options.server.waits = &waits;
     frmMain window(programFolder, executable.completeBaseName(), driver, clock, dialogs,
                    instanceLock, options);
 

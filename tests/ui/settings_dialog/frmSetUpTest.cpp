@@ -16,14 +16,14 @@ class frmSetUpTest : public ::testing::Test
 protected:
     frmSetUpTest()
     {
-        settings = LoadSettings(dir.path());
+        settings = SettingsFile(dir.path()).load();
         settings.DirectoryInput = "/in/";
         settings.DirectoryOutput = "/out/";
     }
     frmSetUp& dialog()
     {
         if (!m_dialog)
-            m_dialog = std::make_unique<frmSetUp>(settings, ini(), dialogs);
+            m_dialog = std::make_unique<frmSetUp>(settings, dir.path(), dialogs);
         return *m_dialog;
     }
     QString ini() const { return dir.file("ZEZOVURADUR.INI"); }
@@ -87,7 +87,6 @@ TEST_F(frmSetUpTest, UnmatchedValuesAndEnglish)
     settings.MaxLogDimension = "100";
     settings.BaudRate = " 9600";
     settings.Language = "deutsch";
-    settings.LanguageOffset = "1000";
     EXPECT_EQ(dialog().windowTitle(), "Configure");
     EXPECT_EQ(child<QPushButton>("cmdAnnulla")->text(), "Cancel");
     EXPECT_EQ(shown("cmbPorta"), "");
@@ -98,7 +97,7 @@ TEST_F(frmSetUpTest, UnmatchedValuesAndEnglish)
     child<QPushButton>("cmdOk")->click();
     EXPECT_EQ(readBytes(ini()), QByteArray("[Parameters]\r\nBaudRate=19200\r\nLanguage=English\r\n"
                                            "DirectoryInput=/in/\r\nDirectoryOutput=/out/\r\n"));
-    EXPECT_EQ(settings.Port, "7");
+    EXPECT_EQ(dialog().settings().Port, "7");
 }
 
 TEST_F(frmSetUpTest, OkWritesWhatTheListsShow)
@@ -107,8 +106,9 @@ TEST_F(frmSetUpTest, OkWritesWhatTheListsShow)
     child<QComboBox>("cmbLingua")->setCurrentIndex(1);
     child<QPushButton>("cmdOk")->click();
     EXPECT_EQ(dialog().result(), QDialog::Accepted);
-    EXPECT_EQ(settings.Port, "3");
-    EXPECT_EQ(settings.LanguageOffset, "1000");
+    EXPECT_EQ(dialog().settings().Port, "3");
+    EXPECT_EQ(dialog().settings().languageOffset(), 1000);
+    EXPECT_EQ(settings.Port, "1"); // the settings in use change only when the caller says so
     EXPECT_EQ(readBytes(ini()), QByteArray("[Parameters]\r\nFrequence=5\r\nMaxLogDimension=128\r\n"
                                            "BaudRate=9600\r\nPort=3\r\nLanguage=English\r\n"
                                            "DirectoryInput=/in/\r\nDirectoryOutput=/out/\r\n"));
@@ -120,15 +120,15 @@ TEST_F(frmSetUpTest, ModificaThenAnnulla)
 {
     dialogs.folders = {QString("/chosen"), std::nullopt, QString("/unsent")};
     child<QPushButton>("cmdModifica")->click();
-    EXPECT_EQ(settings.DirectoryInput, "/chosen/"); // in use at once
+    EXPECT_EQ(dialog().settings().DirectoryInput, "/chosen/");
     EXPECT_EQ(folders()->topLevelItem(0)->text(1), "/chosen/");
     folders()->topLevelItem(1)->setSelected(true);
     folders()->topLevelItem(0)->setSelected(false);
-    settings.DirectoryInput = "/changed-meanwhile/";
-    child<QPushButton>("cmdModifica")->click(); // cancelled: both rows shown again
-    EXPECT_EQ(folders()->topLevelItem(0)->text(1), "/changed-meanwhile/");
+    child<QPushButton>("cmdModifica")->click(); // cancelled: both rows as they were
+    EXPECT_EQ(folders()->topLevelItem(0)->text(1), "/chosen/");
+    EXPECT_EQ(folders()->topLevelItem(1)->text(1), "/out/");
     child<QPushButton>("cmdModifica")->click();
-    EXPECT_EQ(settings.DirectoryOutput, "/unsent/");
+    EXPECT_EQ(dialog().settings().DirectoryOutput, "/unsent/");
     EXPECT_EQ(dialogs.folderTitles,
               QStringList({"Modifica posizione del file comandi",
                            "Modifica posizione degli scontrini non inviati",
@@ -136,4 +136,5 @@ TEST_F(frmSetUpTest, ModificaThenAnnulla)
     child<QPushButton>("cmdAnnulla")->click();
     EXPECT_EQ(dialog().result(), QDialog::Rejected);
     EXPECT_FALSE(fileExists(ini()));
+    EXPECT_EQ(dialog().settings().DirectoryInput, "/chosen/"); // kept after Annulla too
 }

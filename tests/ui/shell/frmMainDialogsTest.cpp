@@ -5,7 +5,7 @@
 #include "ui/documents/frmEdit.h"
 #include "ui/settings_dialog/frmSetUp.h"
 #include "ui/shell/frmMain.h"
-#include "ui/shell/platform/SingleInstanceLock.h"
+#include "server/platform/SingleInstanceLock.h"
 #include "ui/tray/TrayIcon.h"
 
 #include <QAction>
@@ -24,7 +24,7 @@ protected:
     frmMainDialogsTest()
     {
         frmMain::Options options;
-        options.pipeline = {1, 0, 65536};
+        options.server.pipeline = {1, 0, 65536};
         options.trayAvailable = false;
         window = std::make_unique<frmMain>(dir.path(), "QuorinDriverServer", driver, clock, dialogs,
                                            lock, options);
@@ -66,7 +66,7 @@ TEST_F(frmMainDialogsTest, SettingsAreReappliedAfterOk)
     EXPECT_EQ(caption("lblErrore"), "Errore generico"); // keeps its old language
     EXPECT_TRUE(window->tmrFile().isActive());
     EXPECT_EQ(window->tmrFile().interval(), 30000);
-    EXPECT_EQ(LoadSettings(dir.path()).Port, "3");
+    EXPECT_EQ(SettingsFile(dir.path()).load().Port, "3");
 }
 
 TEST_F(frmMainDialogsTest, AnnullaStillReopensThePort)
@@ -86,7 +86,7 @@ TEST_F(frmMainDialogsTest, PortThatDoesNotReopenEndsAtOnce)
     driver.openResult = 203;
     window->findChild<QAction*>("MNU_FILE_PERSONALIZZA")->trigger();
     EXPECT_EQ(named.seen(), 1);
-    EXPECT_EQ(window->endedAtOnce(), frmMain::kExitPortFailure);
+    EXPECT_EQ(window->endedAtOnce(), DriverServer::kExitPortFailure);
     EXPECT_TRUE(
         dialogs.messages.last().endsWith("Impossibile caricare il programma gestione cassa."));
     EXPECT_TRUE(driver.sent.empty()); // no Stop.txt
@@ -220,8 +220,8 @@ TEST_F(frmMainDialogsTest, ChosenPortThatDoesNotOpenIsNotLeftInTheSettings)
         driver.openResult = 203;
     });
     window->findChild<QAction*>("MNU_FILE_PERSONALIZZA")->trigger();
-    EXPECT_EQ(window->endedAtOnce(), frmMain::kExitPortFailure);
-    EXPECT_EQ(LoadSettings(dir.path()).Port, "1"); // the next start works
+    EXPECT_EQ(window->endedAtOnce(), DriverServer::kExitPortFailure);
+    EXPECT_EQ(SettingsFile(dir.path()).load().Port, "1"); // the next start works
     EXPECT_TRUE(readBytes(in("QuorinDriverServer.LOG")).contains(";PortRestored=1\r\n"));
     EXPECT_EQ(named.seen(), 1);
     EXPECT_EQ(kept.seen(), 1);

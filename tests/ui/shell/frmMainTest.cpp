@@ -4,7 +4,7 @@
 #include "support/ScriptedDialogs.h"
 #include "support/TestSupport.h"
 #include "support/WidgetText.h"
-#include "ui/shell/platform/SingleInstanceLock.h"
+#include "server/platform/SingleInstanceLock.h"
 #include "ui/tray/TrayIcon.h"
 #include "ui/widgets/UserDialogs.h"
 
@@ -37,7 +37,7 @@ protected:
     {
         if (!m_window) {
             frmMain::Options options;
-            options.pipeline = {1, 0, 65536};
+            options.server.pipeline = {1, 0, 65536};
             options.trayAvailable = true;
             m_window = std::make_unique<frmMain>(dir.path(), "QuorinDriverServer", driver, clock,
                                                  dialogs, lock, options);
@@ -108,7 +108,7 @@ TEST_F(frmMainTest, PortFailureEndsAtOnceInItalian)
     settingsFile("Language=English\r\n");
     driver.openResult = 203;
     AllowQtWarnings named("Port COM1 does not open (error 203)");
-    EXPECT_EQ(window().Form_Load(), frmMain::kExitPortFailure);
+    EXPECT_EQ(window().Form_Load(), DriverServer::kExitPortFailure);
     EXPECT_EQ(named.seen(), 1);
     EXPECT_EQ(dialogs.messages, QStringList({"Quorin Server - ORVEK S.P.A.|Impossibile caricare il "
                                              "programma gestione cassa."}));
@@ -122,7 +122,7 @@ TEST_F(frmMainTest, SecondInstanceOfTheSameFolderIsRefused)
 {
     SingleInstanceLock first(dir.path());
     ASSERT_TRUE(first.tryLock());
-    EXPECT_EQ(window().Form_Load(), frmMain::kExitSecondInstance);
+    EXPECT_EQ(window().Form_Load(), DriverServer::kExitSecondInstance);
     EXPECT_EQ(dialogs.messages,
               QStringList({QStringLiteral(
                   "Quorin Server - ORVEK S.P.A.|Questo programma è già stato caricato.")}));
