@@ -32,6 +32,7 @@ public:
     qint32 SendCommand(qint32&, qint16, QString& line) override
     {
         benchmark::DoNotOptimize(line.size());
+        ++sent;
         return 0;
     }
     qint32 ExtendedResult() override { return 0; }
@@ -40,6 +41,7 @@ public:
         answer = QStringLiteral("0000000000420042");
         return 0;
     }
+    int sent = 0;
 };
 
 class NoDisplay : public StatusDisplay
@@ -53,7 +55,6 @@ public:
     void setTrayToolTip(const QString&) override {}
     void setLastReceipt(const QString&, const QString&) override {}
     void showAndRaise() override {}
-    void requestClose() override {}
 };
 
 struct Folders
@@ -212,6 +213,37 @@ void BM_Floor(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * batch);
 }
 
+// A folder flooded with 10,000 one-line files: one tick sends them all, each once, and leaves
+// no command file behind.
+void BM_TenThousandFilesInOneTick(benchmark::State& state)
+{
+    constexpr int kFiles = 10000;
+    for (auto _ : state) {
+        state.PauseTiming();
+        Folders folders;
+        for (int i = 0; i < kFiles; ++i) {
+            QFile file(folders.settings.DirectoryInput +
+                       QStringLiteral("F%1.TXT").arg(i, 5, 10, QLatin1Char('0')));
+            if (!file.open(QIODevice::WriteOnly) || file.write("X\r\n") != 3)
+                qFatal("cannot write the files");
+        }
+        ZeroDelayRegister driver;
+        NoDisplay display;
+        SystemClock clock;
+        CommandFilePipeline pipeline(folders.settings, driver, display, clock,
+                                     QStringLiteral("QuorinDriverServer"), {1000, 0, 65536});
+        state.ResumeTiming();
+        pipeline.runTick();
+        state.PauseTiming();
+        if (driver.sent != kFiles)
+            state.SkipWithError("not every file was sent exactly once");
+        if (!QDir(folders.settings.DirectoryInput).entryList({"*.TXT"}).isEmpty())
+            state.SkipWithError("command files were left in the folder");
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * kFiles);
+}
+
 } // namespace
 
 BENCHMARK(BM_Floor)->Arg(50)->UseRealTime()->Unit(benchmark::kMillisecond);
@@ -221,6 +253,7 @@ BENCHMARK(BM_TickWithLeftovers)
     ->ArgsProduct({{50}, {0, 1000, 10000, 100000}})
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TenThousandFilesInOneTick)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
 
 int main(int argc, char** argv)
 {

@@ -121,17 +121,6 @@ TEST_F(BadInputTest, HugeLineAndHugeFileKeepMemoryBounded)
 #endif
 }
 
-TEST_F(BadInputTest, TenThousandFilesInOneTick)
-{
-    CountingDriver counting;
-    for (int i = 0; i < 10000; ++i)
-        writeBytes(in(QStringLiteral("F%1.TXT").arg(i, 5, 10, QLatin1Char('0'))), "X\r\n");
-    auto pipeline = make(counting);
-    pipeline.runTick();
-    EXPECT_EQ(counting.count, 10000);
-    EXPECT_TRUE(commandFiles().isEmpty());
-}
-
 TEST_F(BadInputTest, UnusualNames)
 {
     const QString longName = QString(251, u'L') + ".TXT"; // 255 bytes, the usual limit
