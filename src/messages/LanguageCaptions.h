@@ -3,8 +3,9 @@
 #include <QString>
 #include <vector>
 
-// The main window's fixed captions, in the order in which they are set when the language is
-// applied: the object name of the control and the Italian catalogue id of its text.
+// Fixed captions of a window, in the order in which they are set when the language is applied:
+// the object name of the control (or of the window itself, for its title) and the Italian
+// catalogue id of its text.
 struct CaptionId
 {
     QString objectName;
@@ -12,3 +13,4 @@ struct CaptionId
 };
 
 const std::vector<CaptionId>& mainWindowCaptions();
+const std::vector<CaptionId>& setUpDialogCaptions();

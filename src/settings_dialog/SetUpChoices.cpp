@@ -1,6 +1,6 @@
 #include "SetUpChoices.h"
 
-#include "settings/PrivateProfileFile.h"
+#include "messages/MessageIds.h"
 
 namespace SetUpChoices {
 
@@ -95,7 +95,7 @@ Settings applyOk(Settings settings, const Chosen& chosen, const SettingsFile& fi
 
 int folderBrowserTitleId(int selectedRow)
 {
-    return selectedRow == 1 ? 516 : 515;
+    return selectedRow == 1 ? MessageId::UnsentFolderBrowser : MessageId::InputFolderBrowser;
 }
 
 void storeChosenFolder(Settings& settings, int selectedRow, const QString& folder)

@@ -1,6 +1,8 @@
 #include "frmSetUp.h"
 
 #include "messages/MessageCatalogue.h"
+#include "messages/MessageIds.h"
+#include "ui/widgets/Captions.h"
 #include "settings_dialog/SetUpChoices.h"
 #include "ui/widgets/FitText.h"
 #include "ui/widgets/Twips.h"
@@ -112,21 +114,7 @@ void frmSetUp::buildControls()
 
 void frmSetUp::LoadCaptions()
 {
-    const int offset = m_settings.languageOffset();
-    auto text = [offset](int id) { return LocalisedText(offset, id); };
-    lblLingua->setText(text(521));
-    lblFrequenza->setText(text(522));
-    lblLog->setText(text(523));
-    fParametri->setTitle(text(524));
-    lblPorta->setText(text(525));
-    lblVelocita->setText(text(526));
-    fCartelle->setTitle(text(527));
-    cmdModifica->setText(text(528));
-    cmdOk->setText(text(529));
-    cmdAnnulla->setText(text(530));
-    setWindowTitle(text(520));
-    for (QLabel* l : {lblLingua, lblFrequenza, lblLog, lblPorta, lblVelocita})
-        fitLabelText(l);
+    applyCaptions(this, setUpDialogCaptions(), m_settings.languageOffset());
 }
 
 void frmSetUp::Form_Load()
@@ -145,13 +133,14 @@ void frmSetUp::Form_Load()
     cmbLog->setCurrentIndex(logIndex(m_settings.MaxLogDimension));
 
     const int offset = m_settings.languageOffset();
-    lstCartelle->setHeaderLabels({LocalisedText(offset, 511), LocalisedText(offset, 512)});
+    lstCartelle->setHeaderLabels({LocalisedText(offset, MessageId::FolderColumnName),
+                                  LocalisedText(offset, MessageId::FolderColumnPath)});
     const int first =
         (lstCartelle->width() - QFontMetrics(font()).horizontalAdvance(QLatin1Char('W'))) / 3;
     lstCartelle->setColumnWidth(0, first);
     lstCartelle->setColumnWidth(1, 2 * first);
-    new QTreeWidgetItem(lstCartelle, {LocalisedText(offset, 513), QString()});
-    new QTreeWidgetItem(lstCartelle, {LocalisedText(offset, 514), QString()});
+    new QTreeWidgetItem(lstCartelle, {LocalisedText(offset, MessageId::InputFolderRow), QString()});
+    new QTreeWidgetItem(lstCartelle, {LocalisedText(offset, MessageId::UnsentFolderRow), QString()});
     showFolders();
     lstCartelle->setCurrentItem(lstCartelle->topLevelItem(0));
 }

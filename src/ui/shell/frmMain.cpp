@@ -7,6 +7,7 @@
 #include "ui/documents/frmEdit.h"
 #include "ui/settings_dialog/frmSetUp.h"
 #include "ui/tray/TrayIcon.h"
+#include "ui/widgets/Captions.h"
 #include "ui/widgets/FitText.h"
 #include "ui/widgets/ModMain.h"
 #include "ui/widgets/Pictures.h"
@@ -196,18 +197,7 @@ void frmMain::applyLanguage(int offset)
                                            QStringLiteral("_"),
                                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&m_qtTranslator);
-    for (const CaptionId& caption : mainWindowCaptions()) {
-        const QString text = LocalisedText(offset, caption.id);
-        QObject* control = findChild<QObject*>(caption.objectName);
-        if (auto* action = qobject_cast<QAction*>(control))
-            action->setText(text);
-        else if (auto* frame = qobject_cast<QGroupBox*>(control))
-            frame->setTitle(text);
-        else if (auto* label = qobject_cast<QLabel*>(control)) {
-            label->setText(text);
-            fitLabelText(label);
-        }
-    }
+    applyCaptions(this, mainWindowCaptions(), offset);
 }
 
 void frmMain::tmrFile_Timer()
