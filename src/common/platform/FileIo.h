@@ -83,10 +83,6 @@ public:
     bool commit();
 
 private:
-    void discard();
-
-    QString m_path;
-    QByteArray m_tempName;
-    int m_fd = -1;
-    bool m_failed = false;
+    struct Private; // what the system's files need
+    std::unique_ptr<Private> d;
 };

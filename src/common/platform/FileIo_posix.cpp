@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <functional>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -323,51 +324,62 @@ std::optional<FolderProblem> folderProblem(const QString& folder)
     return std::nullopt;
 }
 
-AtomicFileWriter::AtomicFileWriter(QString path) : m_path(std::move(path)) {}
+struct AtomicFileWriter::Private
+{
+    QString path;
+    QByteArray tempName;
+    int fd = -1;
+    bool failed = false;
+
+    void discard()
+    {
+        if (fd >= 0) {
+            ::close(fd);
+            ::unlink(tempName.constData());
+        }
+        fd = -1;
+    }
+};
+
+AtomicFileWriter::AtomicFileWriter(QString path) : d(std::make_unique<Private>())
+{
+    d->path = std::move(path);
+}
 
 AtomicFileWriter::~AtomicFileWriter()
 {
-    discard();
-}
-
-void AtomicFileWriter::discard()
-{
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        ::unlink(m_tempName.constData());
-    }
-    m_fd = -1;
+    d->discard();
 }
 
 bool AtomicFileWriter::open()
 {
-    const QByteArray target = encodeFileName(m_path);
+    const QByteArray target = encodeFileName(d->path);
     const QByteArray folder = target.left(target.lastIndexOf('/') + 1);
-    for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+    for (int attempt = 0; attempt < 100 && d->fd < 0; ++attempt) {
         // Short (the final name may already be as long as a name can be), never the name of an
         // existing file (O_EXCL), never one that ends in ".TXT".
-        m_tempName = folder + ".qds-" +
-                     QByteArray::number(QRandomGenerator::global()->generate() & 0xFFFFFF, 36) +
-                     ".tmp";
-        m_fd = openNoFollow(m_tempName, O_WRONLY | O_CREAT | O_EXCL);
-        if (m_fd < 0 && errno != EEXIST)
+        d->tempName = folder + ".qds-" +
+                      QByteArray::number(QRandomGenerator::global()->generate() & 0xFFFFFF, 36) +
+                      ".tmp";
+        d->fd = openNoFollow(d->tempName, O_WRONLY | O_CREAT | O_EXCL);
+        if (d->fd < 0 && errno != EEXIST)
             break;
     }
-    m_failed = m_fd < 0;
-    return !m_failed;
+    d->failed = d->fd < 0;
+    return !d->failed;
 }
 
 bool AtomicFileWriter::write(const QByteArray& bytes)
 {
-    if (m_fd < 0 || m_failed)
+    if (d->fd < 0 || d->failed)
         return false;
     for (qsizetype done = 0; done < bytes.size();) {
         const ssize_t n =
-            ::write(m_fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+            ::write(d->fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            m_failed = true;
+            d->failed = true;
             return false;
         }
         done += n;
@@ -377,20 +389,20 @@ bool AtomicFileWriter::write(const QByteArray& bytes)
 
 bool AtomicFileWriter::commit()
 {
-    if (m_fd < 0 || m_failed) {
-        discard();
+    if (d->fd < 0 || d->failed) {
+        d->discard();
         return false;
     }
     // The content reaches the disk before the name does: a power cut leaves the old file or
     // the whole new one, never an empty one.
-    if (!syncDescriptor(m_fd, false) || ::close(m_fd) != 0) {
-        m_fd = -1;
-        ::unlink(m_tempName.constData());
+    const int fd = std::exchange(d->fd, -1);
+    const bool synced = syncDescriptor(fd, false);
+    if (::close(fd) != 0 || !synced) {
+        ::unlink(d->tempName.constData());
         return false;
     }
-    m_fd = -1;
-    if (::rename(m_tempName.constData(), encodeFileName(m_path).constData()) != 0) {
-        ::unlink(m_tempName.constData());
+    if (::rename(d->tempName.constData(), encodeFileName(d->path).constData()) != 0) {
+        ::unlink(d->tempName.constData());
         return false;
     }
     return true;

@@ -53,7 +53,7 @@ std::unique_ptr<FolderWatcher> createPortableFolderWatcher(FolderWatcher::NameFi
     return std::make_unique<PortableFolderWatcher>(std::move(filter));
 }
 
-#ifndef Q_OS_LINUX
+#ifndef QDS_HAVE_INOTIFY
 std::unique_ptr<FolderWatcher> createFolderWatcher(FolderWatcher::NameFilter filter)
 {
     return createPortableFolderWatcher(std::move(filter));

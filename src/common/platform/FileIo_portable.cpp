@@ -1,0 +1,172 @@
+// File work with Qt alone, for systems without their own file layer here yet. It keeps the
+// program working but gives weaker guarantees than a system layer: no flush to the disk beyond
+// Qt's, links are detected by Qt rather than refused by the system, and names are the system's
+// own (Unicode on Windows), so the stray-byte escape is not needed.
+#include "FileIo.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+
+bool flushToDisk(QFile& file)
+{
+    return file.flush();
+}
+
+bool writeAt(QFile& file, qint64 offset, const QByteArray& bytes)
+{
+    const qint64 position = file.pos();
+    const bool ok = file.seek(offset) && file.write(bytes) == bytes.size() && file.flush();
+    file.seek(position);
+    return ok;
+}
+
+std::optional<qint64> modificationTimeNs(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return std::nullopt;
+    return info.lastModified().toMSecsSinceEpoch() * 1000000;
+}
+
+QString decodeFileName(const QByteArray& bytes)
+{
+    return QFile::decodeName(bytes);
+}
+
+QByteArray encodeFileName(const QString& name)
+{
+    return QFile::encodeName(name);
+}
+
+FileStatus fileStatus(const QString& path)
+{
+    FileStatus status;
+    const QFileInfo info(path);
+    if (info.isSymLink())
+        status.type = FileStatus::Type::Link;
+    else if (!info.exists())
+        return status;
+    else if (info.isDir())
+        status.type = FileStatus::Type::Folder;
+    else if (info.isFile())
+        status.type = FileStatus::Type::Regular;
+    else
+        status.type = FileStatus::Type::Other;
+    status.size = info.size();
+    status.modifiedMs = info.lastModified().toMSecsSinceEpoch();
+    status.ownerWritable = info.permission(QFileDevice::WriteOwner);
+    return status;
+}
+
+std::optional<QStringList> folderEntries(const QString& folder)
+{
+    const QDir dir(folder);
+    if (!dir.exists())
+        return std::nullopt;
+    return dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+std::unique_ptr<QFile> openRegularFileForReading(const QString& path)
+{
+    if (fileStatus(path).type != FileStatus::Type::Regular)
+        return nullptr;
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::ReadOnly))
+        return nullptr;
+    return file;
+}
+
+bool removeFile(const QString& path)
+{
+    return QFile::remove(path);
+}
+
+bool renameFile(const QString& from, const QString& to)
+{
+    // Qt does not rename over an existing file.
+    QFile::remove(to);
+    return QFile::rename(from, to);
+}
+
+std::unique_ptr<QFile> openOwnFile(const QString& path, OwnFileMode mode)
+{
+    const FileStatus status = fileStatus(path);
+    if (status.type != FileStatus::Type::Missing && status.type != FileStatus::Type::Regular) {
+        if (!QFile::remove(path))
+            return nullptr;
+        qWarning("Replaced something that was not a plain file of ours: %s", qPrintable(path));
+    }
+    QIODevice::OpenMode qtMode;
+    switch (mode) {
+    case OwnFileMode::Append:
+        qtMode = QIODevice::WriteOnly | QIODevice::Append;
+        break;
+    case OwnFileMode::ReadWrite:
+        qtMode = QIODevice::ReadWrite;
+        break;
+    case OwnFileMode::Truncate:
+        qtMode = QIODevice::WriteOnly | QIODevice::Truncate;
+        break;
+    }
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(qtMode | QIODevice::Unbuffered))
+        return nullptr;
+    return file;
+}
+
+bool isStillAt(const QFile& file, const QString& path)
+{
+    return file.isOpen() && QFileInfo::exists(path);
+}
+
+bool flushFolder(const QString& folder)
+{
+    return QFileInfo(folder).isDir();
+}
+
+std::optional<FolderProblem> folderProblem(const QString& folder)
+{
+    const QFileInfo info(folder);
+    if (!info.exists())
+        return FolderProblem::Missing;
+    if (!info.isDir())
+        return FolderProblem::NotAFolder;
+    if (!info.isWritable())
+        return FolderProblem::NotWritable;
+    return std::nullopt;
+}
+
+struct AtomicFileWriter::Private
+{
+    QSaveFile file;
+};
+
+AtomicFileWriter::AtomicFileWriter(QString path) : d(std::make_unique<Private>())
+{
+    d->file.setFileName(path);
+}
+
+AtomicFileWriter::~AtomicFileWriter() = default; // without commit(), QSaveFile discards
+
+bool AtomicFileWriter::open()
+{
+    // QSaveFile writes through a link to its target: the link itself is replaced instead.
+    if (fileStatus(d->file.fileName()).type == FileStatus::Type::Link)
+        QFile::remove(d->file.fileName());
+    // Unbuffered, so that a full disk fails the write itself rather than a later flush.
+    return d->file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+}
+
+bool AtomicFileWriter::write(const QByteArray& bytes)
+{
+    if (d->file.isOpen() && d->file.write(bytes) == bytes.size())
+        return true;
+    d->file.cancelWriting();
+    return false;
+}
+
+bool AtomicFileWriter::commit()
+{
+    return d->file.isOpen() && d->file.commit();
+}
