@@ -1,6 +1,7 @@
 #include "InterruptibleWait.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
@@ -9,20 +10,42 @@
 
 bool InterruptibleWait::serveEventsFor(int milliseconds)
 {
-    if (m_interrupted)
-        return false;
-    if (milliseconds <= 0)
-        return true;
-    if (!QCoreApplication::instance()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-        return true;
+    return serveEventsUntil(milliseconds, {}) != End::Interrupted;
+}
+
+InterruptibleWait::End InterruptibleWait::serveEventsUntil(int milliseconds,
+                                                          const std::function<bool()>& done)
+{
+    const QDeadlineTimer deadline(std::max(0, milliseconds), Qt::PreciseTimer);
+    for (;;) {
+        if (m_interrupted)
+            return End::Interrupted;
+        if (done && done())
+            return End::Done;
+        const qint64 remaining = deadline.remainingTime();
+        if (remaining <= 0)
+            return End::TimedOut;
+        if (!QCoreApplication::instance()) {
+            // Nothing can change without events: the whole time passes.
+            std::this_thread::sleep_for(std::chrono::milliseconds(remaining));
+            continue;
+        }
+        QEventLoop loop;
+        QTimer timer;
+        timer.setSingleShot(true);
+        timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        timer.start(static_cast<int>(remaining));
+        m_loops.push_back(&loop);
+        loop.exec();
+        m_loops.erase(std::find(m_loops.begin(), m_loops.end(), &loop));
     }
-    QEventLoop loop;
-    QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    m_loops.push_back(&loop);
-    loop.exec();
-    m_loops.erase(std::find(m_loops.begin(), m_loops.end(), &loop));
-    return !m_interrupted;
+}
+
+void InterruptibleWait::wake()
+{
+    for (QEventLoop* loop : m_loops)
+        loop->quit();
 }
 
 void InterruptibleWait::interrupt()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <vector>
 
 class QEventLoop;
@@ -13,6 +14,13 @@ class InterruptibleWait
 public:
     // False when the wait was cut short by interrupt().
     bool serveEventsFor(int milliseconds);
+
+    enum class End { Done, TimedOut, Interrupted };
+    // Serves events until `done` holds (checked at the start and after every wake()), the time
+    // is up or interrupt() is called.
+    End serveEventsUntil(int milliseconds, const std::function<bool()>& done);
+    // Makes the waits under way look at their condition again (something they wait for came).
+    void wake();
 
     // Ends every wait under way, and makes new ones return at once, until resume(): used when
     // the program must shut down while a wait (a register that stopped answering) is in progress.

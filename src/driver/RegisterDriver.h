@@ -36,6 +36,8 @@ public:
 signals:
     void StatusUpdate(qint32 status);
     void DumpData(qint32 unused, qint32 count, const QString& text);
+    // The driver itself stopped working (why, in a few words), or works again (empty).
+    void faultChanged(const QString& why);
 };
 
 inline const QString kStatusQuery = QStringLiteral("<</?s");

@@ -206,6 +206,16 @@ void CommandFilePipeline::setFault(FolderFaults::Source source, bool failed, con
     showFaults();
 }
 
+void CommandFilePipeline::setDriverFault(const QString& why)
+{
+    if (why.isEmpty())
+        m_faults.clear(FolderFaults::Source::Driver);
+    else
+        m_faults.set(FolderFaults::Source::Driver,
+                     FolderFaults::driverNotWorking(m_settings.languageOffset(), why));
+    showFaults();
+}
+
 void CommandFilePipeline::showFaults()
 {
     const QString text = m_faults.text();
@@ -220,15 +230,20 @@ void CommandFilePipeline::showFaults()
     }
     const QString before = m_shownFault;
     m_shownFault = text;
-    if (!text.isEmpty()) {
+    // The driver reports its own faults on standard error.
+    const bool folderFault = !text.isEmpty() && !m_faults.firstIs(FolderFaults::Source::Driver);
+    if (folderFault)
         qWarning("Input folder fault: %s", qPrintable(text));
+    else if (m_folderFaultShown)
+        qWarning("Input folder works again: %s", qPrintable(m_settings.DirectoryInput));
+    m_folderFaultShown = folderFault;
+    if (!text.isEmpty()) {
         m_display.setErrorText(text);
         m_display.setTrayPicture(TrayPicture::Error);
         m_display.setTrayToolTip(text);
         m_display.showAndRaise();
         return;
     }
-    qWarning("Input folder works again: %s", qPrintable(m_settings.DirectoryInput));
     // Only what the fault put there goes; an error of a command file stays.
     if (m_display.errorText() == before) {
         m_display.setErrorText(QString());

@@ -77,6 +77,9 @@ public:
     // The most receipts one command file is taken to make (and never more than its lines).
     static constexpr int kMaxReceiptsPerFile = 100;
 
+    // Shows that the driver program does not work (why), or clears it (empty).
+    void setDriverFault(const QString& why);
+
     // Looks at the input folder and shows, or clears, what keeps the program from working
     // there. False when files must not be sent now.
     bool checkInputFolder();
@@ -156,5 +159,6 @@ private:
     InterruptibleWait* m_waits;
     FolderFaults m_faults;
     QString m_shownFault; // what the window shows of m_faults
+    bool m_folderFaultShown = false;
     int m_busyDepth = 0;
 };

@@ -26,3 +26,9 @@ QString FolderFaults::fileNotWritable(int languageOffset, const QString& file)
     return pick(languageOffset, "Impossibile scrivere il file %1.", "Cannot write the file %1.",
                 file);
 }
+
+QString FolderFaults::driverNotWorking(int languageOffset, const QString& why)
+{
+    return pick(languageOffset, "Il driver del registratore non funziona (%1).",
+                "The register's driver does not work (%1).", why);
+}

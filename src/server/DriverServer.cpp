@@ -46,6 +46,8 @@ DriverServer::DriverServer(QString programFolder, QString programName, RegisterD
             [this](qint32 unused, qint32 count, const QString& text) {
                 m_events->DumpData(unused, count, text);
             });
+    connect(&m_driver, &RegisterDriver::faultChanged, this,
+            [this](const QString& why) { m_pipeline->setDriverFault(why); });
 }
 
 DriverServer::~DriverServer() = default;

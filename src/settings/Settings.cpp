@@ -30,6 +30,13 @@ int Settings::languageOffset() const
     return languageOffsetFor(Language);
 }
 
+int DriverSettings::timeoutMs() const
+{
+    constexpr double kMaxSeconds = 24 * 60 * 60;
+    const double seconds = std::min(positiveNumber(Timeout).value_or(30.0), kMaxSeconds);
+    return std::max(1, static_cast<int>(std::lround(seconds * 1000)));
+}
+
 int Settings::pollingIntervalMs() const
 {
     return ::pollingIntervalMs(Frequence);
@@ -122,6 +129,18 @@ Settings SettingsFile::load() const
             QDir().mkdir(folder);
     }
     return s;
+}
+
+DriverSettings SettingsFile::loadDriver() const
+{
+    const PrivateProfileFile file(m_path);
+    const QString section = QStringLiteral("Driver");
+    DriverSettings d;
+    // Longer than the other values: a command line may name a long path and arguments.
+    d.Program = file.readString(section, QStringLiteral("Program"), QString(), 4096);
+    d.Timeout = file.readString(section, QStringLiteral("Timeout"), QStringLiteral("30"),
+                                kReadBuffer);
+    return d;
 }
 
 void SettingsFile::write(const Settings& settings, const QList<SettingKey>& keys) const

@@ -26,6 +26,18 @@ struct Settings
     qint64 logLimitBytes() const;
 };
 
+// Section Driver: which register driver runs. The settings dialog does not show it.
+struct DriverSettings
+{
+    // The command line of a driver program (arguments split with the usual quoting rules, never
+    // through a shell); empty: the built-in simulated register.
+    QString Program;
+    QString Timeout; // seconds one call may take
+
+    // A value that is not a positive number of seconds gives 30 s; at most one day.
+    int timeoutMs() const;
+};
+
 // 0 when the language, upper-cased, is ITALIANO; 1000 for anything else.
 int languageOffsetFor(const QString& language);
 int pollingIntervalMs(const QString& frequence);
@@ -53,6 +65,7 @@ public:
     // Reads the file (which need not exist) and creates the output, then the input folder when
     // missing, one level only. Never fails.
     Settings load() const;
+    DriverSettings loadDriver() const;
     // Writes the given keys in the given order; folders are written trimmed. Writing failures
     // are ignored.
     void write(const Settings& settings, const QList<SettingKey>& keys) const;

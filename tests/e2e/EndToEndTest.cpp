@@ -1,5 +1,6 @@
 // Runs the real executable from a temporary program folder on the simulated register and checks
-// the files it leaves.
+// the files it leaves: once with the built-in simulated register, once with the same register as
+// a driver program of its own. Both must leave the same journal and result files.
 #include "common/TextLines.h"
 #include "pipeline/RecoveryRecord.h"
 #include "support/TestSupport.h"
@@ -30,12 +31,16 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs = 15000)
     return true;
 }
 
+enum class Driver { BuiltIn, Program };
+
 class ProgramFolder
 {
 public:
-    ProgramFolder()
+    explicit ProgramFolder(Driver driver) : m_driver(driver)
     {
         QFile::copy(QStringLiteral(QDS_EXECUTABLE), exe());
+        if (driver == Driver::Program)
+            QFile::copy(QStringLiteral(QDS_SIMULATOR_EXECUTABLE), file("QuorinSimulatedRegister"));
         QFile::setPermissions(exe(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                          QFileDevice::ExeOwner);
         QDir().mkdir(file("runtime"));
@@ -54,7 +59,14 @@ public:
     }
     QString exe() const { return m_dir.file("QuorinDriverServer"); }
     QString file(const QString& name) const { return m_dir.file(name); }
-    void write(const QString& name, const QByteArray& bytes) { writeBytes(file(name), bytes); }
+    // The settings always name the driver program when the folder runs with one.
+    void write(const QString& name, const QByteArray& bytes)
+    {
+        const bool settings = name == QLatin1String("ZEZOVURADUR.INI");
+        writeBytes(file(name), settings && m_driver == Driver::Program
+                                   ? bytes + "[Driver]\r\nProgram=QuorinSimulatedRegister\r\n"
+                                   : bytes);
+    }
     QStringList journal() const { return splitTextLines(readBytes(file("Simulatore.log"))); }
     // Journal entries without their time stamps.
     QStringList operations() const
@@ -83,6 +95,7 @@ public:
     }
 
 private:
+    Driver m_driver;
     TempFolder m_dir;
     std::vector<std::unique_ptr<QProcess>> m_processes;
 };
@@ -94,11 +107,21 @@ int exitCode(QProcess& p)
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2000;
 }
 
+class EndToEnd : public ::testing::TestWithParam<Driver>
+{
+};
+
 } // namespace
 
-TEST(EndToEnd, SendsDroppedFilesAndShutsDownOnSigterm)
+INSTANTIATE_TEST_SUITE_P(, EndToEnd, ::testing::Values(Driver::BuiltIn, Driver::Program),
+                         [](const auto& info) {
+                             return info.param == Driver::BuiltIn ? "BuiltInSimulator"
+                                                                  : "SimulatorAsDriverProgram";
+                         });
+
+TEST_P(EndToEnd, SendsDroppedFilesAndShutsDownOnSigterm)
 {
-    ProgramFolder pf;
+    ProgramFolder pf(GetParam());
     pf.write("Avvio.txt", "START\r\n");
     pf.write("Stop.txt", "END\r\n");
     pf.write("Simulatore.ini", "[Rules]\r\nRule1=^BAD => result 17\r\n");
@@ -129,9 +152,9 @@ TEST(EndToEnd, SendsDroppedFilesAndShutsDownOnSigterm)
     EXPECT_TRUE(fileExists(pf.file("Stop.txt")));
 }
 
-TEST(EndToEnd, FileIsTakenWhenItsWriterClosesItNeverHalfWritten)
+TEST_P(EndToEnd, FileIsTakenWhenItsWriterClosesItNeverHalfWritten)
 {
-    ProgramFolder pf;
+    ProgramFolder pf(GetParam());
     pf.write("ZEZOVURADUR.INI", "[Parameters]\r\nFrequence=3600\r\n");
     QProcess& p = pf.start();
     ASSERT_TRUE(waitFor([&] { return pf.operations().contains("OpenPort=1;0"); }));
@@ -156,9 +179,9 @@ TEST(EndToEnd, FileIsTakenWhenItsWriterClosesItNeverHalfWritten)
     EXPECT_EQ(exitCode(p), 0);
 }
 
-TEST(EndToEnd, StopLineEndsTheProgram)
+TEST_P(EndToEnd, StopLineEndsTheProgram)
 {
-    ProgramFolder pf;
+    ProgramFolder pf(GetParam());
     pf.write("Stop.txt", "END\r\n");
     QProcess& p = pf.start();
     ASSERT_TRUE(waitFor([&] { return fileExists(pf.file("TOSEND")); }));
@@ -170,9 +193,9 @@ TEST(EndToEnd, StopLineEndsTheProgram)
     EXPECT_EQ(ops.last(), "ClosePort");
 }
 
-TEST(EndToEnd, StopInsideTheStartFile)
+TEST_P(EndToEnd, StopInsideTheStartFile)
 {
-    ProgramFolder pf;
+    ProgramFolder pf(GetParam());
     pf.write("Avvio.txt", "STOP\r\n");
     pf.write("Stop.txt", "END\r\n");
     QProcess& p = pf.start();
@@ -184,9 +207,9 @@ TEST(EndToEnd, StopInsideTheStartFile)
     EXPECT_EQ(ops.last(), "ClosePort");
 }
 
-TEST(EndToEnd, PortThatDoesNotOpenEndsAtOnce)
+TEST_P(EndToEnd, PortThatDoesNotOpenEndsAtOnce)
 {
-    ProgramFolder pf;
+    ProgramFolder pf(GetParam());
     pf.write("Stop.txt", "END\r\n");
     pf.write("Simulatore.ini", "[Register]\r\nPorts=2\r\n");
     pf.write("ZEZOVURADUR.INI", "[Parameters]\r\nLanguage=English\r\n");
@@ -197,9 +220,9 @@ TEST(EndToEnd, PortThatDoesNotOpenEndsAtOnce)
                     .contains("Impossibile caricare il programma gestione cassa."));
 }
 
-TEST(EndToEnd, OneInstancePerProgramFolder)
+TEST_P(EndToEnd, OneInstancePerProgramFolder)
 {
-    ProgramFolder pf;
+    ProgramFolder pf(GetParam());
     QProcess& first = pf.start();
     ASSERT_TRUE(waitFor([&] { return pf.operations().contains("OpenPort=1;0"); }));
     QProcess& second = pf.start();
@@ -210,7 +233,7 @@ TEST(EndToEnd, OneInstancePerProgramFolder)
     EXPECT_EQ(pf.operations().filter("OpenPort").size(), 1);
 
     // Another folder runs its own instance.
-    ProgramFolder other;
+    ProgramFolder other(GetParam());
     QProcess& third = other.start();
     ASSERT_TRUE(waitFor([&] { return other.operations().contains("OpenPort=1;0"); }));
     ::kill(static_cast<pid_t>(third.processId()), SIGINT);
@@ -258,9 +281,9 @@ void expectNothingSentTwice(const ProgramFolder& pf)
 
 } // namespace
 
-TEST(EndToEnd, CrashedFileThatReachedTheRegisterIsRecordedAsSent)
+TEST_P(EndToEnd, CrashedFileThatReachedTheRegisterIsRecordedAsSent)
 {
-    ProgramFolder pf;
+    ProgramFolder pf(GetParam());
     QProcess& p = crashWhileSending(pf, true);
     ASSERT_TRUE(waitFor([&] { return fileExists(pf.file("TOSEND/F.OK")); }));
     ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
@@ -278,9 +301,9 @@ TEST(EndToEnd, CrashedFileThatReachedTheRegisterIsRecordedAsSent)
     EXPECT_FALSE(RecoveryRecord::read(pf.file("TOSEND/QuorinDriverServer.REC")).has_value());
 }
 
-TEST(EndToEnd, CrashedFileThatDidNotReachTheRegisterWaitsForAPerson)
+TEST_P(EndToEnd, CrashedFileThatDidNotReachTheRegisterWaitsForAPerson)
 {
-    ProgramFolder pf;
+    ProgramFolder pf(GetParam());
     QProcess& p = crashWhileSending(pf, false);
     ASSERT_TRUE(waitFor([&] { return fileExists(pf.file("TOSEND/F.KO")); }));
     ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
@@ -293,10 +316,10 @@ TEST(EndToEnd, CrashedFileThatDidNotReachTheRegisterWaitsForAPerson)
     EXPECT_EQ(QDir(pf.file("UNSENT")).entryList(QDir::Files).size(), 1);
 }
 
-TEST(EndToEnd, RegisterThatKeptItsNumberAfterACrashIsNotTakenForAReceipt)
+TEST_P(EndToEnd, RegisterThatKeptItsNumberAfterACrashIsNotTakenForAReceipt)
 {
     // Receipt 1 made, then the crash: after the restart the register still says 1.
-    ProgramFolder pf;
+    ProgramFolder pf(GetParam());
     QProcess& p = crashWhileSending(pf, false, true);
     ASSERT_TRUE(waitFor([&] { return fileExists(pf.file("TOSEND/F.KO")); }));
     ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
@@ -308,9 +331,9 @@ TEST(EndToEnd, RegisterThatKeptItsNumberAfterACrashIsNotTakenForAReceipt)
     EXPECT_EQ(QDir(pf.file("UNSENT")).entryList(QDir::Files).size(), 1);
 }
 
-TEST(EndToEnd, ShutDownDoesNotWaitForARegisterThatStoppedAnswering)
+TEST_P(EndToEnd, ShutDownDoesNotWaitForARegisterThatStoppedAnswering)
 {
-    ProgramFolder pf;
+    ProgramFolder pf(GetParam());
     pf.write("Stop.txt", "END\r\n");
     pf.write("Simulatore.ini", "[Rules]\r\nRule1=^HANG => delay 100000000\r\n"
                                "Rule2=^COVER => cover 100000000\r\n");
@@ -336,9 +359,9 @@ TEST(EndToEnd, ShutDownDoesNotWaitForARegisterThatStoppedAnswering)
     }
 }
 
-TEST(EndToEnd, HelpVersionAndUnknownOptionsNeverOpenTheRegister)
+TEST_P(EndToEnd, HelpVersionAndUnknownOptionsNeverOpenTheRegister)
 {
-    ProgramFolder pf;
+    ProgramFolder pf(GetParam());
     pf.write("Avvio.txt", "PRINTS A RECEIPT\r\n");
     struct Case
     {
@@ -361,7 +384,7 @@ TEST(EndToEnd, HelpVersionAndUnknownOptionsNeverOpenTheRegister)
     EXPECT_FALSE(fileExists(pf.file("Avvio.OK")));
 }
 
-TEST(EndToEnd, SecondInstanceWithADisplayEndsOnSignals)
+TEST_P(EndToEnd, SecondInstanceWithADisplayEndsOnSignals)
 {
     // A real X server: with a display the message is a box that waits for a click.
     if (QStandardPaths::findExecutable("Xvfb").isEmpty())
@@ -371,7 +394,7 @@ TEST(EndToEnd, SecondInstanceWithADisplayEndsOnSignals)
     xvfb.start("Xvfb", {display, "-nolisten", "tcp", "-screen", "0", "640x480x24"});
     ASSERT_TRUE(xvfb.waitForStarted());
     ASSERT_TRUE(waitFor([&] { return QFileInfo::exists("/tmp/.X11-unix/X" + display.mid(1)); }));
-    ProgramFolder pf;
+    ProgramFolder pf(GetParam());
     QProcess& first = pf.start({}, display);
     ASSERT_TRUE(waitFor([&] { return pf.operations().contains("OpenPort=1;0"); }));
     for (int signal : {SIGTERM, SIGINT}) {
@@ -392,4 +415,59 @@ TEST(EndToEnd, SecondInstanceWithADisplayEndsOnSignals)
     EXPECT_EQ(exitCode(first), 0);
     xvfb.terminate();
     xvfb.waitForFinished(5000);
+}
+
+namespace {
+
+// What a run leaves, without its times: the journal's operations and every result, log and
+// copied file (lines without their date, copies without their time prefix).
+QMap<QString, QStringList> runLeaves(Driver driver)
+{
+    ProgramFolder pf(driver);
+    pf.write("Avvio.txt", "START\r\n");
+    pf.write("Stop.txt", "END\r\n");
+    pf.write("Simulatore.ini", "[Rules]\r\nRule1=^BAD => result 17\r\nRule2=^PAY => cover 2\r\n"
+                               "Rule3=^TOTAL (\\d+) => dump total $1 \xE8\x80\r\n"
+                               "Rule4=^EXT => result 114, extended 7\r\n");
+    QProcess& p = pf.start();
+    EXPECT_TRUE(waitFor([&] { return pf.operations().contains("Send=1;1;0;START"); }));
+    pf.write("TOSEND/A.TXT", "caff\xE8 \x80 1\r\nTOTAL 5\r\nPAY\r\n" + QByteArray(65000, 'x') +
+                                 "\r\n");
+    pf.write("TOSEND/B.TXT", "ITEM\r\nBAD\r\n");
+    pf.write("TOSEND/C.TXT", "EXT\r\n");
+    EXPECT_TRUE(waitFor([&] {
+        return fileExists(pf.file("TOSEND/A.OK")) && fileExists(pf.file("TOSEND/B.KO")) &&
+               fileExists(pf.file("TOSEND/C.KO"));
+    }));
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    EXPECT_EQ(exitCode(p), 0);
+    QMap<QString, QStringList> leaves;
+    leaves["journal"] = pf.operations();
+    auto undated = [](const QByteArray& bytes) {
+        QStringList lines = splitTextLines(bytes);
+        for (QString& line : lines)
+            line = line.section(';', 1);
+        return lines;
+    };
+    for (const QString& name : QDir(pf.file("TOSEND")).entryList(QDir::Files))
+        leaves["TOSEND/" + name] = undated(readBytes(pf.file("TOSEND/" + name)));
+    for (const QString& name : QDir(pf.file("UNSENT")).entryList(QDir::Files))
+        leaves["UNSENT/" + name.mid(12)] = splitTextLines(readBytes(pf.file("UNSENT/" + name)));
+    return leaves;
+}
+
+} // namespace
+
+TEST(EndToEndBothWays, DriverProgramLeavesWhatTheBuiltInRegisterLeaves)
+{
+    const auto builtIn = runLeaves(Driver::BuiltIn);
+    const auto program = runLeaves(Driver::Program);
+    EXPECT_EQ(builtIn.keys(), program.keys());
+    for (const QString& key : builtIn.keys())
+        EXPECT_EQ(builtIn.value(key), program.value(key)) << key.toStdString();
+    // The run did what it is meant to show: events during a call, accents, a long line.
+    EXPECT_TRUE(builtIn.value("journal").contains("Status=11"));
+    EXPECT_TRUE(builtIn.value("TOSEND/A.OK").contains(QString::fromUtf8("Dump=total 5 è€")));
+    EXPECT_EQ(builtIn.value("journal").filter(QString(65000, u'x')).size(), 1);
+    EXPECT_EQ(builtIn.value("TOSEND/C.KO").size(), 1);
 }

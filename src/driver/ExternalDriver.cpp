@@ -1,0 +1,398 @@
+#include "ExternalDriver.h"
+
+#include "ResultCodes.h"
+#include "platform/ChildProcess.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace {
+
+constexpr int kMaxErrorLinesPerMinute = 100;
+constexpr int kMaxErrorLineChars = 1000;
+
+QString seconds(int ms)
+{
+    return QString::number(ms / 1000.0, 'g', 3) + QStringLiteral(" s");
+}
+
+} // namespace
+
+ExternalDriver::ExternalDriver(Options options, InterruptibleWait* waits, QObject* parent)
+    : RegisterDriver(parent), m_options(std::move(options)), m_waits(waits ? waits : &m_ownWaits)
+{
+    // A bare name that is not in the program folder is looked for in the system's PATH.
+    const QString local = QDir(m_options.workingFolder).absoluteFilePath(m_options.program);
+    if (!m_options.program.contains(QLatin1Char('/')) && !QFileInfo::exists(local)) {
+        const QString found = QStandardPaths::findExecutable(m_options.program);
+        m_options.program = found.isEmpty() ? local : found;
+    } else {
+        m_options.program = local;
+    }
+}
+
+ExternalDriver::~ExternalDriver()
+{
+    if (!m_process)
+        return;
+    m_process->disconnect(this);
+    // Its input closes: a driver ends by itself, and is ended if it does not.
+    m_process->closeWriteChannel();
+    if (!m_process->waitForFinished(2000)) {
+        m_process->kill();
+        m_process->waitForFinished(1000);
+    }
+}
+
+void ExternalDriver::setPreOpenFlag(bool flag)
+{
+    DriverProtocol::Request request;
+    request.op = QStringLiteral("PreOpenFlag");
+    request.flag = flag;
+    call(request);
+}
+
+qint32 ExternalDriver::OpenPort(QString& port)
+{
+    DriverProtocol::Request request;
+    request.op = QStringLiteral("OpenPort");
+    request.port = port;
+    request.speed = m_speed ? m_speed() : QString();
+    const Outcome out = call(request);
+    const qint32 result = out.reply ? out.reply->result : out.failure;
+    if (result == 0)
+        m_openPort = port;
+    else
+        m_openPort.reset();
+    return result;
+}
+
+qint32 ExternalDriver::ClosePort()
+{
+    m_openPort.reset();
+    // A driver that is not running has no port open: it is not started just to close one.
+    if (!m_process || !m_greeted)
+        return 0;
+    DriverProtocol::Request request;
+    request.op = QStringLiteral("ClosePort");
+    const Outcome out = call(request);
+    return out.reply ? out.reply->result : out.failure;
+}
+
+qint32 ExternalDriver::SendCommand(qint32& row, qint16 mode, QString& line)
+{
+    DriverProtocol::Request request;
+    request.op = QStringLiteral("SendCommand");
+    request.row = row;
+    request.mode = mode;
+    request.line = line;
+    const Outcome out = call(request);
+    // The extended result of a call that failed as a call is 0; the driver is not asked.
+    m_sendFailed = !out.reply;
+    return out.reply ? out.reply->result : out.failure;
+}
+
+qint32 ExternalDriver::ExtendedResult()
+{
+    if (m_sendFailed)
+        return 0;
+    DriverProtocol::Request request;
+    request.op = QStringLiteral("ExtendedResult");
+    const Outcome out = call(request);
+    return out.reply ? out.reply->result : 0;
+}
+
+qint32 ExternalDriver::SendQuery(qint32 reserved1, qint16 reserved2, const QString& query,
+                                 QString& answer)
+{
+    DriverProtocol::Request request;
+    request.op = QStringLiteral("SendQuery");
+    request.param1 = reserved1;
+    request.param2 = reserved2;
+    request.query = query;
+    const Outcome out = call(request);
+    if (!out.reply)
+        return out.failure;
+    answer = out.reply->answer.value_or(QString());
+    return out.reply->result;
+}
+
+ExternalDriver::Outcome ExternalDriver::call(DriverProtocol::Request request)
+{
+    const bool opening = request.op == QLatin1String("PreOpenFlag") ||
+                         request.op == QLatin1String("OpenPort");
+    if (!ensureRunning())
+        return {std::nullopt, ResultCode::CannotPerform};
+    // A driver started again has no port open: the one it had is opened first.
+    if (m_openPort && !opening && !m_portReopened) {
+        DriverProtocol::Request flag;
+        flag.op = QStringLiteral("PreOpenFlag");
+        DriverProtocol::Request open;
+        open.op = QStringLiteral("OpenPort");
+        open.port = *m_openPort;
+        open.speed = m_speed ? m_speed() : QString();
+        if (!exchange(flag).reply)
+            return {std::nullopt, ResultCode::CannotPerform};
+        const Outcome reopened = exchange(open);
+        if (!reopened.reply || reopened.reply->result != 0) {
+            if (reopened.reply)
+                fail(QStringLiteral("started again, but did not open port %1 again (result %2)")
+                         .arg(*m_openPort)
+                         .arg(reopened.reply->result));
+            return {std::nullopt, ResultCode::CannotPerform};
+        }
+    }
+    m_portReopened = true;
+    Outcome out = exchange(request);
+    if (out.reply)
+        succeeded();
+    return out;
+}
+
+bool ExternalDriver::ensureRunning()
+{
+    if (m_process && m_greeted && m_broken.isEmpty())
+        return true;
+    stop();
+    // A driver that keeps failing is given a growing pause before it is started again.
+    if (!m_restartNotBefore.hasExpired()) {
+        if (m_waits->serveEventsUntil(static_cast<int>(m_restartNotBefore.remainingTime()), {}) ==
+            InterruptibleWait::End::Interrupted)
+            return false;
+    }
+    return start();
+}
+
+bool ExternalDriver::start()
+{
+    m_process = std::make_unique<QProcess>();
+    m_process->setWorkingDirectory(m_options.workingFolder);
+    m_process->setProgram(m_options.program);
+    m_process->setArguments(m_options.arguments);
+    m_output.clear();
+    m_errors.clear();
+    m_greeted = false;
+    m_portReopened = false;
+    m_broken.clear();
+    connect(m_process.get(), &QProcess::readyReadStandardOutput, this,
+            &ExternalDriver::readOutput);
+    connect(m_process.get(), &QProcess::readyReadStandardError, this,
+            &ExternalDriver::readErrors);
+    connect(m_process.get(), &QProcess::finished, this,
+            [this](int code, QProcess::ExitStatus status) {
+                readOutput();
+                readErrors();
+                brokeDown(status == QProcess::CrashExit
+                              ? QStringLiteral("crashed")
+                              : QStringLiteral("ended with exit status %1").arg(code));
+            });
+    endWithThisProcess(*m_process);
+    m_process->start();
+    if (!m_process->waitForStarted(m_options.timeoutMs)) {
+        fail(QStringLiteral("cannot be started: %1").arg(m_process->errorString()));
+        return false;
+    }
+    m_waiting = true;
+    const auto end = m_waits->serveEventsUntil(
+        m_options.timeoutMs, [this] { return m_greeted || !m_broken.isEmpty(); });
+    m_waiting = false;
+    if (m_greeted)
+        return true;
+    if (end == InterruptibleWait::End::Interrupted)
+        fail(QStringLiteral("start given up: the program is ending"), false);
+    else if (!m_broken.isEmpty())
+        fail(m_broken);
+    else
+        fail(QStringLiteral("did not greet within %1").arg(seconds(m_options.timeoutMs)));
+    return false;
+}
+
+ExternalDriver::Outcome ExternalDriver::exchange(const DriverProtocol::Request& request)
+{
+    DriverProtocol::Request numbered = request;
+    numbered.id = m_nextId++;
+    m_awaited = numbered.id;
+    m_reply.reset();
+    m_process->write(DriverProtocol::encode(numbered));
+    m_waiting = true;
+    const auto end = m_waits->serveEventsUntil(
+        m_options.timeoutMs, [this] { return m_reply.has_value() || !m_broken.isEmpty(); });
+    m_waiting = false;
+    m_awaited = 0;
+    if (m_reply)
+        return {std::exchange(m_reply, std::nullopt), 0};
+    if (!m_broken.isEmpty()) {
+        fail(m_broken);
+        return {std::nullopt, ResultCode::CannotPerform};
+    }
+    if (end == InterruptibleWait::End::Interrupted)
+        fail(QStringLiteral("%1 given up: the program is ending").arg(request.op), false);
+    else
+        fail(QStringLiteral("did not answer %1 within %2").arg(request.op,
+                                                               seconds(m_options.timeoutMs)));
+    return {std::nullopt, ResultCode::NoAnswer};
+}
+
+void ExternalDriver::brokeDown(const QString& why)
+{
+    if (!m_broken.isEmpty())
+        return;
+    m_broken = why;
+    if (m_waiting)
+        m_waits->wake(); // the call under way fails with it
+    else
+        fail(why); // between calls: reported at once, started again for the next call
+}
+
+void ExternalDriver::stop()
+{
+    if (!m_process)
+        return;
+    m_process->disconnect(this);
+    if (m_process->state() != QProcess::NotRunning) {
+        m_process->kill();
+        m_process->waitForFinished(1000);
+    }
+    // It may be telling us something right now: it goes once that is over.
+    m_process.release()->deleteLater();
+    m_greeted = false;
+}
+
+void ExternalDriver::fail(const QString& why, bool countsAsFailure)
+{
+    if (!m_process && why == m_lastFailure)
+        return; // already reported, the driver is gone
+    m_lastFailure = why;
+    stop();
+    const QString name = QFileInfo(m_options.program).fileName();
+    if (!countsAsFailure) {
+        qWarning("Driver %s: %s", qPrintable(name), qPrintable(why));
+        return;
+    }
+    ++m_failures;
+    const int pause =
+        m_failures <= 1 ? 0
+                        : std::min(m_options.maxRestartPauseMs,
+                                   m_options.firstRestartPauseMs << std::min(m_failures - 2, 16));
+    m_restartNotBefore = QDeadlineTimer(pause);
+    qWarning("Driver %s: %s; started again %s", qPrintable(name), qPrintable(why),
+             pause == 0 ? "for the next call"
+                        : qPrintable(QStringLiteral("in %1 at the earliest").arg(seconds(pause))));
+    const QString shown = name + QStringLiteral(": ") + why;
+    if (shown != m_shownFault) {
+        m_shownFault = shown;
+        emit faultChanged(shown);
+    }
+}
+
+void ExternalDriver::succeeded()
+{
+    m_failures = 0;
+    m_lastFailure.clear();
+    if (m_shownFault.isEmpty())
+        return;
+    m_shownFault.clear();
+    qWarning("Driver %s works again", qPrintable(QFileInfo(m_options.program).fileName()));
+    emit faultChanged(QString());
+}
+
+void ExternalDriver::readOutput()
+{
+    if (!m_process)
+        return;
+    m_output += m_process->readAllStandardOutput();
+    while (m_broken.isEmpty()) {
+        const qsizetype end = m_output.indexOf('\n');
+        if (end < 0) {
+            if (m_output.size() > DriverProtocol::kMaxLineBytes)
+                brokeDown(QStringLiteral("wrote a line longer than the protocol allows"));
+            return;
+        }
+        QByteArray line = m_output.left(end);
+        m_output.remove(0, end + 1);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (!line.trimmed().isEmpty())
+            handleLine(line);
+    }
+    m_output.clear();
+}
+
+void ExternalDriver::handleLine(const QByteArray& line)
+{
+    using Kind = DriverProtocol::Message::Kind;
+    QString why;
+    const auto message = DriverProtocol::decodeMessage(line, &why);
+    if (!message) {
+        brokeDown(QStringLiteral("wrote something that is not the protocol (%1): %2")
+                      .arg(why, QString::fromUtf8(line.left(80))));
+        return;
+    }
+    if (!m_greeted) {
+        if (message->kind != Kind::Hello)
+            brokeDown(QStringLiteral("did not begin with the protocol's greeting"));
+        else if (message->version != DriverProtocol::kVersion)
+            brokeDown(QStringLiteral("speaks protocol version %1, this program version %2")
+                          .arg(message->version)
+                          .arg(DriverProtocol::kVersion));
+        else
+            m_greeted = true;
+        m_waits->wake();
+        return;
+    }
+    switch (message->kind) {
+    case Kind::Hello:
+        brokeDown(QStringLiteral("greeted twice"));
+        return;
+    case Kind::Answer:
+        if (message->id != m_awaited) {
+            brokeDown(QStringLiteral("answered request %1, which was not the one asked")
+                          .arg(message->id));
+            return;
+        }
+        m_reply = Reply{message->result, message->answer};
+        m_waits->wake();
+        return;
+    case Kind::StatusUpdate:
+        emit StatusUpdate(message->status);
+        return;
+    case Kind::DumpData:
+        emit DumpData(0, message->count, message->text);
+        return;
+    }
+}
+
+void ExternalDriver::readErrors()
+{
+    if (!m_process)
+        return;
+    m_errors += m_process->readAllStandardError();
+    for (;;) {
+        const qsizetype end = m_errors.indexOf('\n');
+        if (end < 0 && m_errors.size() <= kMaxErrorLineChars)
+            return;
+        const qsizetype take = end < 0 ? kMaxErrorLineChars : end;
+        QByteArray line = m_errors.left(take);
+        m_errors.remove(0, end < 0 ? take : take + 1);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        forwardError(line);
+    }
+}
+
+void ExternalDriver::forwardError(const QByteArray& line)
+{
+    if (!m_errorWindow.isValid() || m_errorWindow.elapsed() > 60000) {
+        m_errorWindow.start();
+        m_errorLines = 0;
+    }
+    ++m_errorLines;
+    const QString name = QFileInfo(m_options.program).fileName();
+    if (m_errorLines <= kMaxErrorLinesPerMinute)
+        qWarning("Driver %s says: %s", qPrintable(name),
+                 qPrintable(QString::fromUtf8(line).left(kMaxErrorLineChars)));
+    else if (m_errorLines == kMaxErrorLinesPerMinute + 1)
+        qWarning("Driver %s says more than %d lines a minute; the rest of this minute is dropped",
+                 qPrintable(name), kMaxErrorLinesPerMinute);
+}

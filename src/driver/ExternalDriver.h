@@ -1,0 +1,110 @@
+#pragma once
+
+#include "DriverProtocol.h"
+#include "RegisterDriver.h"
+#include "common/InterruptibleWait.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <functional>
+#include <memory>
+#include <optional>
+
+// A register driver that is a program of its own, spoken to over its standard input and output
+// (docs/DRIVERS.md). Calls wait with the event loop running, so the window stays responsive and
+// the driver's events arrive during the call, before its answer. A driver that does not answer
+// in time is ended (572); one that dies or breaks the protocol fails the call (571). Either way
+// it is started again for the next call, after a pause that grows while it keeps failing, and
+// the port it had open is opened again first.
+class ExternalDriver : public RegisterDriver
+{
+    Q_OBJECT
+public:
+    struct Options
+    {
+        QString program;            // absolute, or found in the working folder
+        QStringList arguments;
+        QString workingFolder;      // the program folder
+        int timeoutMs = 30000;      // one call, and the greeting
+        // After a failure the driver starts again at once; after more in a row, it waits this
+        // long, then twice as long each time, up to the most.
+        int firstRestartPauseMs = 1000;
+        int maxRestartPauseMs = 60000;
+    };
+
+    // The waits go through `waits` (one of its own when none is given), so that a shut-down
+    // can give up a pending call.
+    explicit ExternalDriver(Options options, InterruptibleWait* waits = nullptr,
+                            QObject* parent = nullptr);
+    ~ExternalDriver() override;
+
+    // Where OpenPort finds the speed to pass on (the BaudRate setting as written).
+    void setSpeedSource(std::function<QString()> speed) { m_speed = std::move(speed); }
+
+    void setPreOpenFlag(bool flag) override;
+    qint32 OpenPort(QString& port) override;
+    qint32 ClosePort() override;
+    qint32 SendCommand(qint32& row, qint16 mode, QString& line) override;
+    qint32 ExtendedResult() override;
+    qint32 SendQuery(qint32 reserved1, qint16 reserved2, const QString& query,
+                     QString& answer) override;
+
+private:
+    struct Reply
+    {
+        qint32 result = 0;
+        std::optional<QString> answer;
+    };
+    // One request and its answer; on failure, the result code the call gives (571 or 572).
+    struct Outcome
+    {
+        std::optional<Reply> reply;
+        qint32 failure = 0;
+    };
+    Outcome call(DriverProtocol::Request request);
+    Outcome exchange(const DriverProtocol::Request& request);
+    bool ensureRunning();
+    // Starts the driver program and waits for its greeting; false on failure (reported).
+    bool start();
+    void stop();
+    void fail(const QString& why, bool countsAsFailure = true);
+    // The driver died or broke the protocol: the call under way fails, or, between calls, the
+    // failure is reported at once.
+    void brokeDown(const QString& why);
+    void succeeded();
+    void readOutput();
+    void readErrors();
+    void handleLine(const QByteArray& line);
+    void forwardError(const QByteArray& line);
+
+    Options m_options;
+    InterruptibleWait m_ownWaits;
+    InterruptibleWait* m_waits;
+    std::function<QString()> m_speed;
+    std::unique_ptr<QProcess> m_process;
+    QByteArray m_output;
+    QByteArray m_errors;
+    bool m_greeted = false;
+    // The port was opened again (or need not be) since the driver started.
+    bool m_portReopened = false;
+    // A call or the greeting is being waited for.
+    bool m_waiting = false;
+    QString m_lastFailure;
+    // Why the driver broke during the current call; empty while all is well.
+    QString m_broken;
+    qint64 m_nextId = 1;
+    qint64 m_awaited = 0;
+    std::optional<Reply> m_reply;
+
+    int m_failures = 0; // in a row, since the last call that worked
+    QDeadlineTimer m_restartNotBefore;
+    QString m_shownFault;
+    // The port the driver has open, opened again after a restart.
+    std::optional<QString> m_openPort;
+    bool m_sendFailed = false;
+
+    // Standard error of the driver reaches ours, bounded per minute.
+    QElapsedTimer m_errorWindow;
+    int m_errorLines = 0;
+};

@@ -1,0 +1,159 @@
+#include "driver/ExternalDriver.h"
+#include "driver/ResultCodes.h"
+#include "support/TestSupport.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTimer>
+
+namespace {
+
+class ExternalDriverTest : public ::testing::Test
+{
+protected:
+    std::unique_ptr<ExternalDriver> make(const QString& behaviour, int timeoutMs = 5000)
+    {
+        ExternalDriver::Options o;
+        o.program = QStandardPaths::findExecutable("python3");
+        o.arguments = {QStringLiteral(QDS_FAKE_DRIVER), behaviour, dir.file("calls.log")};
+        o.workingFolder = dir.path();
+        o.timeoutMs = timeoutMs;
+        o.firstRestartPauseMs = 100;
+        auto driver = std::make_unique<ExternalDriver>(o, &waits);
+        QObject::connect(driver.get(), &RegisterDriver::faultChanged,
+                         [this](const QString& why) { faults << why; });
+        return driver;
+    }
+    // Opens port 1, as the program does first.
+    qint32 open(ExternalDriver& d)
+    {
+        QString port = "1";
+        d.setPreOpenFlag(false);
+        return d.OpenPort(port);
+    }
+    qint32 send(ExternalDriver& d, QString line)
+    {
+        qint32 row = 1;
+        return d.SendCommand(row, 0, line);
+    }
+    QStringList calls() const { return QString(readBytes(dir.file("calls.log"))).split('\n', Qt::SkipEmptyParts); }
+    QStringList starts() const { return calls().filter(QRegularExpression("^start ")); }
+
+    TempFolder dir;
+    InterruptibleWait waits;
+    QStringList faults;
+};
+
+} // namespace
+
+TEST_F(ExternalDriverTest, EventsArriveBeforeTheAnswerAndTextKeepsItsCharacters)
+{
+    auto d = make("good");
+    ASSERT_EQ(open(*d), 0);
+    QStringList seen;
+    QObject::connect(d.get(), &RegisterDriver::StatusUpdate,
+                     [&](qint32 s) { seen << QString::number(s); });
+    QObject::connect(d.get(), &RegisterDriver::DumpData,
+                     [&](qint32, qint32, const QString& text) { seen << text; });
+    const QString accented = QString::fromUtf8("caffè € “Ž” \u0081 ") + QString(65536, u'x');
+    EXPECT_EQ(send(*d, accented), 0);
+    EXPECT_EQ(seen, QStringList({"11", accented})); // before SendCommand returned
+    QString answer;
+    EXPECT_EQ(d->SendQuery(0, 0, "<</?s", answer), 0);
+    EXPECT_EQ(answer, "000000000042");
+    EXPECT_EQ(calls().mid(1), QStringList({"PreOpenFlag", "OpenPort 1", "SendCommand",
+                                           "SendQuery"}));
+}
+
+TEST_F(ExternalDriverTest, FaultsFailTheCallAndTheDriverStartsAgainWithItsPort)
+{
+    struct Case
+    {
+        const char* behaviour;
+        const char* line; // what makes it fail
+        qint32 result;
+        const char* stderrSays;
+    };
+    const Case cases[] = {
+        {"silent", "X", ResultCode::NoAnswer, "did not answer SendCommand"},
+        {"dies", "DIE", ResultCode::CannotPerform, "ended with exit status 3"},
+        {"garbage", "X", ResultCode::CannotPerform, "not the protocol"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.behaviour);
+        QFile::remove(dir.file("calls.log"));
+        faults.clear();
+        auto d = make(c.behaviour, 1000);
+        ASSERT_EQ(open(*d), 0);
+        AllowQtWarnings said(c.stderrSays), again("works again");
+        EXPECT_EQ(send(*d, c.line), c.result);
+        EXPECT_EQ(said.seen(), 1);
+        EXPECT_EQ(d->ExtendedResult(), 0);
+        ASSERT_EQ(faults.size(), 1);
+        // Started again for the next call, with the port it had open.
+        QString answer;
+        EXPECT_EQ(d->SendQuery(0, 0, "<</?s", answer), 0);
+        EXPECT_EQ(starts().size(), 2);
+        EXPECT_EQ(calls().mid(calls().lastIndexOf(QRegularExpression("start .*")) + 1),
+                  QStringList({"PreOpenFlag", "OpenPort 1", "SendQuery"}));
+        EXPECT_EQ(faults, QStringList({faults.first(), QString()}));
+    }
+}
+
+TEST_F(ExternalDriverTest, DriverThatCannotStartFailsTheOpening)
+{
+    ExternalDriver::Options o;
+    o.program = "no-such-driver";
+    o.workingFolder = dir.path();
+    ExternalDriver d(o, &waits);
+    AllowQtWarnings said("cannot be started");
+    EXPECT_EQ(open(d), ResultCode::CannotPerform);
+    auto nohello = make("nohello", 300);
+    AllowQtWarnings greet("did not greet");
+    EXPECT_EQ(open(*nohello), ResultCode::CannotPerform);
+}
+
+TEST_F(ExternalDriverTest, DriverThatKeepsDyingWaitsLongerEachTime)
+{
+    auto d = make("dies");
+    ASSERT_EQ(open(*d), 0);
+    AllowQtWarnings said("exit status 3"), again("works again");
+    QElapsedTimer clock;
+    QList<qint64> failedAt;
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(send(*d, "DIE"), ResultCode::CannotPerform);
+        failedAt << clock.elapsed();
+        if (i == 0)
+            clock.start(), failedAt.last() = 0;
+    }
+    // Started again at once, then after 100, 200 and 400 ms at least.
+    EXPECT_GE(failedAt[2] - failedAt[1], 100);
+    EXPECT_GE(failedAt[3] - failedAt[2], 200);
+    EXPECT_EQ(faults.size(), 1); // the same fault is shown once
+    EXPECT_EQ(send(*d, "FINE"), 0);
+    EXPECT_EQ(faults.last(), QString());
+}
+
+TEST_F(ExternalDriverTest, CloseDuringAPendingCallGivesItUpAtOnce)
+{
+    auto d = make("silent", 60000);
+    ASSERT_EQ(open(*d), 0);
+    QTimer::singleShot(200, [this] { waits.interrupt(); });
+    AllowQtWarnings said("given up");
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(send(*d, "X"), ResultCode::NoAnswer);
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_TRUE(faults.isEmpty()); // not a fault of the driver
+    waits.resume();
+}
+
+TEST_F(ExternalDriverTest, StandardErrorIsPassedOnBounded)
+{
+    auto d = make("chatty");
+    AllowQtWarnings said("says");
+    ASSERT_EQ(open(*d), 0);
+    serveEventsUntil([&] { return said.seen() >= 101; }, 2000);
+    EXPECT_EQ(said.seen(), 101); // 100 lines, then one that says the rest is dropped
+}
