@@ -566,6 +566,33 @@ QList<Row> tick(const Options& o, const QString& where, const QString& tempFolde
     return rows;
 }
 
+// SendCommand's round trip to a driver program that answers at once, and to the built-in
+// register.
+QList<Row> driverRoundTrip(const Options& o)
+{
+    const QString bench = QFileInfo(o.tickBench).dir().filePath("driver_bench");
+    const QString simulator =
+        QFileInfo(QFileInfo(o.program).absoluteFilePath()).dir().filePath("QuorinSimulatedRegister");
+    QProcess p;
+    p.start(bench, {"--simulator", simulator, "--calls", o.smoke ? "200" : "20000"});
+    if (!p.waitForFinished(-1) || p.exitCode() != 0)
+        fail("the driver benchmark failed: " + QString::fromLocal8Bit(p.readAllStandardError()));
+    const auto json = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+    const auto builtIn = json.value("builtin").toObject();
+    const auto program = json.value("program").toObject();
+    auto row = [&](const char* what, const char* key, double limitMs) {
+        const double ms = program.value(key).toDouble() / 1000.0;
+        return Row{QStringLiteral("SendCommand round trip, driver program answering at once (%1)")
+                       .arg(what),
+                   fmt(ms, 4) + " ms",
+                   fmt(builtIn.value(key).toDouble() / 1000.0, 4) + " ms (built-in register)",
+                   "",
+                   "≤ " + fmt(limitMs, 1) + " ms",
+                   ms <= limitMs ? "yes" : "no"};
+    };
+    return {row("median", "median_us", 0.1), row("99th percentile", "p99_us", 1.0)};
+}
+
 QString machine()
 {
     QString cpu;
@@ -621,6 +648,7 @@ int main(int argc, char** argv)
     run("large file", [&] { return largeFile(o); });
     run("start-up", [&] { return startUp(o); });
     run("idle", [&] { return idle(o); });
+    run("driver round trip", [&] { return driverRoundTrip(o); });
 
     QString table = "| Measure | Value | Baseline | Ratio | Target | Met |\n"
                     "|---|---|---|---|---|---|\n";
