@@ -129,8 +129,10 @@ TEST_P(EndToEnd, SendsDroppedFilesAndShutsDownOnSigterm)
     ASSERT_TRUE(waitFor([&] { return pf.operations().contains("Send=1;1;0;START"); }));
     pf.write("TOSEND/GOOD.TXT", "ITEM\r\n");
     pf.write("TOSEND/BAD.TXT", "ITEM\r\nBAD\r\n");
+    // A failed file's .KO comes before its copy and deletion: the deletion is the last step.
     ASSERT_TRUE(waitFor([&] {
-        return fileExists(pf.file("TOSEND/GOOD.OK")) && fileExists(pf.file("TOSEND/BAD.KO"));
+        return fileExists(pf.file("TOSEND/GOOD.OK")) && fileExists(pf.file("TOSEND/BAD.KO")) &&
+               !fileExists(pf.file("TOSEND/BAD.TXT"));
     }));
     EXPECT_EQ(readBytes(pf.file("TOSEND/BAD.KO")),
               QByteArray("Error=17;Errore generico;Row 2;BAD\r\n"));
@@ -305,7 +307,9 @@ TEST_P(EndToEnd, CrashedFileThatDidNotReachTheRegisterWaitsForAPerson)
 {
     ProgramFolder pf(GetParam());
     QProcess& p = crashWhileSending(pf, false);
-    ASSERT_TRUE(waitFor([&] { return fileExists(pf.file("TOSEND/F.KO")); }));
+    ASSERT_TRUE(waitFor([&] {
+        return fileExists(pf.file("TOSEND/F.KO")) && !fileExists(pf.file("TOSEND/F.TXT"));
+    }));
     ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
     EXPECT_EQ(exitCode(p), 0);
     expectNothingSentTwice(pf);
@@ -321,7 +325,9 @@ TEST_P(EndToEnd, RegisterThatKeptItsNumberAfterACrashIsNotTakenForAReceipt)
     // Receipt 1 made, then the crash: after the restart the register still says 1.
     ProgramFolder pf(GetParam());
     QProcess& p = crashWhileSending(pf, false, true);
-    ASSERT_TRUE(waitFor([&] { return fileExists(pf.file("TOSEND/F.KO")); }));
+    ASSERT_TRUE(waitFor([&] {
+        return fileExists(pf.file("TOSEND/F.KO")) && !fileExists(pf.file("TOSEND/F.TXT"));
+    }));
     ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
     EXPECT_EQ(exitCode(p), 0);
     expectNothingSentTwice(pf);
@@ -470,4 +476,45 @@ TEST(EndToEndBothWays, DriverProgramLeavesWhatTheBuiltInRegisterLeaves)
     EXPECT_TRUE(builtIn.value("TOSEND/A.OK").contains(QString::fromUtf8("Dump=total 5 è€")));
     EXPECT_EQ(builtIn.value("journal").filter(QString(65000, u'x')).size(), 1);
     EXPECT_EQ(builtIn.value("TOSEND/C.KO").size(), 1);
+}
+
+TEST(EndToEndDriverProgram, FaultsFailTheFileAndLoseNothing)
+{
+    struct Case
+    {
+        const char* behaviour;
+        const char* ko; // the verdict's start
+    };
+    const Case cases[] = {
+        {"dies", "Error=571;"},    // crash in the middle of the file
+        {"garbage", "Error=571;"}, // not the protocol
+        {"silent", "Error=572;"},  // no answer within Timeout
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.behaviour);
+        ProgramFolder pf(Driver::BuiltIn);
+        pf.write("ZEZOVURADUR.INI", "[Parameters]\r\nFrequence=0.2\r\n[Driver]\r\nProgram=python3 " +
+                                        QByteArray(QDS_FAKE_DRIVER) + " " + c.behaviour +
+                                        " calls.log\r\nTimeout=1\r\n");
+        QProcess& p = pf.start();
+        ASSERT_TRUE(waitFor([&] { return fileExists(pf.file("TOSEND")); }));
+        pf.write("TOSEND/F.TXT", "DIE\r\nNEVER\r\n");
+        // The .KO comes first, then the copy, then the file goes.
+        ASSERT_TRUE(waitFor([&] { return !fileExists(pf.file("TOSEND/F.TXT")); }));
+        EXPECT_TRUE(readBytes(pf.file("TOSEND/F.KO")).startsWith(c.ko));
+        EXPECT_EQ(QDir(pf.file("UNSENT")).entryList(QDir::Files).size(), 1);
+        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        EXPECT_EQ(exitCode(p), 0);
+        const QString errors = QString::fromLocal8Bit(p.readAllStandardError());
+        EXPECT_TRUE(errors.contains("Driver python3:")) << errors.toStdString();
+        // Started again for Stop.txt, with its port.
+        EXPECT_GE(QString(readBytes(pf.file("calls.log"))).count("start"), 2);
+    }
+    ProgramFolder pf(Driver::BuiltIn);
+    pf.write("ZEZOVURADUR.INI", "[Driver]\r\nProgram=no-such-driver\r\n");
+    QProcess& p = pf.start();
+    EXPECT_EQ(exitCode(p), 3);
+    const QString errors = QString::fromLocal8Bit(p.readAllStandardError());
+    EXPECT_TRUE(errors.contains("cannot be started")) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("Impossibile caricare il programma gestione cassa."));
 }

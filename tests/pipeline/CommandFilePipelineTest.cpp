@@ -418,3 +418,17 @@ TEST_F(PipelineTest, DocumentNamedLikeItsOwnResultIsNeverTouchedByIt)
         EXPECT_TRUE(fileExists(in(QString(name) + ".KO"))) << name;
     }
 }
+
+TEST_F(PipelineTest, DriverFaultIsShownUntilItClears)
+{
+    pipeline().setDriverFault("crashed");
+    EXPECT_EQ(display.error, "Il driver del registratore non funziona (crashed).");
+    EXPECT_EQ(display.toolTip, display.error);
+    EXPECT_EQ(display.picture, TrayPicture::Error);
+    display.error.clear(); // a file's own error shown meanwhile went away again
+    pipeline().runTick();
+    EXPECT_EQ(display.error, "Il driver del registratore non funziona (crashed).");
+    pipeline().setDriverFault(QString());
+    EXPECT_EQ(display.error, "");
+    EXPECT_EQ(display.picture, TrayPicture::Normal);
+}
