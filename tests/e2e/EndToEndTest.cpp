@@ -518,3 +518,41 @@ TEST(EndToEndDriverProgram, FaultsFailTheFileAndLoseNothing)
     EXPECT_TRUE(errors.contains("cannot be started")) << errors.toStdString();
     EXPECT_TRUE(errors.contains("Impossibile caricare il programma gestione cassa."));
 }
+
+TEST(EndToEndFolders, OneInstancePerFolderGivenAndStartAtLoginForEach)
+{
+    ProgramFolder pf(Driver::BuiltIn);
+    const QString first = pf.file("registers/cassa1"), second = pf.file("registers/cassa2");
+    QProcess& a = pf.start({"--folder", first});
+    QProcess& b = pf.start({"--folder", second});
+    ASSERT_TRUE(waitFor([&] {
+        return QFileInfo(first + "/TOSEND").isDir() && QFileInfo(second + "/TOSEND").isDir();
+    }));
+    writeBytes(second + "/TOSEND/A.TXT", "ITEM\r\n");
+    ASSERT_TRUE(waitFor([&] { return fileExists(second + "/TOSEND/A.OK"); }));
+    EXPECT_FALSE(fileExists(pf.file("TOSEND"))); // the executable's folder is left alone
+    for (QProcess* p : {&a, &b}) {
+        ::kill(static_cast<pid_t>(p->processId()), SIGTERM);
+        EXPECT_EQ(exitCode(*p), 0);
+    }
+
+    // Start at login: one entry per folder, which says how to start it.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", pf.file("config"));
+    auto autostart = [&](const QString& value, const QString& folder) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(pf.exe(), {"--autostart", value, "--folder", folder});
+        return exitCode(p);
+    };
+    EXPECT_EQ(autostart("on", first), 0);
+    EXPECT_EQ(autostart("on", second), 0);
+    const QStringList entries = QDir(pf.file("config/autostart")).entryList(QDir::Files);
+    ASSERT_EQ(entries.size(), 2);
+    const QString entry = readBytes(pf.file("config/autostart/" + entries.first()));
+    EXPECT_TRUE(entry.contains("Exec=\"" + pf.exe() + "\" --folder \"")) << entry.toStdString();
+    EXPECT_EQ(autostart("off", first), 0);
+    EXPECT_EQ(autostart("off", second), 0);
+    EXPECT_TRUE(QDir(pf.file("config/autostart")).isEmpty());
+    EXPECT_EQ(autostart("maybe", first), 1);
+}

@@ -2,6 +2,8 @@
 #include "frmMain.h"
 #include "driver/ExternalDriver.h"
 #include "server/DriverChoice.h"
+#include "server/ProgramFolder.h"
+#include "server/platform/Autostart.h"
 #include "server/platform/HeadlessStart.h"
 #include "server/platform/SingleInstanceLock.h"
 #include "server/platform/TerminationSignals.h"
@@ -11,6 +13,7 @@
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QSystemTrayIcon>
+#include <cstdio>
 
 int main(int argc, char** argv)
 {
@@ -25,17 +28,50 @@ int main(int argc, char** argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Sends the command files dropped into its input folder to the fiscal cash register.\n"
-        "The program folder is the folder of this executable: it holds ZEZOVURADUR.INI,\n"
-        "Avvio.txt, Stop.txt and Simulatore.ini. ZEZOVURADUR.INI's [Driver] Program= names a\n"
-        "driver program for a real register; without it the simulated register runs.\n"
-        "Exit status: 0 after a normal shut-down, 2 when another instance runs for the same\n"
-        "folder, 3 when the port does not open."));
+        "\n"
+        "The program folder holds ZEZOVURADUR.INI, Avvio.txt, Stop.txt, Simulatore.ini and,\n"
+        "by default, the TOSEND and UNSENT folders. It is the folder given with --folder\n"
+        "(made when missing); otherwise, for a program installed in the system's folders\n"
+        "(/usr/bin), QuorinDriverServer in the user's data folder (%1);\n"
+        "otherwise the folder of this executable. One instance runs per program folder.\n"
+        "ZEZOVURADUR.INI's [Driver] Program= names a driver program for a real register;\n"
+        "without it the simulated register runs.\n"
+        "\n"
+        "Exit status: 0 after a normal shut-down, 1 for a wrong option or a program folder\n"
+        "that cannot be made, 2 when another instance runs for the same folder, 3 when the\n"
+        "port does not open.")
+                                         .arg(defaultPerUserFolder()));
     parser.addHelpOption();
     parser.addVersionOption();
+    const QCommandLineOption folderOption(
+        "folder", "Use DIR as the program folder (one per register).", "DIR");
+    const QCommandLineOption autostartOption(
+        "autostart",
+        "Start the program at login for this program folder (on), or no longer (off); then end.",
+        "on|off");
+    parser.addOptions({folderOption, autostartOption});
     parser.process(app);
 
     const QFileInfo executable(QCoreApplication::applicationFilePath());
-    const QString programFolder = executable.absolutePath();
+    const ProgramFolderChoice choice = chooseProgramFolder(
+        parser.value(folderOption), executable.absolutePath(), defaultPerUserFolder());
+    const QString& programFolder = choice.folder;
+
+    if (parser.isSet(autostartOption)) {
+        const QString value = parser.value(autostartOption);
+        if (value != QLatin1String("on") && value != QLatin1String("off")) {
+            fprintf(stderr, "--autostart takes on or off, not %s\n", qPrintable(value));
+            return 1;
+        }
+        const AutostartResult result = setAutostart(value == QLatin1String("on"),
+                                                    executable.absoluteFilePath(), programFolder);
+        fprintf(result.ok ? stdout : stderr, "%s\n", qPrintable(result.message));
+        return result.ok ? 0 : 1;
+    }
+    if (!makeProgramFolder(programFolder)) {
+        fprintf(stderr, "Cannot make the program folder %s\n", qPrintable(programFolder));
+        return 1;
+    }
 
     SystemClock clock;
     // One wait for everything that waits for the register: the shut-down ends them all.
