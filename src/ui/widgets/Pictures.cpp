@@ -24,28 +24,31 @@ QIcon drawn(const std::function<void(QPainter&)>& paint)
 
 } // namespace
 
-QIcon programIcon()
+void paintProgramIcon(QPainter& p)
 {
     // A small cash register: a body with a display and a paper slip.
-    static const QIcon icon = drawn([](QPainter& p) {
-        p.setPen(QPen(QColor(30, 60, 110), 1.5));
-        p.setBrush(QColor(240, 240, 240));
-        p.drawRect(QRectF(9, 2, 14, 10)); // receipt
-        p.setPen(QPen(QColor(120, 120, 120), 1));
-        p.drawLine(QPointF(12, 5), QPointF(20, 5));
-        p.drawLine(QPointF(12, 8), QPointF(20, 8));
-        p.setPen(QPen(QColor(20, 40, 80), 1.5));
-        p.setBrush(QColor(45, 95, 170));
-        p.drawRoundedRect(QRectF(3, 11, 26, 18), 3, 3);
-        p.setBrush(QColor(160, 220, 160));
-        p.drawRect(QRectF(7, 14, 18, 5)); // display
-        p.setBrush(Qt::white);
-        p.setPen(Qt::NoPen);
-        for (int row = 0; row < 2; ++row) {
-            for (int col = 0; col < 4; ++col)
-                p.drawRect(QRectF(7 + col * 5, 21 + row * 3.5, 3, 2));
-        }
-    });
+    p.setPen(QPen(QColor(30, 60, 110), 1.5));
+    p.setBrush(QColor(240, 240, 240));
+    p.drawRect(QRectF(9, 2, 14, 10)); // receipt
+    p.setPen(QPen(QColor(120, 120, 120), 1));
+    p.drawLine(QPointF(12, 5), QPointF(20, 5));
+    p.drawLine(QPointF(12, 8), QPointF(20, 8));
+    p.setPen(QPen(QColor(20, 40, 80), 1.5));
+    p.setBrush(QColor(45, 95, 170));
+    p.drawRoundedRect(QRectF(3, 11, 26, 18), 3, 3);
+    p.setBrush(QColor(160, 220, 160));
+    p.drawRect(QRectF(7, 14, 18, 5)); // display
+    p.setBrush(Qt::white);
+    p.setPen(Qt::NoPen);
+    for (int row = 0; row < 2; ++row) {
+        for (int col = 0; col < 4; ++col)
+            p.drawRect(QRectF(7 + col * 5, 21 + row * 3.5, 3, 2));
+    }
+}
+
+QIcon programIcon()
+{
+    static const QIcon icon = drawn(&paintProgramIcon);
     return icon;
 }
 
