@@ -166,7 +166,8 @@ bool ExternalDriver::ensureRunning()
 
 bool ExternalDriver::start()
 {
-    m_process = std::make_unique<QProcess>();
+    // Parented too, so that one given up with deleteLater() goes with us at the latest.
+    m_process = std::make_unique<QProcess>(this);
     m_process->setWorkingDirectory(m_options.workingFolder);
     m_process->setProgram(m_options.program);
     m_process->setArguments(m_options.arguments);
