@@ -58,6 +58,17 @@ pid=$!
 wait_for "$work/home/.local/share/QuorinDriverServer/TOSEND"
 stop "$pid"
 
+echo "== the service template's command, as systemd would run it for QuorinDriverServer@cassa2"
+unit=/usr/lib/systemd/user/QuorinDriverServer@.service
+command=$(sed -n 's/^ExecStart=//p' "$unit" | sed "s|%h|$work/home|g; s|%i|cassa2|g")
+environment=$(sed -n 's/^Environment=//p' "$unit")
+# shellcheck disable=SC2086 # the unit's words, split as systemd splits them (no quotes there)
+env -u DISPLAY -u WAYLAND_DISPLAY HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" \
+    $environment $command 2>"$work/stderr3" &
+pid=$!
+wait_for "$work/home/.local/share/QuorinDriverServer/cassa2/TOSEND"
+stop "$pid"
+
 echo "== start at login, on and off"
 (run --autostart on --folder "$folder")
 ls "$work/home/.config/autostart/"QuorinDriverServer-*.desktop
