@@ -72,7 +72,7 @@ qint32 ExternalDriver::ClosePort()
 {
     m_openPort.reset();
     // A driver that is not running has no port open: it is not started just to close one.
-    if (!m_process || !m_greeted)
+    if (m_link < Link::Greeted)
         return 0;
     DriverProtocol::Request request;
     request.op = QStringLiteral("ClosePort");
@@ -125,7 +125,7 @@ ExternalDriver::Outcome ExternalDriver::call(DriverProtocol::Request request)
     if (!ensureRunning())
         return {std::nullopt, ResultCode::CannotPerform};
     // A driver started again has no port open: the one it had is opened first.
-    if (m_openPort && !opening && !m_portReopened) {
+    if (m_openPort && !opening && m_link != Link::Ready) {
         DriverProtocol::Request flag;
         flag.op = QStringLiteral("PreOpenFlag");
         DriverProtocol::Request open;
@@ -143,7 +143,7 @@ ExternalDriver::Outcome ExternalDriver::call(DriverProtocol::Request request)
             return {std::nullopt, ResultCode::CannotPerform};
         }
     }
-    m_portReopened = true;
+    m_link = Link::Ready;
     Outcome out = exchange(request);
     if (out.reply)
         succeeded();
@@ -152,7 +152,7 @@ ExternalDriver::Outcome ExternalDriver::call(DriverProtocol::Request request)
 
 bool ExternalDriver::ensureRunning()
 {
-    if (m_process && m_greeted && m_broken.isEmpty())
+    if (m_link >= Link::Greeted && m_broken.isEmpty())
         return true;
     stop();
     // A driver that keeps failing is given a growing pause before it is started again.
@@ -173,8 +173,7 @@ bool ExternalDriver::start()
     m_process->setArguments(m_options.arguments);
     m_output.clear();
     m_errors.clear();
-    m_greeted = false;
-    m_portReopened = false;
+    m_link = Link::Greeting;
     m_broken.clear();
     connect(m_process.get(), &QProcess::readyReadStandardOutput, this,
             &ExternalDriver::readOutput);
@@ -196,9 +195,9 @@ bool ExternalDriver::start()
     }
     m_waiting = true;
     const auto end = m_waits->serveEventsUntil(
-        m_options.timeoutMs, [this] { return m_greeted || !m_broken.isEmpty(); });
+        m_options.timeoutMs, [this] { return m_link == Link::Greeted || !m_broken.isEmpty(); });
     m_waiting = false;
-    if (m_greeted)
+    if (m_link == Link::Greeted)
         return true;
     if (end == InterruptibleWait::End::Interrupted)
         fail(QStringLiteral("start given up: the program is ending"), false);
@@ -259,7 +258,7 @@ void ExternalDriver::stop()
     }
     // It may be telling us something right now: it goes once that is over.
     m_process.release()->deleteLater();
-    m_greeted = false;
+    m_link = Link::Down;
 }
 
 void ExternalDriver::fail(const QString& why, bool countsAsFailure)
@@ -332,7 +331,7 @@ void ExternalDriver::handleLine(const QByteArray& line)
                       .arg(why, QString::fromUtf8(line.left(80))));
         return;
     }
-    if (!m_greeted) {
+    if (m_link == Link::Greeting) {
         if (message->kind != Kind::Hello)
             brokeDown(QStringLiteral("did not begin with the protocol's greeting"));
         else if (message->version != DriverProtocol::kVersion)
@@ -340,7 +339,7 @@ void ExternalDriver::handleLine(const QByteArray& line)
                           .arg(message->version)
                           .arg(DriverProtocol::kVersion));
         else
-            m_greeted = true;
+            m_link = Link::Greeted;
         m_waits->wake();
         return;
     }

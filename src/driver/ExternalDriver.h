@@ -85,9 +85,10 @@ private:
     std::unique_ptr<QProcess> m_process;
     QByteArray m_output;
     QByteArray m_errors;
-    bool m_greeted = false;
-    // The port was opened again (or need not be) since the driver started.
-    bool m_portReopened = false;
+    // How far the driver program is: not running, started and awaited, greeted, and greeted
+    // with its port as it should be (opened again after a restart, or not needed).
+    enum class Link { Down, Greeting, Greeted, Ready };
+    Link m_link = Link::Down;
     // A call or the greeting is being waited for.
     bool m_waiting = false;
     QString m_lastFailure;
