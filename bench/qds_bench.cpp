@@ -518,7 +518,7 @@ QList<Row> tick(const Options& o, const QString& where, const QString& tempFolde
     if (!bench.waitForFinished(-1) || bench.exitCode() != 0)
         fail("the tick benchmark failed: " + QString::fromLocal8Bit(bench.readAllStandardError()));
     const auto json = QJsonDocument::fromJson(bench.readAllStandardOutput()).object();
-    QHash<QString, double> perFileMs; // benchmark name without suffixes -> ms per file
+    QHash<QString, double> perFileMs;   // benchmark name without suffixes -> ms per file
     std::optional<double> floodSeconds; // one tick over 10,000 files
     for (const QJsonValue& value : json.value("benchmarks").toArray()) {
         const QJsonObject b = value.toObject();
@@ -561,7 +561,11 @@ QList<Row> tick(const Options& o, const QString& where, const QString& tempFolde
         }
         if (floodSeconds)
             rows << Row{"One tick over 10,000 one-line files (" + where + "), each sent once",
-                        fmt(*floodSeconds, 1) + " s", "", "", "", ""};
+                        fmt(*floodSeconds, 1) + " s",
+                        "",
+                        "",
+                        "",
+                        ""};
     }
     return rows;
 }
@@ -571,8 +575,9 @@ QList<Row> tick(const Options& o, const QString& where, const QString& tempFolde
 QList<Row> driverRoundTrip(const Options& o)
 {
     const QString bench = QFileInfo(o.tickBench).dir().filePath("driver_bench");
-    const QString simulator =
-        QFileInfo(QFileInfo(o.program).absoluteFilePath()).dir().filePath("QuorinSimulatedRegister");
+    const QString simulator = QFileInfo(QFileInfo(o.program).absoluteFilePath())
+                                  .dir()
+                                  .filePath("QuorinSimulatedRegister");
     QProcess p;
     p.start(bench, {"--simulator", simulator, "--calls", o.smoke ? "200" : "20000"});
     if (!p.waitForFinished(-1) || p.exitCode() != 0)

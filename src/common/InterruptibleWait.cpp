@@ -14,7 +14,7 @@ bool InterruptibleWait::serveEventsFor(int milliseconds)
 }
 
 InterruptibleWait::End InterruptibleWait::serveEventsUntil(int milliseconds,
-                                                          const std::function<bool()>& done)
+                                                           const std::function<bool()>& done)
 {
     const QDeadlineTimer deadline(std::max(0, milliseconds), Qt::PreciseTimer);
     for (;;) {

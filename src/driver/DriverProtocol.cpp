@@ -38,8 +38,8 @@ public:
     }
     qint32 int32(const char* key)
     {
-        return static_cast<qint32>(integer(key, std::numeric_limits<qint32>::min(),
-                                           std::numeric_limits<qint32>::max()));
+        return static_cast<qint32>(
+            integer(key, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()));
     }
     QString string(const char* key)
     {

@@ -19,15 +19,15 @@ constexpr qsizetype kMaxLineBytes = 1 << 20;
 struct Request
 {
     qint64 id = 0;
-    QString op; // PreOpenFlag, OpenPort, ClosePort, SendCommand, ExtendedResult, SendQuery
-    bool flag = false;    // PreOpenFlag
-    QString port, speed;  // OpenPort: the settings as written
-    qint32 row = 0;       // SendCommand
-    qint32 mode = 0;      // SendCommand
-    QString line;         // SendCommand
-    qint32 param1 = 0;    // SendQuery
-    qint32 param2 = 0;    // SendQuery
-    QString query;        // SendQuery
+    QString op;          // PreOpenFlag, OpenPort, ClosePort, SendCommand, ExtendedResult, SendQuery
+    bool flag = false;   // PreOpenFlag
+    QString port, speed; // OpenPort: the settings as written
+    qint32 row = 0;      // SendCommand
+    qint32 mode = 0;     // SendCommand
+    QString line;        // SendCommand
+    qint32 param1 = 0;   // SendQuery
+    qint32 param2 = 0;   // SendQuery
+    QString query;       // SendQuery
 };
 
 // What the driver writes: its greeting first, then answers in the order asked, and events at
@@ -36,13 +36,13 @@ struct Message
 {
     enum class Kind { Hello, Answer, StatusUpdate, DumpData };
     Kind kind = Kind::Answer;
-    int version = 0;            // Hello
-    qint64 id = 0;              // Answer
-    qint32 result = 0;          // Answer
+    int version = 0;               // Hello
+    qint64 id = 0;                 // Answer
+    qint32 result = 0;             // Answer
     std::optional<QString> answer; // Answer to SendQuery
-    qint32 status = 0;          // StatusUpdate
-    qint32 count = 0;           // DumpData
-    QString text;               // DumpData
+    qint32 status = 0;             // StatusUpdate
+    qint32 count = 0;              // DumpData
+    QString text;                  // DumpData
 };
 
 // Each encoder gives one line, ending in '\n'.

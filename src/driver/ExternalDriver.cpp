@@ -120,8 +120,8 @@ qint32 ExternalDriver::SendQuery(qint32 reserved1, qint16 reserved2, const QStri
 
 ExternalDriver::Outcome ExternalDriver::call(DriverProtocol::Request request)
 {
-    const bool opening = request.op == QLatin1String("PreOpenFlag") ||
-                         request.op == QLatin1String("OpenPort");
+    const bool opening =
+        request.op == QLatin1String("PreOpenFlag") || request.op == QLatin1String("OpenPort");
     if (!ensureRunning())
         return {std::nullopt, ResultCode::CannotPerform};
     // A driver started again has no port open: the one it had is opened first.
@@ -175,10 +175,8 @@ bool ExternalDriver::start()
     m_errors.clear();
     m_link = Link::Greeting;
     m_broken.clear();
-    connect(m_process.get(), &QProcess::readyReadStandardOutput, this,
-            &ExternalDriver::readOutput);
-    connect(m_process.get(), &QProcess::readyReadStandardError, this,
-            &ExternalDriver::readErrors);
+    connect(m_process.get(), &QProcess::readyReadStandardOutput, this, &ExternalDriver::readOutput);
+    connect(m_process.get(), &QProcess::readyReadStandardError, this, &ExternalDriver::readErrors);
     connect(m_process.get(), &QProcess::finished, this,
             [this](int code, QProcess::ExitStatus status) {
                 readOutput();
@@ -231,8 +229,8 @@ ExternalDriver::Outcome ExternalDriver::exchange(const DriverProtocol::Request& 
     if (end == InterruptibleWait::End::Interrupted)
         fail(QStringLiteral("%1 given up: the program is ending").arg(request.op), false);
     else
-        fail(QStringLiteral("did not answer %1 within %2").arg(request.op,
-                                                               seconds(m_options.timeoutMs)));
+        fail(QStringLiteral("did not answer %1 within %2")
+                 .arg(request.op, seconds(m_options.timeoutMs)));
     return {std::nullopt, ResultCode::NoAnswer};
 }
 
@@ -273,10 +271,10 @@ void ExternalDriver::fail(const QString& why, bool countsAsFailure)
         return;
     }
     ++m_failures;
-    const int pause =
-        m_failures <= 1 ? 0
-                        : std::min(m_options.maxRestartPauseMs,
-                                   m_options.firstRestartPauseMs << std::min(m_failures - 2, 16));
+    const int pause = m_failures <= 1
+                          ? 0
+                          : std::min(m_options.maxRestartPauseMs,
+                                     m_options.firstRestartPauseMs << std::min(m_failures - 2, 16));
     m_restartNotBefore = QDeadlineTimer(pause);
     qWarning("Driver %s: %s; started again %s", qPrintable(name), qPrintable(why),
              pause == 0 ? "for the next call"

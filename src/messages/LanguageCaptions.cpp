@@ -15,11 +15,11 @@ const std::vector<CaptionId>& mainWindowCaptions()
 const std::vector<CaptionId>& setUpDialogCaptions()
 {
     static const std::vector<CaptionId> captions = {
-        {QStringLiteral("lblLingua"), 521},   {QStringLiteral("lblFrequenza"), 522},
-        {QStringLiteral("lblLog"), 523},      {QStringLiteral("fParametri"), 524},
-        {QStringLiteral("lblPorta"), 525},    {QStringLiteral("lblVelocità"), 526},
-        {QStringLiteral("fCartelle"), 527},   {QStringLiteral("cmdModifica"), 528},
-        {QStringLiteral("cmdOk"), 529},       {QStringLiteral("cmdAnnulla"), 530},
+        {QStringLiteral("lblLingua"), 521}, {QStringLiteral("lblFrequenza"), 522},
+        {QStringLiteral("lblLog"), 523},    {QStringLiteral("fParametri"), 524},
+        {QStringLiteral("lblPorta"), 525},  {QStringLiteral("lblVelocità"), 526},
+        {QStringLiteral("fCartelle"), 527}, {QStringLiteral("cmdModifica"), 528},
+        {QStringLiteral("cmdOk"), 529},     {QStringLiteral("cmdAnnulla"), 530},
         {QStringLiteral("frmSetUp"), 520},
     };
     return captions;

@@ -298,9 +298,8 @@ QString CommandFilePipeline::startResults(const QString& path)
     return base;
 }
 
-std::unique_ptr<QIODevice> CommandFilePipeline::openCommandFile(const QString& path,
-                                                                const QString& base,
-                                                                bool& unreadable)
+std::unique_ptr<QIODevice>
+CommandFilePipeline::openCommandFile(const QString& path, const QString& base, bool& unreadable)
 {
     auto device = m_openFile(path);
     unreadable = !device && fileStatus(path).type != FileStatus::Type::Missing;

@@ -4,7 +4,8 @@
 #include <QString>
 
 // What keeps the program from working (in its input folder, or with its driver program), each
-// kind kept until the same kind of work succeeds again. The pipeline shows the situation when it changes, not at every tick.
+// kind kept until the same kind of work succeeds again. The pipeline shows the situation when it
+// changes, not at every tick.
 class FolderFaults
 {
 public:

@@ -32,8 +32,8 @@ DriverProtocol::Message answer(qint64 id, qint32 result)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const QString folder = argc > 1 ? QDir(QString::fromLocal8Bit(argv[1])).absolutePath()
-                                    : QDir::currentPath();
+    const QString folder =
+        argc > 1 ? QDir(QString::fromLocal8Bit(argv[1])).absolutePath() : QDir::currentPath();
     SystemClock clock;
     SimulatedRegister reg(folder, clock);
     QObject::connect(&reg, &RegisterDriver::StatusUpdate, [](qint32 status) {

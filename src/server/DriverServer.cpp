@@ -139,8 +139,7 @@ bool DriverServer::ticksAllowed() const
 
 bool DriverServer::isWorking() const
 {
-    return m_pipeline->isBusy() || m_state == State::SettingsOpen ||
-           m_state == State::DocumentOpen;
+    return m_pipeline->isBusy() || m_state == State::SettingsOpen || m_state == State::DocumentOpen;
 }
 
 void DriverServer::tick(CommandFilePipeline::TickCause cause)

@@ -114,8 +114,10 @@ Settings SettingsFile::load() const
     };
 
     Settings s;
-    s.DirectoryInput = readFolder(SettingKey::DirectoryInput, pathInFolder(m_programFolder, "TOSEND"));
-    s.DirectoryOutput = readFolder(SettingKey::DirectoryOutput, pathInFolder(m_programFolder, "UNSENT"));
+    s.DirectoryInput =
+        readFolder(SettingKey::DirectoryInput, pathInFolder(m_programFolder, "TOSEND"));
+    s.DirectoryOutput =
+        readFolder(SettingKey::DirectoryOutput, pathInFolder(m_programFolder, "UNSENT"));
     s.Language = read(SettingKey::Language, QStringLiteral("Italiano"));
     s.BaudRate = read(SettingKey::BaudRate, QStringLiteral("9600"));
     s.Port = read(SettingKey::Port, QStringLiteral("1"));
@@ -138,8 +140,8 @@ DriverSettings SettingsFile::loadDriver() const
     DriverSettings d;
     // Longer than the other values: a command line may name a long path and arguments.
     d.Program = file.readString(section, QStringLiteral("Program"), QString(), 4096);
-    d.Timeout = file.readString(section, QStringLiteral("Timeout"), QStringLiteral("30"),
-                                kReadBuffer);
+    d.Timeout =
+        file.readString(section, QStringLiteral("Timeout"), QStringLiteral("30"), kReadBuffer);
     return d;
 }
 

@@ -50,8 +50,15 @@ QString pathInFolder(const QString& folder, const QString& name);
 QString withTrailingSeparator(const QString& path);
 
 // The keys of section Parameters.
-enum class SettingKey { DirectoryInput, DirectoryOutput, Language, BaudRate, Port, Frequence,
-                        MaxLogDimension };
+enum class SettingKey {
+    DirectoryInput,
+    DirectoryOutput,
+    Language,
+    BaudRate,
+    Port,
+    Frequence,
+    MaxLogDimension
+};
 
 // The settings file of a program folder: the only place that knows its name, section and keys.
 class SettingsFile

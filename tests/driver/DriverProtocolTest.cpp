@@ -33,15 +33,15 @@ TEST(DriverProtocol, RequestsAndMessagesSurviveTheLine)
 TEST(DriverProtocol, WhatIsNotTheProtocolIsRefusedWithAReason)
 {
     const char* bad[] = {
-        "hello",                                   // not JSON
-        "[1,2]",                                   // not an object
-        R"({"id":1})",                             // no result
-        R"({"id":1.5,"result":0})",                // id not whole
-        R"({"id":1,"result":4294967296})",         // beyond 32 bits
-        R"({"id":1,"result":"0"})",                // result as text
-        R"({"event":"Beep"})",                     // unknown event
-        R"({"event":"DumpData","count":1})",       // no text
-        R"({"protocol":"other","version":1})",     // another protocol
+        "hello",                               // not JSON
+        "[1,2]",                               // not an object
+        R"({"id":1})",                         // no result
+        R"({"id":1.5,"result":0})",            // id not whole
+        R"({"id":1,"result":4294967296})",     // beyond 32 bits
+        R"({"id":1,"result":"0"})",            // result as text
+        R"({"event":"Beep"})",                 // unknown event
+        R"({"event":"DumpData","count":1})",   // no text
+        R"({"protocol":"other","version":1})", // another protocol
     };
     for (const char* line : bad) {
         QString why;

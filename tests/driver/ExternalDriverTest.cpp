@@ -37,7 +37,10 @@ protected:
         qint32 row = 1;
         return d.SendCommand(row, 0, line);
     }
-    QStringList calls() const { return QString(readBytes(dir.file("calls.log"))).split('\n', Qt::SkipEmptyParts); }
+    QStringList calls() const
+    {
+        return QString(readBytes(dir.file("calls.log"))).split('\n', Qt::SkipEmptyParts);
+    }
     QStringList starts() const { return calls().filter(QRegularExpression("^start ")); }
 
     TempFolder dir;
@@ -62,8 +65,8 @@ TEST_F(ExternalDriverTest, EventsArriveBeforeTheAnswerAndTextKeepsItsCharacters)
     QString answer;
     EXPECT_EQ(d->SendQuery(0, 0, "<</?s", answer), 0);
     EXPECT_EQ(answer, "000000000042");
-    EXPECT_EQ(calls().mid(1), QStringList({"PreOpenFlag", "OpenPort 1", "SendCommand",
-                                           "SendQuery"}));
+    EXPECT_EQ(calls().mid(1),
+              QStringList({"PreOpenFlag", "OpenPort 1", "SendCommand", "SendQuery"}));
 }
 
 TEST_F(ExternalDriverTest, FaultsFailTheCallAndTheDriverStartsAgainWithItsPort)

@@ -309,8 +309,8 @@ TEST_P(EndToEnd, CrashedFileThatReachedTheRegisterIsRecordedAsSent)
     ASSERT_GE(interrupted, 0);
     ASSERT_LT(interrupted + 1, log.size());
     EXPECT_TRUE(log[interrupted + 1].endsWith(";Ticket=1"))
-        << log.join('\n').toStdString() << '\n' << pf.journal().join('\n').toStdString()
-        << p.readAllStandardError().toStdString();
+        << log.join('\n').toStdString() << '\n'
+        << pf.journal().join('\n').toStdString() << p.readAllStandardError().toStdString();
     // Nothing left to recover (the record itself stays for the next file).
     EXPECT_FALSE(RecoveryRecord::read(pf.file("TOSEND/QuorinDriverServer.REC")).has_value());
 }
@@ -449,8 +449,8 @@ QMap<QString, QStringList> runLeaves(Driver driver)
                                "Rule4=^EXT => result 114, extended 7\r\n");
     QProcess& p = pf.start();
     EXPECT_TRUE(waitFor([&] { return pf.operations().contains("Send=1;1;0;START"); }));
-    pf.write("TOSEND/A.TXT", "caff\xE8 \x80 1\r\nTOTAL 5\r\nPAY\r\n" + QByteArray(65000, 'x') +
-                                 "\r\n");
+    pf.write("TOSEND/A.TXT",
+             "caff\xE8 \x80 1\r\nTOTAL 5\r\nPAY\r\n" + QByteArray(65000, 'x') + "\r\n");
     pf.write("TOSEND/B.TXT", "ITEM\r\nBAD\r\n");
     pf.write("TOSEND/C.TXT", "EXT\r\n");
     EXPECT_TRUE(waitFor([&] {
@@ -505,9 +505,10 @@ TEST(EndToEndDriverProgram, FaultsFailTheFileAndLoseNothing)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.behaviour);
         ProgramFolder pf(Driver::BuiltIn);
-        pf.write("ZEZOVURADUR.INI", "[Parameters]\r\nFrequence=0.2\r\n[Driver]\r\nProgram=python3 " +
-                                        QByteArray(QDS_FAKE_DRIVER) + " " + c.behaviour +
-                                        " calls.log\r\nTimeout=1\r\n");
+        pf.write("ZEZOVURADUR.INI",
+                 "[Parameters]\r\nFrequence=0.2\r\n[Driver]\r\nProgram=python3 " +
+                     QByteArray(QDS_FAKE_DRIVER) + " " + c.behaviour +
+                     " calls.log\r\nTimeout=1\r\n");
         QProcess& p = pf.start();
         ASSERT_TRUE(waitFor([&] { return fileExists(pf.file("TOSEND")); }));
         pf.write("TOSEND/F.TXT", "DIE\r\nNEVER\r\n");

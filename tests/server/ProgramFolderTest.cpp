@@ -21,8 +21,8 @@ TEST(ProgramFolder, GivenThenInstalledThenBesideTheExecutable)
         {"", "/home/u/qds", "/home/u/qds", Reason::BesideExecutable},
     };
     for (const Row& r : rows) {
-        const auto choice =
-            chooseProgramFolder(r.given, r.executableFolder, "/home/u/.local/share/QuorinDriverServer");
+        const auto choice = chooseProgramFolder(r.given, r.executableFolder,
+                                                "/home/u/.local/share/QuorinDriverServer");
         EXPECT_EQ(choice.folder, r.folder) << r.executableFolder;
         EXPECT_EQ(choice.reason, r.reason) << r.executableFolder;
     }

@@ -6,9 +6,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <functional>
-#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 

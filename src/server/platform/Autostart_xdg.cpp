@@ -24,16 +24,15 @@ QString quoted(const QString& argument)
 
 QString entryPath(const QString& programFolder)
 {
-    const QByteArray key =
-        QCryptographicHash::hash(QDir(programFolder).absolutePath().toUtf8(),
-                                 QCryptographicHash::Sha1)
-            .toHex()
-            .left(10);
+    const QByteArray key = QCryptographicHash::hash(QDir(programFolder).absolutePath().toUtf8(),
+                                                    QCryptographicHash::Sha1)
+                               .toHex()
+                               .left(10);
     const QString folder =
         QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
             .filePath(QStringLiteral("autostart"));
-    return QDir(folder).filePath(QStringLiteral("QuorinDriverServer-%1.desktop")
-                                     .arg(QString::fromLatin1(key)));
+    return QDir(folder).filePath(
+        QStringLiteral("QuorinDriverServer-%1.desktop").arg(QString::fromLatin1(key)));
 }
 
 } // namespace
@@ -46,24 +45,23 @@ AutostartResult setAutostart(bool on, const QString& executable, const QString& 
             return {true, QStringLiteral("No start at login was set for %1.").arg(programFolder)};
         if (!QFile::remove(path))
             return {false, QStringLiteral("Cannot remove %1.").arg(path)};
-        return {true, QStringLiteral("Removed %1: %2 no longer starts at login.")
-                          .arg(path, programFolder)};
+        return {
+            true,
+            QStringLiteral("Removed %1: %2 no longer starts at login.").arg(path, programFolder)};
     }
     QDir().mkpath(QFileInfo(path).absolutePath());
-    const QString entry =
-        QStringLiteral("[Desktop Entry]\n"
-                       "Type=Application\n"
-                       "Name=Quorin Driver Server\n"
-                       "Comment=Sends command files to the cash register (%1)\n"
-                       "Exec=%2 --folder %3\n"
-                       "Icon=quorindriverserver\n"
-                       "Terminal=false\n"
-                       "X-GNOME-Autostart-enabled=true\n")
-            .arg(QString(programFolder).replace(u'\n', u' '), quoted(executable),
-                 quoted(programFolder));
+    const QString entry = QStringLiteral("[Desktop Entry]\n"
+                                         "Type=Application\n"
+                                         "Name=Quorin Driver Server\n"
+                                         "Comment=Sends command files to the cash register (%1)\n"
+                                         "Exec=%2 --folder %3\n"
+                                         "Icon=quorindriverserver\n"
+                                         "Terminal=false\n"
+                                         "X-GNOME-Autostart-enabled=true\n")
+                              .arg(QString(programFolder).replace(u'\n', u' '), quoted(executable),
+                                   quoted(programFolder));
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(entry.toUtf8()) < 0 || !file.commit())
         return {false, QStringLiteral("Cannot write %1.").arg(path)};
-    return {true,
-            QStringLiteral("Wrote %1: %2 starts at login.").arg(path, programFolder)};
+    return {true, QStringLiteral("Wrote %1: %2 starts at login.").arg(path, programFolder)};
 }

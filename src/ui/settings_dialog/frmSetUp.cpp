@@ -2,8 +2,8 @@
 
 #include "messages/MessageCatalogue.h"
 #include "messages/MessageIds.h"
-#include "ui/widgets/Captions.h"
 #include "settings_dialog/SetUpChoices.h"
+#include "ui/widgets/Captions.h"
 #include "ui/widgets/FitText.h"
 #include "ui/widgets/Twips.h"
 #include "ui/widgets/UserDialogs.h"
@@ -16,8 +16,7 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
-frmSetUp::frmSetUp(Settings settings, QString programFolder, UserDialogs& dialogs,
-                   QWidget* parent)
+frmSetUp::frmSetUp(Settings settings, QString programFolder, UserDialogs& dialogs, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_settings(std::move(settings)), m_programFolder(std::move(programFolder)), m_dialogs(dialogs)
@@ -140,7 +139,8 @@ void frmSetUp::Form_Load()
     lstCartelle->setColumnWidth(0, first);
     lstCartelle->setColumnWidth(1, 2 * first);
     new QTreeWidgetItem(lstCartelle, {LocalisedText(offset, MessageId::InputFolderRow), QString()});
-    new QTreeWidgetItem(lstCartelle, {LocalisedText(offset, MessageId::UnsentFolderRow), QString()});
+    new QTreeWidgetItem(lstCartelle,
+                        {LocalisedText(offset, MessageId::UnsentFolderRow), QString()});
     showFolders();
     lstCartelle->setCurrentItem(lstCartelle->topLevelItem(0));
 }

@@ -46,8 +46,8 @@ frmMain::frmMain(QString programFolder, QString programName, RegisterDriver& dri
     : QMainWindow(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_programFolder(programFolder), m_dialogs(dialogs), m_trayAvailable(options.trayAvailable),
-      m_server(std::move(programFolder), std::move(programName), driver, clock, instanceLock,
-               *this, options.server)
+      m_server(std::move(programFolder), std::move(programName), driver, clock, instanceLock, *this,
+               options.server)
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(kWindowCaption);
@@ -130,8 +130,7 @@ void frmMain::buildMenu()
     // While a file is being sent, events are served (the register may be waiting for its
     // cover): the commands that would use the register meanwhile are greyed out.
     connect(MNU_FILE, &QMenu::aboutToShow, this, [this] {
-        const bool free =
-            !m_server.isWorking() && m_server.state() == DriverServer::State::Running;
+        const bool free = !m_server.isWorking() && m_server.state() == DriverServer::State::Running;
         MNU_FILE_PERSONALIZZA->setEnabled(free);
         MNU_FILE_INVIA->setEnabled(free);
     });

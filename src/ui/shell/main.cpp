@@ -1,6 +1,6 @@
 #include "common/Clock.h"
-#include "frmMain.h"
 #include "driver/ExternalDriver.h"
+#include "frmMain.h"
 #include "server/DriverChoice.h"
 #include "server/ProgramFolder.h"
 #include "server/platform/Autostart.h"
@@ -26,21 +26,22 @@ int main(int argc, char** argv)
     // Before anything else: asking for help or the version, or a mistyped option, must never
     // open the register or send a file.
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Sends the command files dropped into its input folder to the fiscal cash register.\n"
-        "\n"
-        "The program folder holds ZEZOVURADUR.INI, Avvio.txt, Stop.txt, Simulatore.ini and,\n"
-        "by default, the TOSEND and UNSENT folders. It is the folder given with --folder\n"
-        "(made when missing); otherwise, for a program installed in the system's folders\n"
-        "(/usr/bin), QuorinDriverServer in the user's data folder (%1);\n"
-        "otherwise the folder of this executable. One instance runs per program folder.\n"
-        "ZEZOVURADUR.INI's [Driver] Program= names a driver program for a real register;\n"
-        "without it the simulated register runs.\n"
-        "\n"
-        "Exit status: 0 after a normal shut-down, 1 for a wrong option or a program folder\n"
-        "that cannot be made, 2 when another instance runs for the same folder, 3 when the\n"
-        "port does not open.")
-                                         .arg(defaultPerUserFolder()));
+    parser.setApplicationDescription(
+        QStringLiteral(
+            "Sends the command files dropped into its input folder to the fiscal cash register.\n"
+            "\n"
+            "The program folder holds ZEZOVURADUR.INI, Avvio.txt, Stop.txt, Simulatore.ini and,\n"
+            "by default, the TOSEND and UNSENT folders. It is the folder given with --folder\n"
+            "(made when missing); otherwise, for a program installed in the system's folders\n"
+            "(/usr/bin), QuorinDriverServer in the user's data folder (%1);\n"
+            "otherwise the folder of this executable. One instance runs per program folder.\n"
+            "ZEZOVURADUR.INI's [Driver] Program= names a driver program for a real register;\n"
+            "without it the simulated register runs.\n"
+            "\n"
+            "Exit status: 0 after a normal shut-down, 1 for a wrong option or a program folder\n"
+            "that cannot be made, 2 when another instance runs for the same folder, 3 when the\n"
+            "port does not open.")
+            .arg(defaultPerUserFolder()));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption folderOption(
@@ -76,8 +77,8 @@ int main(int argc, char** argv)
     SystemClock clock;
     // One wait for everything that waits for the register: the shut-down ends them all.
     InterruptibleWait waits;
-    const std::unique_ptr<RegisterDriver> driver =
-        createRegisterDriver(programFolder, SettingsFile(programFolder).loadDriver(), clock, &waits);
+    const std::unique_ptr<RegisterDriver> driver = createRegisterDriver(
+        programFolder, SettingsFile(programFolder).loadDriver(), clock, &waits);
     QtUserDialogs dialogs;
     SingleInstanceLock instanceLock(programFolder);
     frmMain::Options options;

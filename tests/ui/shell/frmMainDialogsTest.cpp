@@ -1,3 +1,4 @@
+#include "server/platform/SingleInstanceLock.h"
 #include "support/FakeDriver.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestSupport.h"
@@ -5,7 +6,6 @@
 #include "ui/documents/frmEdit.h"
 #include "ui/settings_dialog/frmSetUp.h"
 #include "ui/shell/frmMain.h"
-#include "server/platform/SingleInstanceLock.h"
 #include "ui/tray/TrayIcon.h"
 
 #include <QAction>

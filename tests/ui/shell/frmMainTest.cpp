@@ -1,10 +1,10 @@
 #include "ui/shell/frmMain.h"
 #include "messages/MessageCatalogue.h"
+#include "server/platform/SingleInstanceLock.h"
 #include "support/FakeDriver.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestSupport.h"
 #include "support/WidgetText.h"
-#include "server/platform/SingleInstanceLock.h"
 #include "ui/tray/TrayIcon.h"
 #include "ui/widgets/UserDialogs.h"
 
