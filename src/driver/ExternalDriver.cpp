@@ -45,21 +45,31 @@ ExternalDriver::~ExternalDriver()
     }
 }
 
-void ExternalDriver::setPreOpenFlag(bool flag)
+DriverProtocol::Request ExternalDriver::flagRequest(bool flag) const
 {
     DriverProtocol::Request request;
     request.op = QStringLiteral("PreOpenFlag");
     request.flag = flag;
-    call(request);
+    return request;
 }
 
-qint32 ExternalDriver::OpenPort(QString& port)
+DriverProtocol::Request ExternalDriver::openRequest(const QString& port) const
 {
     DriverProtocol::Request request;
     request.op = QStringLiteral("OpenPort");
     request.port = port;
     request.speed = m_speed ? m_speed() : QString();
-    const Outcome out = call(request);
+    return request;
+}
+
+void ExternalDriver::setPreOpenFlag(bool flag)
+{
+    call(flagRequest(flag));
+}
+
+qint32 ExternalDriver::OpenPort(QString& port)
+{
+    const Outcome out = call(openRequest(port));
     const qint32 result = out.reply ? out.reply->result : out.failure;
     if (result == 0)
         m_openPort = port;
@@ -126,15 +136,9 @@ ExternalDriver::Outcome ExternalDriver::call(DriverProtocol::Request request)
         return {std::nullopt, ResultCode::CannotPerform};
     // A driver started again has no port open: the one it had is opened first.
     if (m_openPort && !opening && m_link != Link::Ready) {
-        DriverProtocol::Request flag;
-        flag.op = QStringLiteral("PreOpenFlag");
-        DriverProtocol::Request open;
-        open.op = QStringLiteral("OpenPort");
-        open.port = *m_openPort;
-        open.speed = m_speed ? m_speed() : QString();
-        if (!exchange(flag).reply)
+        if (!exchange(flagRequest(false)).reply)
             return {std::nullopt, ResultCode::CannotPerform};
-        const Outcome reopened = exchange(open);
+        const Outcome reopened = exchange(openRequest(*m_openPort));
         if (!reopened.reply || reopened.reply->result != 0) {
             if (reopened.reply)
                 fail(QStringLiteral("started again, but did not open port %1 again (result %2)")
@@ -261,9 +265,6 @@ void ExternalDriver::stop()
 
 void ExternalDriver::fail(const QString& why, bool countsAsFailure)
 {
-    if (!m_process && why == m_lastFailure)
-        return; // already reported, the driver is gone
-    m_lastFailure = why;
     stop();
     const QString name = QFileInfo(m_options.program).fileName();
     if (!countsAsFailure) {
@@ -289,7 +290,6 @@ void ExternalDriver::fail(const QString& why, bool countsAsFailure)
 void ExternalDriver::succeeded()
 {
     m_failures = 0;
-    m_lastFailure.clear();
     if (m_shownFault.isEmpty())
         return;
     m_shownFault.clear();

@@ -63,6 +63,8 @@ private:
         qint32 failure = 0;
     };
     Outcome call(DriverProtocol::Request request);
+    DriverProtocol::Request flagRequest(bool flag) const;
+    DriverProtocol::Request openRequest(const QString& port) const;
     Outcome exchange(const DriverProtocol::Request& request);
     bool ensureRunning();
     // Starts the driver program and waits for its greeting; false on failure (reported).
@@ -91,7 +93,6 @@ private:
     Link m_link = Link::Down;
     // A call or the greeting is being waited for.
     bool m_waiting = false;
-    QString m_lastFailure;
     // Why the driver broke during the current call; empty while all is well.
     QString m_broken;
     qint64 m_nextId = 1;

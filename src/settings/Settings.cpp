@@ -18,6 +18,14 @@ std::optional<double> positiveNumber(const QString& text)
     return value;
 }
 
+// A positive number of seconds as milliseconds, at most one day; anything else: the default.
+int secondsAsMs(const QString& text, double defaultSeconds)
+{
+    constexpr double kMaxSeconds = 24 * 60 * 60;
+    const double seconds = std::min(positiveNumber(text).value_or(defaultSeconds), kMaxSeconds);
+    return std::max(1, static_cast<int>(std::lround(seconds * 1000)));
+}
+
 } // namespace
 
 int languageOffsetFor(const QString& language)
@@ -32,9 +40,7 @@ int Settings::languageOffset() const
 
 int DriverSettings::timeoutMs() const
 {
-    constexpr double kMaxSeconds = 24 * 60 * 60;
-    const double seconds = std::min(positiveNumber(Timeout).value_or(30.0), kMaxSeconds);
-    return std::max(1, static_cast<int>(std::lround(seconds * 1000)));
+    return secondsAsMs(Timeout, 30.0);
 }
 
 int Settings::pollingIntervalMs() const
@@ -159,9 +165,7 @@ void SettingsFile::write(const Settings& settings, const QList<SettingKey>& keys
 
 int pollingIntervalMs(const QString& frequence)
 {
-    constexpr double kMaxSeconds = 24 * 60 * 60;
-    const double seconds = std::min(positiveNumber(frequence).value_or(5.0), kMaxSeconds);
-    return std::max(1, static_cast<int>(std::lround(seconds * 1000)));
+    return secondsAsMs(frequence, 5.0);
 }
 
 qint64 logLimitBytes(const QString& maxLogDimension)
