@@ -129,10 +129,10 @@ TEST_P(EndToEnd, SendsDroppedFilesAndShutsDownOnSigterm)
     ASSERT_TRUE(waitFor([&] { return pf.operations().contains("Send=1;1;0;START"); }));
     pf.write("TOSEND/GOOD.TXT", "ITEM\r\n");
     pf.write("TOSEND/BAD.TXT", "ITEM\r\nBAD\r\n");
-    // A failed file's .KO comes before its copy and deletion: the deletion is the last step.
+    // A verdict (.OK, or .KO then the copy) comes before the deletion, the last step of a file.
     ASSERT_TRUE(waitFor([&] {
         return fileExists(pf.file("TOSEND/GOOD.OK")) && fileExists(pf.file("TOSEND/BAD.KO")) &&
-               !fileExists(pf.file("TOSEND/BAD.TXT"));
+               !fileExists(pf.file("TOSEND/BAD.TXT")) && !fileExists(pf.file("TOSEND/GOOD.TXT"));
     }));
     EXPECT_EQ(readBytes(pf.file("TOSEND/BAD.KO")),
               QByteArray("Error=17;Errore generico;Row 2;BAD\r\n"));
