@@ -191,13 +191,14 @@ bool ExternalDriver::start()
             });
     endWithThisProcess(*m_process);
     m_process->start();
-    if (!m_process->waitForStarted(m_options.timeoutMs)) {
+    if (!m_process->waitForStarted(m_options.startTimeoutMs)) {
         fail(QStringLiteral("cannot be started: %1").arg(m_process->errorString()));
         return false;
     }
     m_waiting = true;
-    const auto end = m_waits->serveEventsUntil(
-        m_options.timeoutMs, [this] { return m_link == Link::Greeted || !m_broken.isEmpty(); });
+    const auto end = m_waits->serveEventsUntil(m_options.startTimeoutMs, [this] {
+        return m_link == Link::Greeted || !m_broken.isEmpty();
+    });
     m_waiting = false;
     if (m_link == Link::Greeted)
         return true;
@@ -206,7 +207,7 @@ bool ExternalDriver::start()
     else if (!m_broken.isEmpty())
         fail(m_broken);
     else
-        fail(QStringLiteral("did not greet within %1").arg(seconds(m_options.timeoutMs)));
+        fail(QStringLiteral("did not greet within %1").arg(seconds(m_options.startTimeoutMs)));
     return false;
 }
 

@@ -25,8 +25,9 @@ public:
     {
         QString program; // absolute, or found in the working folder
         QStringList arguments;
-        QString workingFolder; // the program folder
-        int timeoutMs = 30000; // one call, and the greeting
+        QString workingFolder;      // the program folder
+        int timeoutMs = 30000;      // one call
+        int startTimeoutMs = 30000; // the start and the greeting
         // After a failure the driver starts again at once; after more in a row, it waits this
         // long, then twice as long each time, up to the most.
         int firstRestartPauseMs = 1000;

@@ -17,5 +17,6 @@ std::unique_ptr<RegisterDriver> createRegisterDriver(const QString& programFolde
     options.arguments = words;
     options.workingFolder = programFolder;
     options.timeoutMs = settings.timeoutMs();
+    options.startTimeoutMs = settings.startTimeoutMs();
     return std::make_unique<ExternalDriver>(options, waits);
 }

@@ -43,6 +43,11 @@ int DriverSettings::timeoutMs() const
     return secondsAsMs(Timeout, 30.0);
 }
 
+int DriverSettings::startTimeoutMs() const
+{
+    return secondsAsMs(StartTimeout, timeoutMs() / 1000.0);
+}
+
 int Settings::pollingIntervalMs() const
 {
     return ::pollingIntervalMs(Frequence);
@@ -148,6 +153,8 @@ DriverSettings SettingsFile::loadDriver() const
     d.Program = file.readString(section, QStringLiteral("Program"), QString(), 4096);
     d.Timeout =
         file.readString(section, QStringLiteral("Timeout"), QStringLiteral("30"), kReadBuffer);
+    d.StartTimeout =
+        file.readString(section, QStringLiteral("StartTimeout"), QString(), kReadBuffer);
     return d;
 }
 

@@ -32,10 +32,13 @@ struct DriverSettings
     // The command line of a driver program (arguments split with the usual quoting rules, never
     // through a shell); empty: the built-in simulated register.
     QString Program;
-    QString Timeout; // seconds one call may take
+    QString Timeout;      // seconds one call may take
+    QString StartTimeout; // seconds the start and greeting may take; empty: Timeout
 
     // A value that is not a positive number of seconds gives 30 s; at most one day.
     int timeoutMs() const;
+    // The same rule, with timeoutMs() in place of 30 s.
+    int startTimeoutMs() const;
 };
 
 // 0 when the language, upper-cased, is ITALIANO; 1000 for anything else.

@@ -75,6 +75,28 @@ TEST(Settings, IntervalAndLogLimitFallBackOnBadNumbers)
         EXPECT_EQ(logLimitBytes(bad), 131072) << bad;
 }
 
+TEST(Settings, DriverStartTimeoutDefaultsToTheCallTimeout)
+{
+    TempFolder dir;
+    struct Case
+    {
+        const char* driverSection;
+        int timeoutMs, startTimeoutMs;
+    };
+    const Case cases[] = {
+        {"", 30000, 30000},
+        {"Timeout=2\r\n", 2000, 2000},
+        {"Timeout=1\r\nStartTimeout=45\r\n", 1000, 45000},
+        {"Timeout=1\r\nStartTimeout=soon\r\n", 1000, 1000},
+    };
+    for (const Case& c : cases) {
+        writeBytes(dir.file("ZEZOVURADUR.INI"), QByteArray("[Driver]\r\n") + c.driverSection);
+        const DriverSettings d = SettingsFile(dir.path()).loadDriver();
+        EXPECT_EQ(d.timeoutMs(), c.timeoutMs) << c.driverSection;
+        EXPECT_EQ(d.startTimeoutMs(), c.startTimeoutMs) << c.driverSection;
+    }
+}
+
 TEST(Settings, SurvivesBadFiles)
 {
     TempFolder dir;
