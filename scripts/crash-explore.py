@@ -39,6 +39,8 @@ import sys
 import tempfile
 import time
 
+# How long a run may take is scaled for a loaded machine, as in the tests.
+TIME_SCALE = max(1.0, float(os.environ.get("QDS_TEST_TIME_SCALE", "1") or 1))
 DEVICE_FILES = {"Simulatore.log", "Simulatore.mem"}
 EXE = "QuorinDriverServer"
 COMMAND_FILES = {
@@ -458,7 +460,7 @@ class Explorer:
         p = subprocess.Popen(cmd, cwd=folder, env=self.env(folder),
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         tosend = os.path.join(folder, "TOSEND")
-        deadline = time.time() + (20 if trace else 6)
+        deadline = time.time() + (20 if trace else 6) * TIME_SCALE
         started = time.time()
         while time.time() < deadline:
             time.sleep(0.03)
@@ -481,7 +483,7 @@ class Explorer:
                     pass
             os.kill(target, signal.SIGTERM)
         try:
-            p.wait(20)
+            p.wait(20 * TIME_SCALE)
         except subprocess.TimeoutExpired:
             p.kill()
             p.wait()

@@ -9,10 +9,11 @@ mkdir -p "$out"
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 
-Xvfb :97 -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-export DISPLAY=:97
+# The server picks a free display itself and writes its number once it takes connections.
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+until [ -s "$work/display" ]; do sleep 0.1; done
+export DISPLAY=":$(cat "$work/display")"
 unset QT_QPA_PLATFORM
-until xdpyinfo >/dev/null 2>&1; do sleep 0.1; done
 trayer --edge top --align right --widthtype request --height 32 --SetDockType true >/dev/null 2>&1 &
 sleep 1
 

@@ -84,7 +84,7 @@ expect("closed", call(7, "ClosePort"), [{"id": 7, "result": 0}])
 expect("send on a closed port", call(8, "SendCommand", row=1, mode=0, line="X"),
        [{"id": 8, "result": 561}])
 driver.stdin.close()
-expect("exit status", driver.wait(timeout=10), 0)
+expect("exit status", driver.wait(timeout=10 * float(os.environ.get("QDS_TEST_TIME_SCALE", "1"))), 0)
 
 for failure in failures:
     print("FAIL", failure)

@@ -11,7 +11,9 @@ rm -f "$build/program/Simulatore.log"
 "$source_dir/scripts/run.sh" "$build" >"$runtime/first.log" 2>&1 &
 first=$!
 trap 'kill $first 2>/dev/null; wait $first 2>/dev/null; rm -rf "$runtime"' EXIT
-for _ in $(seq 1 300); do
+# Up to 30 s, times QDS_TEST_TIME_SCALE.
+tries=$(awk -v s="${QDS_TEST_TIME_SCALE:-1}" 'BEGIN { n = 300 * s; print (n < 300 ? 300 : int(n)) }')
+for _ in $(seq 1 "$tries"); do
     grep -q "OpenPort" "$build/program/Simulatore.log" 2>/dev/null && break
     sleep 0.1
 done

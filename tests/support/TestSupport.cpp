@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QThread>
 
@@ -87,14 +88,69 @@ TempFolder::TempFolder()
         ADD_FAILURE() << "no temporary folder";
 }
 
-bool serveEventsUntil(const std::function<bool()>& condition, int timeoutMs)
+int budgetMs(int ms)
 {
-    QDeadlineTimer deadline(timeoutMs);
+    static const double scale = [] {
+        bool ok = false;
+        const double s = qEnvironmentVariable("QDS_TEST_TIME_SCALE").toDouble(&ok);
+        return ok && s >= 1 ? s : 1.0;
+    }();
+    return static_cast<int>(ms * scale);
+}
+
+bool serveEventsUntil(const std::function<bool()>& condition, int budget)
+{
+    QDeadlineTimer deadline(budgetMs(budget));
     while (!condition()) {
         if (deadline.hasExpired())
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(2);
     }
+    return true;
+}
+
+void serveEventsFor(int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+}
+
+XServer::~XServer()
+{
+    if (m_process && m_process->state() != QProcess::NotRunning) {
+        m_process->terminate();
+        if (!m_process->waitForFinished(budgetMs(5000)))
+            m_process->kill();
+        m_process->waitForFinished(budgetMs(5000));
+    }
+}
+
+bool XServer::start()
+{
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty()) {
+        m_error = "Xvfb is not installed";
+        return false;
+    }
+    // -displayfd: the server takes the first free number and writes it once it accepts
+    // connections.
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process->start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
+    QDeadlineTimer deadline(budgetMs(20000));
+    QByteArray number;
+    while (!number.endsWith('\n') && !deadline.hasExpired() &&
+           m_process->state() != QProcess::NotRunning) {
+        m_process->waitForReadyRead(100);
+        number += m_process->readAll();
+    }
+    if (!number.endsWith('\n')) {
+        m_error = "Xvfb did not tell its display";
+        return false;
+    }
+    m_display = ":" + QString::fromLatin1(number.trimmed());
     return true;
 }

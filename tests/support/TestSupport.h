@@ -3,10 +3,12 @@
 #include "common/Clock.h"
 
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 #include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 #include <ostream>
 
 void PrintTo(const QString& s, std::ostream* os);
@@ -28,8 +30,36 @@ void writeBytes(const QString& path, const QByteArray& bytes);
 QByteArray readBytes(const QString& path);
 bool fileExists(const QString& path);
 
-// Serves Qt events until the condition holds; false if it still does not after the timeout.
-bool serveEventsUntil(const std::function<bool()>& condition, int timeoutMs = 3000);
+// Every time budget of a test: how long something that should come may take, scaled by
+// QDS_TEST_TIME_SCALE (a number, default 1) so that a loaded machine raises them all at once.
+// Never used for a pause that provokes something (a double click, a silent driver's timeout).
+int budgetMs(int ms);
+
+// Serves Qt events until the condition holds; false if it still does not within the budget
+// (scaled).
+bool serveEventsUntil(const std::function<bool()>& condition, int budget = 10000);
+// Serves Qt events for a fixed time (not scaled).
+void serveEventsFor(int ms);
+
+// An X server of the test's own (Xvfb) on a display number it chose itself, so that it never
+// meets another server on the machine. Ended with the object.
+class XServer
+{
+public:
+    XServer() = default;
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
+    ~XServer();
+    // False with the reason in error() when Xvfb is missing or did not come up.
+    bool start();
+    QString display() const { return m_display; }
+    QString error() const { return m_error; }
+
+private:
+    std::unique_ptr<QProcess> m_process;
+    QString m_display;
+    QString m_error;
+};
 
 // While alive, Qt warnings that contain the text are expected and do not fail the test.
 class AllowQtWarnings

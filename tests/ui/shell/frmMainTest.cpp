@@ -228,7 +228,7 @@ TEST_F(frmMainTest, FilesWaitingAtStartGoRightAfterAvvio)
     QDir().mkdir(dir.file("TOSEND"));
     writeBytes(dir.file("TOSEND/W.TXT"), "WAITING\r\n");
     ASSERT_EQ(window().Form_Load(), 0);
-    EXPECT_TRUE(serveEventsUntil([&] { return driver.sentLines().contains("WAITING"); }, 1000));
+    EXPECT_TRUE(serveEventsUntil([&] { return driver.sentLines().contains("WAITING"); }));
     EXPECT_EQ(driver.sentLines(), QStringList({"AVVIO", "WAITING"}));
 }
 

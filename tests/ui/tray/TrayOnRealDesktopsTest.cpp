@@ -9,14 +9,12 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QFileInfo>
 #include <QPixmap>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
 #include <QWidget>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace {
 
@@ -63,7 +61,7 @@ public slots:
         QDBusMessage call = QDBusMessage::createMethodCall(m_items.value(0), "/StatusNotifierItem",
                                                            "org.kde.StatusNotifierItem", method);
         call << 0 << 0;
-        m_bus->call(call, QDBus::Block, 5000);
+        m_bus->call(call, QDBus::Block, budgetMs(5000));
     }
 
 signals:
@@ -105,7 +103,7 @@ TEST(TrayOnRealDesktops, XEmbedDoubleClickOfEveryButton)
         GTEST_SKIP() << g_missing.toStdString();
     if (g_sni)
         GTEST_SKIP() << "run with --xembed";
-    ASSERT_TRUE(serveEventsUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10000));
+    ASSERT_TRUE(serveEventsUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }));
     auto tray = shownIcon();
     Clicks clicks(*tray);
     // The icon's own window, once the tray host has embedded it (Qt may make it anew
@@ -116,8 +114,8 @@ TEST(TrayOnRealDesktops, XEmbedDoubleClickOfEveryButton)
                 return w->winId();
         return WId(0);
     };
-    ASSERT_TRUE(serveEventsUntil([&] { return iconWindow() != 0; }, 10000));
-    serveEventsUntil([] { return false; }, 1500);
+    ASSERT_TRUE(serveEventsUntil([&] { return iconWindow() != 0; }));
+    serveEventsFor(1500);
     ASSERT_NE(iconWindow(), WId(0));
     // X buttons: 1 left, 2 middle, 3 right; the program's: 0 left, 1 right, 2 middle.
     for (const auto& [xButton, button] : {std::pair{1, 0}, std::pair{3, 1}, std::pair{2, 2}}) {
@@ -126,10 +124,10 @@ TEST(TrayOnRealDesktops, XEmbedDoubleClickOfEveryButton)
         xdotool.start("xdotool",
                       {"mousemove", "--window", QString::number(iconWindow()), "8", "8", "click",
                        "--repeat", "2", "--delay", "80", QString::number(xButton)});
-        ASSERT_TRUE(xdotool.waitForFinished(5000));
-        EXPECT_TRUE(serveEventsUntil([&] { return !clicks.doubleClicks.isEmpty(); }, 3000))
+        ASSERT_TRUE(xdotool.waitForFinished(budgetMs(5000)));
+        EXPECT_TRUE(serveEventsUntil([&] { return !clicks.doubleClicks.isEmpty(); }))
             << "X button " << xButton;
-        serveEventsUntil([] { return false; }, 500); // a late extra one would show here
+        serveEventsFor(500); // a late extra one would show here
         EXPECT_EQ(clicks.doubleClicks, QList<int>({button})) << "X button " << xButton;
     }
 }
@@ -142,7 +140,7 @@ TEST(TrayOnRealDesktops, StatusNotifierItemDoubleClickOfEveryButton)
         GTEST_SKIP() << "run with --sni";
     auto tray = shownIcon();
     Clicks clicks(*tray);
-    ASSERT_TRUE(serveEventsUntil([] { return !g_watcher->items().isEmpty(); }, 10000))
+    ASSERT_TRUE(serveEventsUntil([] { return !g_watcher->items().isEmpty(); }))
         << "the icon never registered with the watcher";
     // A panel calls Activate for the left button, SecondaryActivate for the middle one and
     // ContextMenu for the right one, once per click.
@@ -152,19 +150,18 @@ TEST(TrayOnRealDesktops, StatusNotifierItemDoubleClickOfEveryButton)
         for (int i = 0; i < 2; ++i) {
             QMetaObject::invokeMethod(g_watcher, "click", Qt::QueuedConnection,
                                       Q_ARG(QString, QString::fromLatin1(method)));
-            serveEventsUntil([] { return false; }, 60);
+            serveEventsFor(60);
         }
-        EXPECT_TRUE(serveEventsUntil([&] { return !clicks.doubleClicks.isEmpty(); }, 3000))
-            << method;
+        EXPECT_TRUE(serveEventsUntil([&] { return !clicks.doubleClicks.isEmpty(); })) << method;
         EXPECT_EQ(clicks.doubleClicks, QList<int>({button})) << method;
         // One click alone is no double click.
         clicks.doubleClicks.clear();
-        serveEventsUntil([] { return false; }, 600);
+        serveEventsFor(600);
         QMetaObject::invokeMethod(g_watcher, "click", Qt::QueuedConnection,
                                   Q_ARG(QString, QString::fromLatin1(method)));
-        serveEventsUntil([] { return false; }, 300);
+        serveEventsFor(300);
         EXPECT_TRUE(clicks.doubleClicks.isEmpty()) << method;
-        serveEventsUntil([] { return false; }, 600);
+        serveEventsFor(600);
     }
 }
 
@@ -179,13 +176,13 @@ public:
         m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(program, arguments);
-        return m_process.waitForStarted(5000);
+        return m_process.waitForStarted(budgetMs(5000));
     }
     QProcess& process() { return m_process; }
     ~Helper()
     {
         m_process.terminate();
-        if (!m_process.waitForFinished(3000))
+        if (!m_process.waitForFinished(budgetMs(3000)))
             m_process.kill();
     }
 
@@ -206,19 +203,19 @@ int main(int argc, char** argv)
             g_missing = tool + " is not installed";
     }
 
-    Helper xvfb, trayer, bus;
+    XServer xvfb;
+    Helper trayer, bus;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (g_missing.isEmpty() && !xvfb.start())
+        g_missing = xvfb.error();
     if (g_missing.isEmpty()) {
-        const QString display = ":" + QString::number(200 + ::getpid() % 300);
-        xvfb.start("Xvfb", {display, "-nolisten", "tcp", "-screen", "0", "640x480x24"}, env);
-        for (int i = 0; i < 100 && !QFileInfo::exists("/tmp/.X11-unix/X" + display.mid(1)); ++i)
-            QThread::msleep(50);
+        const QString display = xvfb.display();
         qputenv("DISPLAY", display.toLatin1());
         qputenv("QT_QPA_PLATFORM", "xcb");
         env.insert("DISPLAY", display);
         if (g_sni) {
             bus.start("dbus-daemon", {"--session", "--nofork", "--print-address"}, env);
-            bus.process().waitForReadyRead(5000);
+            bus.process().waitForReadyRead(budgetMs(10000));
             const QByteArray address = bus.process().readLine().trimmed();
             qputenv("DBUS_SESSION_BUS_ADDRESS", address);
         } else {
