@@ -243,9 +243,13 @@ TEST_P(EndToEnd, OneInstancePerProgramFolder)
     ::kill(static_cast<pid_t>(third.processId()), SIGINT);
     EXPECT_EQ(exitCode(third), 0);
 
-    // A lock left by a killed instance does not block the next start.
+    // A lock left by a killed instance does not block the next start, even left empty (a
+    // kill while it was being written).
     first.kill();
     first.waitForFinished(budgetMs(5000));
+    const QStringList locks = QDir(pf.file("runtime")).entryList({"QuorinDriverServer-*.lock"});
+    ASSERT_EQ(locks.size(), 1);
+    writeBytes(pf.file("runtime/" + locks.first()), "");
     QProcess& again = pf.start();
     ASSERT_TRUE(waitFor([&] { return pf.operations().filter("OpenPort=1;0").size() == 2; }));
     ::kill(static_cast<pid_t>(again.processId()), SIGTERM);
@@ -570,4 +574,35 @@ TEST(EndToEndFolders, OneInstancePerFolderGivenAndStartAtLoginForEach)
     EXPECT_EQ(autostart("off", second), 0);
     EXPECT_TRUE(QDir(pf.file("config/autostart")).isEmpty());
     EXPECT_EQ(autostart("maybe", first), 1);
+}
+
+TEST(EndToEndFolders, TwoInstallationsOnOneInputFolderSendEachFileOnce)
+{
+    ProgramFolder a(Driver::BuiltIn), b(Driver::BuiltIn);
+    const QString shared = a.file("shared");
+    QDir().mkdir(shared);
+    for (ProgramFolder* pf : {&a, &b})
+        pf->write("ZEZOVURADUR.INI",
+                  "[Parameters]\r\nFrequence=0.2\r\nDirectoryInput=" + shared.toUtf8() + "\r\n");
+    QProcess& first = a.start();
+    ASSERT_TRUE(waitFor([&] { return a.operations().contains("OpenPort=1;0"); }));
+    QProcess& second = b.start();
+    ASSERT_TRUE(waitFor([&] { return b.operations().contains("OpenPort=1;0"); }));
+    for (int i = 0; i < 5; ++i)
+        writeBytes(shared + QStringLiteral("/F%1.TXT").arg(i), "LINE " + QByteArray::number(i));
+    ASSERT_TRUE(waitFor([&] { return QDir(shared).entryList({"*.TXT"}).isEmpty(); }));
+    EXPECT_EQ(a.operations().filter("Send=").size(), 5);
+    EXPECT_TRUE(b.operations().filter("Send=").isEmpty());
+
+    // The first ends: the second takes the folder over.
+    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+    EXPECT_EQ(exitCode(first), 0);
+    writeBytes(shared + "/LAST.TXT", "LAST");
+    ASSERT_TRUE(waitFor([&] { return fileExists(shared + "/LAST.OK"); }));
+    EXPECT_EQ(b.operations().filter("Send=").size(), 1);
+    ::kill(static_cast<pid_t>(second.processId()), SIGTERM);
+    EXPECT_EQ(exitCode(second), 0);
+    const QString errors = QString::fromLocal8Bit(second.readAllStandardError());
+    EXPECT_EQ(errors.count("Un altro QuorinDriverServer invia i file della cartella"), 1)
+        << errors.toStdString();
 }

@@ -4,7 +4,7 @@
 #include <QDir>
 #include <QStandardPaths>
 
-SingleInstanceLock::SingleInstanceLock(const QString& programFolder)
+QString SingleInstanceLock::pathFor(const QString& programFolder)
 {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (folder.isEmpty())
@@ -13,18 +13,6 @@ SingleInstanceLock::SingleInstanceLock(const QString& programFolder)
                                                     QCryptographicHash::Sha1)
                                .toHex()
                                .left(16);
-    m_path = QDir(folder).filePath(
+    return QDir(folder).filePath(
         QStringLiteral("QuorinDriverServer-%1.lock").arg(QString::fromLatin1(key)));
-}
-
-bool SingleInstanceLock::tryLock()
-{
-    m_lock = std::make_unique<QLockFile>(m_path);
-    // The holder keeps the lock for its whole run, so age says nothing: only a dead holder
-    // makes it stale.
-    m_lock->setStaleLockTime(0);
-    if (m_lock->tryLock(0))
-        return true;
-    m_lock.reset();
-    return false;
 }
