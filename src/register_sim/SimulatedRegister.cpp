@@ -107,8 +107,18 @@ void SimulatedRegister::saveMemory()
     const QString path = pathInFolder(m_programFolder, kMemoryFileName);
     if (!m_memory || !isStillAt(*m_memory, path))
         m_memory = openOwnFile(path, OwnFileMode::ReadWrite);
+    const auto report = [&](bool saved) {
+        // Shown once when it stops working and once when it works again.
+        if (saved == m_memorySaved)
+            return;
+        m_memorySaved = saved;
+        if (!saved)
+            qWarning("Simulated register: cannot keep its memory in %s", qPrintable(path));
+        emit faultChanged(saved ? QString()
+                                : QStringLiteral("cannot keep its memory in %1").arg(path));
+    };
     if (!m_memory)
-        return;
+        return report(false);
     QByteArray bytes =
         encodeCp1252(QStringLiteral("LastReceipt=%1\r\nNextReceipt=%2\r\nApplied=%3\r\n")
                          .arg(m_lastReceipt)
@@ -117,7 +127,7 @@ void SimulatedRegister::saveMemory()
     // One write in place over a file that never shrinks: a crash finds the old or the new.
     if (bytes.size() < m_memory->size())
         bytes.append(m_memory->size() - bytes.size(), ' ');
-    writeAt(*m_memory, 0, bytes);
+    report(writeAt(*m_memory, 0, bytes));
 }
 
 void SimulatedRegister::journal(const QString& entry) const

@@ -58,6 +58,7 @@ private:
     QString m_appliedNextReceipt;
     std::unique_ptr<QFile> m_memory;
     bool m_memoryLoaded = false;
+    bool m_memorySaved = true; // as last reported
 
     // State
     bool m_open = false;
