@@ -11,6 +11,9 @@
 #include "messages/MessageCatalogue.h"
 
 #include <QLocale>
+#include <QRegularExpression>
+#include <QSet>
+#include <algorithm>
 
 namespace {
 
@@ -31,6 +34,26 @@ QString folderOf(const QString& path)
 QString fileNameOf(const QString& path)
 {
     return path.mid(path.lastIndexOf(u'/') + 1);
+}
+
+// "SCONTR.TXT", 2 -> "SCONTR_2.TXT"
+QString withNumber(const QString& name, int number)
+{
+    const qsizetype dot = name.lastIndexOf(u'.');
+    const QString suffix = QStringLiteral("_%1").arg(number);
+    return dot < 0 ? name + suffix : name.left(dot) + suffix + name.mid(dot);
+}
+
+// What a kill left of the program's own atomic writes: only its own names, only plain files.
+void removeLeftoverTemporaryFiles(const QString& folder)
+{
+    static const QRegularExpression ownTemporary(QStringLiteral("^\\.qds-[0-9a-z]+\\.tmp$"));
+    for (const QString& name : folderEntries(folder).value_or(QStringList())) {
+        const QString path = pathInFolder(folder, name);
+        if (ownTemporary.match(name).hasMatch() &&
+            fileStatus(path).type == FileStatus::Type::Regular && !removeFile(path))
+            qWarning("Cannot remove the leftover temporary file %s", qPrintable(path));
+    }
 }
 
 } // namespace
@@ -96,6 +119,7 @@ void CommandFilePipeline::runTick(const std::function<bool()>& stopRequested, Ti
     int round = 0;
     if (!checkInputFolder())
         return;
+    persistLeftFiles();
     for (;;) {
         const auto listing = byTimer ? m_scanner.listOnTimer(m_settings.DirectoryInput)
                                      : m_scanner.listFromEvents(m_settings.DirectoryInput);
@@ -118,6 +142,8 @@ void CommandFilePipeline::runTick(const std::function<bool()>& stopRequested, Ti
             m_waits->serveEventsFor(listing.msUntilSettled);
             continue;
         }
+        // Files that changed or went are forgotten on the disk too.
+        persistLeftFiles();
         for (const QString& path : batch) {
             if (stopping())
                 return;
@@ -125,7 +151,9 @@ void CommandFilePipeline::runTick(const std::function<bool()>& stopRequested, Ti
             if (!signature)
                 continue; // vanished, or replaced by something that is not a file
             sent.insert(path, *signature);
-            sendPolledFile(path, signature);
+            // Nothing more can be sent now (no room, the folder is not ours): the rest waits.
+            if (!sendPolledFile(path, signature))
+                return;
         }
     }
 }
@@ -171,8 +199,12 @@ void CommandFilePipeline::showFailure(qint32 code)
 
 bool CommandFilePipeline::copyToOutputFolder(const QString& path)
 {
-    const QString target =
-        m_settings.DirectoryOutput + copyTimestamp(m_clock.now()) + fileNameOf(path);
+    // A copy of the same name made within the same minute keeps its place: this one is
+    // numbered.
+    const QString prefix = m_settings.DirectoryOutput + copyTimestamp(m_clock.now());
+    QString target = prefix + fileNameOf(path);
+    for (int n = 2; fileStatus(target).type != FileStatus::Type::Missing; ++n)
+        target = prefix + withNumber(fileNameOf(path), n);
     const auto source = openRegularFileForReading(path);
     if (!source)
         return false;
@@ -192,15 +224,26 @@ bool CommandFilePipeline::copyToOutputFolder(const QString& path)
 
 void CommandFilePipeline::logNotice(const QString& key, const QString& path)
 {
-    setFault(FolderFaults::Source::Log,
-             !log().append(resultTimestamp(m_clock.now()) + u';' + key + u'=' + path),
+    setFault(FolderFaults::Source::Log, !writeWithReserve([&] {
+                 return log().append(resultTimestamp(m_clock.now()) + u';' + key + u'=' + path);
+             }),
              logFilePath());
+}
+
+bool CommandFilePipeline::writeWithReserve(const std::function<bool()>& write)
+{
+    if (write())
+        return true;
+    // The disk filled since the file began: the room kept for its verdict is given back for it.
+    m_record.releaseReserve();
+    return write();
 }
 
 void CommandFilePipeline::setFault(FolderFaults::Source source, bool failed, const QString& file)
 {
     if (failed)
-        m_faults.set(source, FolderFaults::fileNotWritable(m_settings.languageOffset(), file));
+        m_faults.set(source, FolderFaults::fileNotWritable(m_settings.languageOffset(), file),
+                     folderOf(file));
     else
         m_faults.clear(source);
     showFaults();
@@ -212,12 +255,34 @@ void CommandFilePipeline::setDriverFault(const QString& why)
         m_faults.clear(FolderFaults::Source::Driver);
     else
         m_faults.set(FolderFaults::Source::Driver,
-                     FolderFaults::driverNotWorking(m_settings.languageOffset(), why));
+                     FolderFaults::driverNotWorking(m_settings.languageOffset(), why), QString());
     showFaults();
+}
+
+void CommandFilePipeline::reportFaults()
+{
+    // Standard error hears of each fault once when it comes (or changes) and of its folder
+    // once when no fault concerns it any more; a driver reports its own faults.
+    QMap<FolderFaults::Source, FolderFaults::Fault> now = m_faults.active();
+    now.remove(FolderFaults::Source::Driver);
+    QSet<QString> stillFaulty;
+    for (auto it = now.cbegin(); it != now.cend(); ++it) {
+        stillFaulty.insert(it->folder);
+        if (m_reportedFaults.value(it.key()) != *it)
+            qWarning("Fault in the folder %s: %s", qPrintable(it->folder), qPrintable(it->text));
+    }
+    QSet<QString> mended;
+    for (const FolderFaults::Fault& was : std::as_const(m_reportedFaults))
+        if (!stillFaulty.contains(was.folder))
+            mended.insert(was.folder);
+    for (const QString& folder : std::as_const(mended))
+        qWarning("The folder %s works again", qPrintable(folder));
+    m_reportedFaults = now;
 }
 
 void CommandFilePipeline::showFaults()
 {
+    reportFaults();
     const QString text = m_faults.text();
     if (text == m_shownFault) {
         // A file sent since may have cleared the error label: the fault still stands.
@@ -230,13 +295,6 @@ void CommandFilePipeline::showFaults()
     }
     const QString before = m_shownFault;
     m_shownFault = text;
-    // The driver reports its own faults on standard error.
-    const bool folderFault = !text.isEmpty() && !m_faults.firstIs(FolderFaults::Source::Driver);
-    if (folderFault)
-        qWarning("Input folder fault: %s", qPrintable(text));
-    else if (m_folderFaultShown)
-        qWarning("Input folder works again: %s", qPrintable(m_settings.DirectoryInput));
-    m_folderFaultShown = folderFault;
     if (!text.isEmpty()) {
         m_display.setErrorText(text);
         m_display.setTrayPicture(TrayPicture::Error);
@@ -256,25 +314,66 @@ bool CommandFilePipeline::checkInputFolder()
 {
     const QString& folder = m_settings.DirectoryInput;
     const int language = m_settings.languageOffset();
+    using Source = FolderFaults::Source;
     const auto problem = folderProblem(folder);
+    bool takenOver = false;
     if (problem) {
-        m_faults.set(FolderFaults::Source::Folder,
+        m_faults.set(Source::Folder,
                      *problem == FolderProblem::NotWritable
                          ? FolderFaults::folderNotWritable(language, folder)
-                         : FolderFaults::folderMissing(language, folder));
+                         : FolderFaults::folderMissing(language, folder),
+                     folder);
+        m_faults.clear(Source::Owner);
     } else {
-        m_faults.clear(FolderFaults::Source::Folder);
+        m_faults.clear(Source::Folder);
         m_record.setPath(recoveryRecordPath());
-        if (m_record.open())
-            m_faults.clear(FolderFaults::Source::RecordOpen);
+        const auto opened = m_record.open();
+        takenOver = opened == RecoveryRecord::Opened::Newly;
+        if (opened == RecoveryRecord::Opened::HeldElsewhere)
+            m_faults.set(Source::Owner, FolderFaults::folderHeldElsewhere(language, folder),
+                         folder);
         else
-            m_faults.set(FolderFaults::Source::RecordOpen,
-                         FolderFaults::fileNotWritable(language, recoveryRecordPath()));
+            m_faults.clear(Source::Owner);
+        if (opened == RecoveryRecord::Opened::No)
+            m_faults.set(Source::RecordOpen,
+                         FolderFaults::fileNotWritable(language, recoveryRecordPath()), folder);
+        else
+            m_faults.clear(Source::RecordOpen);
     }
     showFaults();
+    if (takenOver)
+        takeOverInputFolder();
     // A file that could not be deleted afterwards would be sent again after a restart.
-    return !m_faults.has(FolderFaults::Source::Folder) &&
-           !m_faults.has(FolderFaults::Source::RecordOpen);
+    return !m_faults.has(Source::Folder) && !m_faults.has(Source::Owner) &&
+           !m_faults.has(Source::RecordOpen);
+}
+
+void CommandFilePipeline::takeOverInputFolder()
+{
+    // No other instance works here now: what a killed one left is ours to deal with.
+    removeLeftoverTemporaryFiles(m_settings.DirectoryInput);
+    removeLeftoverTemporaryFiles(m_settings.DirectoryOutput);
+    for (const LeftFile& left : m_record.leftFiles()) {
+        if (commandFileSignature(left.path) == left.signature)
+            m_scanner.passOver(left.path, left.signature);
+    }
+    recoverFromRecord();
+}
+
+void CommandFilePipeline::persistLeftFiles()
+{
+    if (!m_record.isOpen())
+        return;
+    QList<LeftFile> files;
+    const auto& passedOver = m_scanner.passedOver();
+    for (auto it = passedOver.cbegin(); it != passedOver.cend(); ++it)
+        files.append(LeftFile{it.key(), it.value()});
+    std::sort(files.begin(), files.end(),
+              [](const LeftFile& a, const LeftFile& b) { return a.path < b.path; });
+    if (files == m_record.leftFiles() && m_record.leftFilesSaved())
+        return;
+    setFault(FolderFaults::Source::RecordWrite,
+             !writeWithReserve([&] { return m_record.setLeftFiles(files); }), m_record.path());
 }
 
 void CommandFilePipeline::ProcessCommandFile(const QString& path, bool deleteFile)
@@ -363,18 +462,34 @@ void CommandFilePipeline::sendGivenFile(const QString& path)
     finishFile(path, FileOrigin::Given, sent, base);
 }
 
-void CommandFilePipeline::sendPolledFile(const QString& path,
+bool CommandFilePipeline::sendPolledFile(const QString& path,
                                          const std::optional<FileSignature>& signature)
 {
     BusyScope busy(m_busyDepth);
     // A polled file that vanished since the listing is simply passed over.
     if (!signature)
-        return;
+        return true;
+    // No file is sent unless its verdict can be written: the folder is ours and can be
+    // written, and room for the verdict is kept on its disk.
+    if (!checkInputFolder())
+        return false;
+    const bool room = m_record.reserve(verdictReserveBytes());
+    if (room)
+        m_faults.clear(FolderFaults::Source::Room);
+    else
+        m_faults.set(FolderFaults::Source::Room,
+                     FolderFaults::noRoom(m_settings.languageOffset(), m_settings.DirectoryInput),
+                     m_settings.DirectoryInput);
+    showFaults();
+    if (!room)
+        return false;
     const QString base = startResults(path);
     bool unreadable = false;
     auto device = openCommandFile(path, base, unreadable);
-    if (!device)
-        return;
+    if (!device) {
+        persistLeftFiles();
+        return true;
+    }
     // Polled files are the ones that could be sent again automatically after a crash.
     m_record.setPath(recoveryRecordPath());
     RecoveryState state;
@@ -387,12 +502,22 @@ void CommandFilePipeline::sendPolledFile(const QString& path,
     setFault(FolderFaults::Source::RecordWrite, !recorded, m_record.path());
     // Without the record a crash could send it twice: it waits for a later tick.
     if (!recorded)
-        return;
+        return false;
     const LinesSent sent = sendLines(*device, &m_record);
     device.reset();
     finishFile(path, FileOrigin::Polled, sent, base);
     makeDurable(path);
+    // A file left in the folder is known to be sent before the record says nothing is.
+    persistLeftFiles();
     m_record.finish();
+    return true;
+}
+
+qint64 CommandFilePipeline::verdictReserveBytes() const
+{
+    // The .KO (made as a temporary file) and its log line, each at most one line of the file
+    // and its message; the .OK's last line, and the list of files left behind, are small.
+    return 2 * m_options.maxLineBytes + 32 * 1024;
 }
 
 void CommandFilePipeline::finishFile(const QString& path, FileOrigin origin, const LinesSent& sent,
@@ -403,18 +528,28 @@ void CommandFilePipeline::finishFile(const QString& path, FileOrigin origin, con
     if (result != 0) {
         // The .KO comes before the file leaves: a crash in between must not leave a file gone
         // with only the .OK of its dumps, which reads like success.
-        recordFailure(row, line, result, base, false, true);
-        failKeepingACopy(path, result, polled);
+        const bool verdict = recordFailure(row, line, result, base, false, true);
+        failKeepingACopy(path, result, polled, verdict);
         recordFailure(row, line, result, base, true, false);
         return;
     }
-    WriteDumpLine(QueryAnswerTail());
+    const bool verdict = WriteDumpLine(QueryAnswerTail());
     // A power cut must not leave the file gone and its verdict empty.
     if (polled && !flushExistingFile(base + QStringLiteral(".OK")))
         qWarning("Cannot flush %s", qPrintable(base + QStringLiteral(".OK")));
-    if (polled)
+    if (polled && verdict)
         deleteOrPassOver(path);
+    else if (polled)
+        keepWithoutVerdict(path);
     RecordOutcome(row, line, result, base);
+}
+
+void CommandFilePipeline::keepWithoutVerdict(const QString& path)
+{
+    // Sent, but its verdict could not be written: the file stays as the only trace, and is
+    // never sent again by itself.
+    m_scanner.passOver(path);
+    logNotice(QStringLiteral("NoVerdict"), path);
 }
 
 void CommandFilePipeline::makeDurable(const QString& path)
@@ -432,17 +567,21 @@ void CommandFilePipeline::deleteOrPassOver(const QString& path)
     }
 }
 
-void CommandFilePipeline::failKeepingACopy(const QString& path, qint32 code, bool polled)
+void CommandFilePipeline::failKeepingACopy(const QString& path, qint32 code, bool polled,
+                                           bool verdictWritten)
 {
     // A failed file may have left the register's number anywhere: until a file succeeds, a
     // crash cannot tell whether the file being sent reached it.
     m_lastReceipt.reset();
     showFailure(code);
     const bool copied = copyToOutputFolder(path);
+    setFault(FolderFaults::Source::Copy, !copied, m_settings.DirectoryOutput + fileNameOf(path));
     m_display.showAndRaise();
     if (!polled)
         return;
-    if (copied) {
+    if (!verdictWritten) {
+        keepWithoutVerdict(path);
+    } else if (copied) {
         deleteOrPassOver(path);
     } else {
         // The file is its only copy: it stays, and is not sent again until it changes.
@@ -452,6 +591,14 @@ void CommandFilePipeline::failKeepingACopy(const QString& path, qint32 code, boo
 }
 
 void CommandFilePipeline::recoverInterruptedFile()
+{
+    BusyScope busy(m_busyDepth);
+    // Taking the folder deals with its record; a folder another instance holds is dealt with
+    // when it is taken over.
+    checkInputFolder();
+}
+
+void CommandFilePipeline::recoverFromRecord()
 {
     BusyScope busy(m_busyDepth);
     const auto state = RecoveryRecord::read(recoveryRecordPath());
@@ -481,14 +628,20 @@ void CommandFilePipeline::recoverInterruptedFile()
         } else {
             const qint32 row = state->acceptedRow + 1;
             const QString line = lineAt(state->file, row);
-            recordFailure(row, line, ResultCode::CannotSend, base, false, true);
-            failKeepingACopy(state->file, ResultCode::CannotSend, true);
+            // A kill while the .OK was being made leaves it empty: beside a .KO it would read
+            // as success.
+            const QString ok = base + QStringLiteral(".OK");
+            if (const auto s = fileStatus(ok); s.type == FileStatus::Type::Regular && s.size == 0)
+                removeFile(ok);
+            const bool verdict =
+                recordFailure(row, line, ResultCode::CannotSend, base, false, true);
+            failKeepingACopy(state->file, ResultCode::CannotSend, true, verdict);
             recordFailure(row, line, ResultCode::CannotSend, base, true, false);
         }
         makeDurable(state->file);
     }
-    m_record.close();
-    removeFile(recoveryRecordPath());
+    persistLeftFiles();
+    m_record.finish();
 }
 
 int CommandFilePipeline::countLines(const QString& path) const
@@ -528,19 +681,27 @@ QString CommandFilePipeline::QueryAnswerTail()
     return status ? status->answer.right(4) : QString();
 }
 
-void CommandFilePipeline::WriteDumpLine(const QString& text)
+bool CommandFilePipeline::WriteDumpLine(const QString& text)
 {
     // Only blanks make an empty text: tabs and line breaks are the register's text.
     if (QString(text).remove(u' ').isEmpty() || m_resultBasePath.isEmpty())
-        return;
+        return true;
     const QString ok = m_resultBasePath + QStringLiteral(".OK");
-    setFault(FolderFaults::Source::ResultFile,
-             !appendToFile(ok, textLine(dumpLine(m_clock.now(), text))), ok);
+    const QByteArray bytes = textLine(dumpLine(m_clock.now(), text));
+    // The first line makes the file in one step: a kill never leaves an empty .OK, which
+    // would read as success.
+    const bool written = writeWithReserve([&] {
+        return fileStatus(ok).type == FileStatus::Type::Missing ? replaceOwnFile(ok, bytes)
+                                                                : appendToFile(ok, bytes);
+    });
+    setFault(FolderFaults::Source::ResultFile, !written, ok);
+    return written;
 }
 
-void CommandFilePipeline::recordFailure(qint32 row, const QString& line, qint32 code,
+bool CommandFilePipeline::recordFailure(qint32 row, const QString& line, qint32 code,
                                         const QString& base, bool toLog, bool toFile)
 {
+    bool written = true;
     const QString message = ResultCodeText(m_settings.languageOffset(), code);
     auto extended = [&]() -> std::optional<qint32> {
         if (code != ResultCode::ExtendedError)
@@ -549,17 +710,18 @@ void CommandFilePipeline::recordFailure(qint32 row, const QString& line, qint32 
     };
     if (toFile && !base.trimmed().isEmpty()) {
         const QString ko = base + QStringLiteral(".KO");
-        setFault(FolderFaults::Source::ResultFile,
-                 !replaceOwnFile(ko, textLine(failureRecord(code, message, row, line, extended()))),
-                 ko);
+        const QByteArray bytes = textLine(failureRecord(code, message, row, line, extended()));
+        written = writeWithReserve([&] { return replaceOwnFile(ko, bytes); });
+        setFault(FolderFaults::Source::ResultFile, !written, ko);
     }
     if (toLog) {
         const ActivityLog activity = log();
+        const QString entry = resultTimestamp(m_clock.now()) + u';' +
+                              failureRecord(code, message, row, line, extended());
         setFault(FolderFaults::Source::Log,
-                 !activity.append(resultTimestamp(m_clock.now()) + u';' +
-                                  failureRecord(code, message, row, line, extended())),
-                 activity.path());
+                 !writeWithReserve([&] { return activity.append(entry); }), activity.path());
     }
+    return written;
 }
 
 void CommandFilePipeline::RecordOutcome(qint32 row, const QString& line, qint32 code,
@@ -574,7 +736,8 @@ void CommandFilePipeline::RecordOutcome(qint32 row, const QString& line, qint32 
 
     m_lastReceipt = queryReceiptNumber();
     const int ticket = m_lastReceipt.value_or(0);
-    const bool logged = activity.append(ticketLogLine(now, ticket));
+    const QString entry = ticketLogLine(now, ticket);
+    const bool logged = writeWithReserve([&] { return activity.append(entry); });
     m_display.setErrorText(QString());
     m_display.setLastReceipt(now.toString(QStringLiteral("HH:mm:ss")),
                              formatReceiptNumber(ticket, QLocale().groupSeparator()));

@@ -58,8 +58,9 @@ public:
     void ProcessCommandFile(const QString& path, bool deleteFile);
     // Last four characters of the register's status answer.
     QString QueryAnswerTail();
-    // Appends a dated ";Dump=" line to the .OK file of the current command file.
-    void WriteDumpLine(const QString& text);
+    // Appends a dated ";Dump=" line to the .OK file of the current command file; false when
+    // it could not be written.
+    bool WriteDumpLine(const QString& text);
     // Log line, .KO file (when base is not blank) or last-receipt display.
     void RecordOutcome(qint32 row, const QString& line, qint32 code, const QString& base);
 
@@ -68,11 +69,12 @@ public:
     QString logFilePath() const;
     QString recoveryRecordPath() const;
 
-    // At start-up, before anything else is sent: deals with a command file whose sending was
-    // interrupted by a crash. If the register's receipt number moved forward since by a step
-    // this file could have made, the file reached it and is recorded as sent; otherwise (the
-    // same number, one that went back or jumped too far, no answer) it fails with 553, so that
-    // a person decides whether to send it again. Never sends the file again by itself.
+    // At start-up, before anything else is sent: takes the input folder (see checkInputFolder)
+    // and deals with a command file whose sending was interrupted by a crash. If the register's
+    // receipt number moved forward since by a step this file could have made, the file reached it
+    // and is recorded as sent; otherwise (the same number, one that went back or jumped too far, no
+    // answer) it fails with 553, so that a person decides whether to send it again. Never sends the
+    // file again by itself.
     void recoverInterruptedFile();
     // The most receipts one command file is taken to make (and never more than its lines).
     static constexpr int kMaxReceiptsPerFile = 100;
@@ -81,7 +83,10 @@ public:
     void setDriverFault(const QString& why);
 
     // Looks at the input folder and shows, or clears, what keeps the program from working
-    // there. False when files must not be sent now.
+    // there. False when files must not be sent now. The instance that sends from a folder holds
+    // its recovery record; one that finds it held sends nothing from there until it is free,
+    // and one that takes it over deals first with what the record holds (the files left with
+    // their verdict, a file interrupted by a crash).
     bool checkInputFolder();
 
     // Called for a "STOP" line: the program is to end once the current work is done (never on
@@ -107,8 +112,17 @@ private:
     // A polled file is deleted once it has its verdict, is copied when it fails, and is guarded
     // by the recovery record; the start, stop and document files are given and stay.
     enum class FileOrigin { Polled, Given };
-    // A polled file comes with its size and time as seen just before.
-    void sendPolledFile(const QString& path, const std::optional<FileSignature>& signature);
+    // A polled file comes with its size and time as seen just before. False when nothing more
+    // can be sent now (no room for a verdict, the folder is not ours).
+    bool sendPolledFile(const QString& path, const std::optional<FileSignature>& signature);
+    qint64 verdictReserveBytes() const;
+    // A write of a verdict that, failing, is tried again with the room kept for it.
+    bool writeWithReserve(const std::function<bool()>& write);
+    void takeOverInputFolder();
+    void recoverFromRecord();
+    // The files passed over (left in the folder with their verdict) onto the disk.
+    void persistLeftFiles();
+    void keepWithoutVerdict(const QString& path);
     void sendGivenFile(const QString& path);
     // Clears the earlier results of the file; its result base.
     QString startResults(const QString& path);
@@ -123,9 +137,10 @@ private:
     void finishFile(const QString& path, FileOrigin origin, const LinesSent& sent,
                     const QString& base);
     QString lineAt(const QString& path, qint32 row) const;
-    void recordFailure(qint32 row, const QString& line, qint32 code, const QString& base,
+    // False when the .KO was asked for and could not be written.
+    bool recordFailure(qint32 row, const QString& line, qint32 code, const QString& base,
                        bool toLog, bool toFile);
-    void failKeepingACopy(const QString& path, qint32 code, bool polled);
+    void failKeepingACopy(const QString& path, qint32 code, bool polled, bool verdictWritten);
     void deleteOrPassOver(const QString& path);
     // Everything the verdict of a polled file needs is on the disk before the record says that
     // nothing is being sent.
@@ -141,6 +156,7 @@ private:
     int countLines(const QString& path) const;
     void setFault(FolderFaults::Source source, bool failed, const QString& file);
     void showFaults();
+    void reportFaults();
 
     const Settings& m_settings;
     RegisterDriver& m_driver;
@@ -159,6 +175,6 @@ private:
     InterruptibleWait* m_waits;
     FolderFaults m_faults;
     QString m_shownFault; // what the window shows of m_faults
-    bool m_folderFaultShown = false;
+    QMap<FolderFaults::Source, FolderFaults::Fault> m_reportedFaults; // on standard error
     int m_busyDepth = 0;
 };

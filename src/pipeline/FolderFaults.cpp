@@ -21,6 +21,23 @@ QString FolderFaults::folderNotWritable(int languageOffset, const QString& folde
                 "Cannot write in the input folder %1.", folder);
 }
 
+QString FolderFaults::folderHeldElsewhere(int languageOffset, const QString& folder)
+{
+    return pick(
+        languageOffset,
+        "Un altro QuorinDriverServer invia i file della cartella %1: qui non si invia nulla.",
+        "Another QuorinDriverServer sends the files of the folder %1: nothing is sent "
+        "from here.",
+        folder);
+}
+
+QString FolderFaults::noRoom(int languageOffset, const QString& folder)
+{
+    return pick(languageOffset,
+                "Spazio su disco insufficiente nella cartella %1: i file attendono.",
+                "No room on the disk of the folder %1: the files wait.", folder);
+}
+
 QString FolderFaults::fileNotWritable(int languageOffset, const QString& file)
 {
     return pick(languageOffset, "Impossibile scrivere il file %1.", "Cannot write the file %1.",

@@ -11,7 +11,8 @@ std::optional<FileSignature> signatureOf(const FileStatus& status)
     // A missing file, a link, a folder, a FIFO: none is a command file.
     if (status.type != FileStatus::Type::Regular)
         return std::nullopt;
-    return FileSignature{status.size, QDateTime::fromMSecsSinceEpoch(status.modifiedMs, Qt::UTC)};
+    return FileSignature{status.size, QDateTime::fromMSecsSinceEpoch(status.modifiedMs, Qt::UTC),
+                         status.inode};
 }
 
 } // namespace
@@ -203,4 +204,9 @@ void InputFolderScanner::passOver(const QString& path)
 {
     if (const auto signature = commandFileSignature(path))
         m_passedOver.insert(path, *signature);
+}
+
+void InputFolderScanner::passOver(const QString& path, const FileSignature& signature)
+{
+    m_passedOver.insert(path, signature);
 }

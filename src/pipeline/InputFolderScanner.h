@@ -15,6 +15,7 @@ struct FileSignature
 {
     qint64 size = -1;
     QDateTime modified;
+    quint64 inode = 0; // 0 where the system does not tell
     bool operator==(const FileSignature&) const = default;
 };
 
@@ -61,6 +62,9 @@ public:
 
     // The file is not offered again until its size or modification time changes.
     void passOver(const QString& path);
+    void passOver(const QString& path, const FileSignature& signature);
+    // The files passed over that are still there unchanged, as of the last listing.
+    const QHash<QString, FileSignature>& passedOver() const { return m_passedOver; }
 
     static bool isCommandFileName(const QString& name);
 

@@ -8,13 +8,51 @@ namespace {
 
 // "Busy=1" while a file is being sent; only its digit ever changes.
 const QByteArray kBusy = "Busy=1\r\n";
+const QByteArray kIdle = "Busy=0\r\n";
 constexpr qint64 kBusyDigitOffset = 5;
 const QString kRowKey = QStringLiteral("Row=");
 constexpr int kRowDigits = 10;
+const QString kLeftKey = QStringLiteral("Left=");
 
 QString rowField(qint32 row)
 {
     return QStringLiteral("%1").arg(row, kRowDigits, 10, QLatin1Char('0'));
+}
+
+// Left=<size>;<modified ms>;<inode>;<the name's bytes in hex>
+QByteArray leftLine(const LeftFile& left)
+{
+    return QByteArray::number(left.signature.size) + ';' +
+           QByteArray::number(left.signature.modified.toMSecsSinceEpoch()) + ';' +
+           QByteArray::number(left.signature.inode) + ';' + encodeFileName(left.path).toHex();
+}
+
+std::optional<LeftFile> parseLeft(const QString& value)
+{
+    const QStringList parts = value.split(u';');
+    if (parts.size() != 4)
+        return std::nullopt;
+    bool sizeOk = false, timeOk = false, inodeOk = false;
+    LeftFile left;
+    left.signature.size = parts[0].toLongLong(&sizeOk);
+    left.signature.modified = QDateTime::fromMSecsSinceEpoch(parts[1].toLongLong(&timeOk), Qt::UTC);
+    left.signature.inode = parts[2].toULongLong(&inodeOk);
+    left.path = decodeFileName(QByteArray::fromHex(parts[3].toLatin1()));
+    if (!sizeOk || !timeOk || !inodeOk || left.path.isEmpty())
+        return std::nullopt;
+    return left;
+}
+
+// The record's lines: up to the first NUL (a torn write) or the end.
+QStringList recordLines(const QString& path)
+{
+    const auto file = openRegularFileForReading(path);
+    if (!file)
+        return {};
+    QByteArray bytes = file->readAll();
+    if (const qsizetype nul = bytes.indexOf('\0'); nul >= 0)
+        bytes.truncate(nul);
+    return splitTextLines(bytes);
 }
 
 } // namespace
@@ -27,26 +65,69 @@ void RecoveryRecord::setPath(const QString& path)
     m_path = path;
 }
 
-bool RecoveryRecord::open()
+RecoveryRecord::Opened RecoveryRecord::open()
 {
     // The input folder may have been deleted and made again, or the record replaced: the
-    // record must be the one a restart will read.
+    // record must be the one a restart will read, and the lock the one others look at.
     if (m_file && !isStillAt(*m_file, m_path))
         close();
-    if (!m_file)
-        m_file = openOwnFile(m_path, OwnFileMode::ReadWrite);
-    return m_file != nullptr;
+    if (m_file)
+        return Opened::Yes;
+    auto file = openOwnFile(m_path, OwnFileMode::ReadWrite);
+    if (!file)
+        return Opened::No;
+    switch (tryLockExclusively(*file)) {
+    case LockResult::Locked:
+        break;
+    case LockResult::HeldElsewhere:
+        return Opened::HeldElsewhere;
+    case LockResult::Failed:
+        return Opened::No;
+    }
+    m_file = std::move(file);
+    m_left = readLeftFiles(m_path);
+    m_leftSaved = true;
+    m_head.clear();
+    return Opened::Newly;
 }
 
 void RecoveryRecord::close()
 {
     m_file.reset();
+    m_left.clear();
     m_active = false;
+}
+
+bool RecoveryRecord::reserve(qint64 bytes)
+{
+    return open() != Opened::HeldElsewhere && m_file && reserveSpace(*m_file, bytes);
+}
+
+void RecoveryRecord::releaseReserve()
+{
+    if (m_file)
+        releaseReservedSpace(*m_file);
+}
+
+bool RecoveryRecord::writeContent()
+{
+    QByteArray bytes = (m_active ? kBusy : kIdle) + m_head;
+    if (!m_head.isEmpty())
+        m_rowOffset = bytes.size() - (kRowDigits + 2);
+    for (const LeftFile& left : m_left)
+        bytes += kLeftKey.toLatin1() + leftLine(left) + "\r\n";
+    // Blanks over the rest of a longer earlier record: the file rarely shrinks, so rewriting
+    // it rarely allocates or frees space.
+    const qint64 size = m_file->size();
+    if (bytes.size() < size)
+        bytes.append(size - bytes.size(), ' ');
+    return m_file->seek(0) && m_file->write(bytes) == bytes.size() && flushToDisk(*m_file);
 }
 
 bool RecoveryRecord::begin(const RecoveryState& state)
 {
-    if (!open())
+    const Opened opened = open();
+    if (opened != Opened::Yes && opened != Opened::Newly)
         return false;
     // File= is for people; Path= gives the name's bytes, whatever its encoding.
     const QString head = QStringLiteral("File=") + state.file + QStringLiteral("\r\nPath=") +
@@ -56,21 +137,15 @@ bool RecoveryRecord::begin(const RecoveryState& state)
                          QStringLiteral("\r\nLastReceipt=") +
                          (state.lastReceipt ? QString::number(*state.lastReceipt) : QString()) +
                          QStringLiteral("\r\nTime=") + state.time + QStringLiteral("\r\n");
-    const QByteArray headBytes = kBusy + encodeCp1252(head);
-    QByteArray bytes = headBytes + textLine(kRowKey + rowField(state.acceptedRow));
-    // Blanks over the rest of a longer earlier record: the file never shrinks, so rewriting
-    // it never allocates or frees space.
-    const qint64 size = m_file->size();
-    if (bytes.size() < size)
-        bytes.append(size - bytes.size(), ' ');
-    if (!m_file->seek(0) || m_file->write(bytes) != bytes.size() || !flushToDisk(*m_file)) {
+    m_head = encodeCp1252(head) + textLine(kRowKey + rowField(state.acceptedRow));
+    m_active = true;
+    m_leftSaved = writeContent();
+    if (!m_leftSaved) {
         // A half-written record must not pass for a file being sent.
         finish();
         close();
         return false;
     }
-    m_rowOffset = headBytes.size() + kRowKey.size();
-    m_active = true;
     return true;
 }
 
@@ -91,16 +166,22 @@ void RecoveryRecord::finish()
     m_active = false;
 }
 
+bool RecoveryRecord::setLeftFiles(const QList<LeftFile>& files)
+{
+    if (files == m_left && m_leftSaved)
+        return true;
+    m_left = files;
+    m_leftSaved = m_file && writeContent();
+    return m_leftSaved;
+}
+
 std::optional<RecoveryState> RecoveryRecord::read(const QString& path)
 {
-    const auto file = openRegularFileForReading(path);
-    if (!file)
-        return std::nullopt;
     RecoveryState state;
     bool hasFile = false;
     bool sawKey = false;
     std::optional<QString> exactPath;
-    for (const QString& line : splitTextLines(file->read(64 * 1024))) {
+    for (const QString& line : recordLines(path)) {
         const qsizetype eq = line.indexOf(u'=');
         if (eq < 0)
             continue;
@@ -140,4 +221,16 @@ std::optional<RecoveryState> RecoveryRecord::read(const QString& path)
     if (!hasFile)
         return RecoveryState{};
     return state;
+}
+
+QList<LeftFile> RecoveryRecord::readLeftFiles(const QString& path)
+{
+    QList<LeftFile> files;
+    for (const QString& line : recordLines(path)) {
+        if (line.startsWith(kLeftKey)) {
+            if (const auto left = parseLeft(line.mid(kLeftKey.size())))
+                files.append(*left);
+        }
+    }
+    return files;
 }

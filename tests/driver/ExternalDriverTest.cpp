@@ -142,6 +142,22 @@ TEST_F(ExternalDriverTest, DriverThatKeepsDyingWaitsLongerEachTime)
     EXPECT_EQ(faults.last(), QString());
 }
 
+TEST_F(ExternalDriverTest, RestartPauseBeginsAtTheSecondFailureInARowAndEndsWhenACallWorks)
+{
+    auto d = make("dies");
+    ASSERT_EQ(open(*d), 0);
+    AllowQtWarnings atOnce("started again for the next call"), paused("at the earliest"),
+        again("works again");
+    EXPECT_EQ(send(*d, "DIE"), ResultCode::CannotPerform);
+    EXPECT_EQ(std::pair(atOnce.seen(), paused.seen()), std::pair(1, 0));
+    EXPECT_EQ(send(*d, "DIE"), ResultCode::CannotPerform);
+    EXPECT_EQ(std::pair(atOnce.seen(), paused.seen()), std::pair(1, 1));
+    EXPECT_EQ(send(*d, "FINE"), 0);
+    // The count starts again: one death is followed by a start at once.
+    EXPECT_EQ(send(*d, "DIE"), ResultCode::CannotPerform);
+    EXPECT_EQ(std::pair(atOnce.seen(), paused.seen()), std::pair(2, 1));
+}
+
 TEST_F(ExternalDriverTest, CloseDuringAPendingCallGivesItUpAtOnce)
 {
     auto d = make("silent", 60000);

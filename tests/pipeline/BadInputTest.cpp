@@ -129,6 +129,7 @@ TEST_F(BadInputTest, UnusualNames)
         writeBytes(in(name), encodeCp1252(name.left(20)) + "\r\n");
     driver.answer(longName.left(20), {{17, 0}, {17, 0}});
     auto pipeline = make(driver);
+    AllowQtWarnings copyFault("Fault in the folder " + out(""));
     pipeline.runTick();
     EXPECT_EQ(driver.sent.size(), 4u);
     EXPECT_TRUE(fileExists(in("with blanks .OK")));
@@ -170,7 +171,7 @@ TEST_F(BadInputTest, InputFolderDeletedAndCreatedAgain)
 {
     auto pipeline = make(driver);
     ASSERT_TRUE(QDir(dir.file("in")).removeRecursively());
-    AllowQtWarnings reported("Input folder");
+    AllowQtWarnings reported("folder");
     pipeline.runTick(); // nothing there, nothing breaks
     QDir().mkdir(dir.file("in"));
     writeBytes(in("A.TXT"), "X\r\n");
@@ -200,11 +201,13 @@ TEST_F(BadInputTest, NothingIsWrittenThroughAPlantedLink)
     EXPECT_EQ(readBytes(target), QByteArray("precious\n"));
     EXPECT_EQ(driver.sentLines(), QStringList({"X", "BAD", "Y"}));
     for (const QString& path : {in("QuorinDriverServer.LOG"), in("A.OK"), in("B.KO"), in("C.OK"),
-                                out("202612061744B.TXT")}) {
+                                out("202612061744B_2.TXT")}) {
         EXPECT_EQ(fileStatus(path).type, FileStatus::Type::Regular) << path.toStdString();
     }
     EXPECT_EQ(readBytes(in("B.KO")), QByteArray("Error=17;Errore generico;Row 1;BAD\r\n"));
-    EXPECT_EQ(readBytes(out("202612061744B.TXT")), QByteArray("BAD\r\n"));
+    // The copy's name is taken (by the link): it is numbered, and the link left alone.
+    EXPECT_EQ(readBytes(out("202612061744B_2.TXT")), QByteArray("BAD\r\n"));
+    EXPECT_EQ(fileStatus(out("202612061744B.TXT")).type, FileStatus::Type::Link);
     EXPECT_EQ(splitTextLines(readBytes(in("QuorinDriverServer.LOG"))).size(), 3);
     // The log's rotation does not follow a link either.
     ASSERT_TRUE(QFile::remove(in("QuorinDriverServer.LOG")));
@@ -249,4 +252,30 @@ TEST_F(BadInputTest, NameThatIsNotUtf8IsSentByItsBytes)
          {folder + "RO\xE8.TXT", folder + "RO\xE8.OK", folder + "CAFF\xE8.OK",
           folder + "BAD\xE8.KO", outFolder + "202612061744BAD\xE8.TXT"})
         ::unlink(path.constData());
+}
+
+TEST_F(BadInputTest, LogNameTakenByAHardLinkOrAFifoIsReplacedNotWrittenThrough)
+{
+    const QString target = dir.file("victim");
+    const QString log = in("QuorinDriverServer.LOG");
+    const std::pair<const char*, std::function<bool()>> plants[] = {
+        {"hard link",
+         [&] { return ::link(QFile::encodeName(target), QFile::encodeName(log)) == 0; }},
+        {"FIFO", [&] { return ::mkfifo(QFile::encodeName(log).constData(), 0600) == 0; }},
+    };
+    for (const auto& [kind, plant] : plants) {
+        SCOPED_TRACE(kind);
+        writeBytes(target, "precious\n");
+        QFile::remove(log);
+        ASSERT_TRUE(plant());
+        writeBytes(in("A.TXT"), "X\r\n");
+        FakeDriver driver;
+        auto pipeline = make(driver);
+        AllowQtWarnings replaced("not a plain file");
+        pipeline.runTick();
+        EXPECT_EQ(driver.sentLines(), QStringList({"X"}));
+        EXPECT_EQ(readBytes(target), QByteArray("precious\n"));
+        EXPECT_EQ(fileStatus(log).type, FileStatus::Type::Regular);
+        EXPECT_EQ(splitTextLines(readBytes(log)).size(), 1);
+    }
 }

@@ -266,12 +266,15 @@ TEST_F(PipelineTest, FailedFileStaysWhenItCannotBeCopied)
     settings.DirectoryOutput = dir.file("missing/");
     drop("F.TXT", "X\r\n");
     driver.answer("X", {{17, 0}, {17, 0}});
+    AllowQtWarnings fault("Fault in the folder " + dir.file("missing/"));
     pipeline().runTick();
     pipeline().runTick();
     EXPECT_EQ(driver.sentLines(), QStringList({"X"}));
     EXPECT_TRUE(fileExists(in("F.TXT")));
     EXPECT_TRUE(fileExists(in("F.KO")));
     EXPECT_EQ(logLines().first(), kT + ";NotCopied=" + in("F.TXT"));
+    EXPECT_EQ(fault.seen(), 1); // shown once, and named
+    EXPECT_EQ(display.error, "Impossibile scrivere il file " + dir.file("missing/F.TXT") + ".");
 }
 
 TEST_F(PipelineTest, DumpLinesFollowTheCurrentFile)
@@ -431,4 +434,103 @@ TEST_F(PipelineTest, DriverFaultIsShownUntilItClears)
     pipeline().setDriverFault(QString());
     EXPECT_EQ(display.error, "");
     EXPECT_EQ(display.picture, TrayPicture::Normal);
+}
+
+TEST_F(PipelineTest, FileLeftInTheFolderWithItsVerdictIsNotSentAgainAfterARestart)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void()> before, mend;
+        const char* notice;
+    };
+    const QString file = in("A.TXT");
+    const Case cases[] = {
+        {"read-only file", [&] { QFile::setPermissions(file, QFileDevice::ReadOwner); },
+         [&] { QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner); },
+         "NotDeleted"},
+        {"verdict that cannot be written", [&] { QDir().mkdir(in("A.OK")); },
+         [&] { QDir().rmdir(in("A.OK")); }, "NoVerdict"},
+        {"missing output folder", [&] { QDir(dir.file("out")).removeRecursively(); },
+         [&] { QDir().mkdir(dir.file("out")); }, "NotCopied"},
+    };
+    AllowQtWarnings cannot("Cannot"), fault("Fault in the folder"), again("works again");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        driver.sent.clear();
+        for (const char* name : {"QuorinDriverServer.LOG", "A.OK", "A.KO"})
+            QFile::remove(in(name));
+        drop("A.TXT", std::strcmp(c.notice, "NotCopied") == 0 ? "BAD\r\n" : "X\r\n");
+        driver.answer("BAD", {{17, 0}, {17, 0}});
+        c.before();
+        pipeline().runTick();
+        EXPECT_EQ(driver.sent.size(), 1u);
+        EXPECT_TRUE(fileExists(file));
+        EXPECT_EQ(logLines().filter(c.notice).size(), 1) << logLines().join('\n').toStdString();
+        // A restart remembers it.
+        m_pipeline.reset();
+        pipeline().recoverInterruptedFile();
+        pipeline().runTick();
+        EXPECT_EQ(driver.sent.size(), 1u);
+        // Changed, it is a new file.
+        c.mend();
+        drop("A.TXT", "Y\r\n");
+        pipeline().runTick();
+        EXPECT_EQ(driver.sent.size(), 2u);
+        EXPECT_FALSE(fileExists(file));
+        m_pipeline.reset();
+    }
+}
+
+TEST_F(PipelineTest, FailedCopiesOfTheSameNameWithinAMinuteAreNumbered)
+{
+    driver.answer("BAD", {{17, 0}, {17, 0}, {17, 0}});
+    for (int i = 0; i < 3; ++i) {
+        drop("SCONTR.TXT", "BAD\r\n");
+        pipeline().runTick();
+    }
+    EXPECT_EQ(outFiles(), QStringList({"202612061744SCONTR.TXT", "202612061744SCONTR_2.TXT",
+                                       "202612061744SCONTR_3.TXT"}));
+}
+
+TEST_F(PipelineTest, AnotherInstanceOnTheSameInputFolderSendsNothingUntilItIsFree)
+{
+    PipelineFolders other; // another program folder, the same input folder
+    other.settings.DirectoryInput = settings.DirectoryInput;
+    FakeDriver otherDriver;
+    RecordingDisplay otherDisplay;
+    auto second = std::make_unique<CommandFilePipeline>(other.settings, otherDriver, otherDisplay,
+                                                        clock, "QuorinDriverServer", options);
+    pipeline().recoverInterruptedFile(); // the first takes the folder
+    drop("A.TXT", "X\r\n");
+    AllowQtWarnings held("Fault in the folder"), again("works again");
+    second->recoverInterruptedFile();
+    second->runTick();
+    second->runTick();
+    EXPECT_TRUE(otherDriver.sent.empty());
+    EXPECT_EQ(otherDisplay.error, "Un altro QuorinDriverServer invia i file della cartella " +
+                                      in("") + ": qui non si invia nulla.");
+    EXPECT_EQ(otherDisplay.picture, TrayPicture::Error);
+    EXPECT_EQ(held.seen(), 1);
+    m_pipeline.reset(); // the first ends
+    second->runTick();
+    EXPECT_EQ(otherDriver.sentLines(), QStringList({"X"}));
+    EXPECT_EQ(otherDisplay.error, "");
+    EXPECT_EQ(again.seen(), 1);
+}
+
+TEST_F(PipelineTest, FolderFaultGoingAwayLeavesWhatWasShownSinceInPlace)
+{
+    AllowQtWarnings fault("Fault in the folder"), again("works again");
+    QDir(dir.file("in")).removeRecursively();
+    pipeline().runTick();
+    EXPECT_EQ(display.error, "La cartella di input " + in("") + " non esiste.");
+    // Meanwhile the register says its cover is open.
+    const QString cover = QString::fromUtf8("Il coperchio della stampante è aperto");
+    display.setErrorText(cover);
+    QDir().mkdir(dir.file("in"));
+    pipeline().runTick();
+    EXPECT_EQ(display.error, cover);
+    EXPECT_EQ(display.picture, TrayPicture::Error);
+    EXPECT_EQ(again.seen(), 1);
 }

@@ -262,7 +262,7 @@ TEST_F(WatchedPipelineTest, FileStillBeingWrittenIsNeverSentHalf)
 
 TEST_F(WatchedPipelineTest, WatchComesBackWithTheFolder)
 {
-    AllowQtWarnings reported("Input folder");
+    AllowQtWarnings reported("folder");
     ASSERT_TRUE(QDir(in("")).removeRecursively());
     serveEventsUntil([&] { return !pipeline.folderWatcher()->isWatching(); });
     pipeline.runTick(); // the folder is missing: nothing to do, nothing breaks

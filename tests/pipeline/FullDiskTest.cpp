@@ -19,7 +19,7 @@ public:
     explicit SmallDisk(const QString& path) : m_path(path.toLocal8Bit())
     {
         QDir().mkpath(path);
-        m_mounted = ::mount("tmpfs", m_path.constData(), "tmpfs", 0, "size=256k") == 0;
+        m_mounted = ::mount("tmpfs", m_path.constData(), "tmpfs", 0, "size=1m") == 0;
     }
     ~SmallDisk()
     {
@@ -30,7 +30,7 @@ public:
     bool setReadOnly(bool readOnly)
     {
         return ::mount("tmpfs", m_path.constData(), "tmpfs",
-                       MS_REMOUNT | (readOnly ? MS_RDONLY : 0), "size=256k") == 0;
+                       MS_REMOUNT | (readOnly ? MS_RDONLY : 0), "size=1m") == 0;
     }
     // Fills the disk with one file; returns its path.
     QString fill()
@@ -77,11 +77,12 @@ TEST_F(FullDiskTest, NothingIsLostAndWorkResumes)
     writeBytes(ini, "[Parameters]\r\nPort=1\r\n");
     const QString filler = disk.fill();
 
-    AllowQtWarnings expected("Cannot"), reported("Input folder");
+    AllowQtWarnings expected("Cannot"), reported("Fault in the folder"), again("works again");
     pipeline.runTick();
-    EXPECT_TRUE(driver.sent.empty()); // without room for the recovery record nothing is sent
+    EXPECT_TRUE(driver.sent.empty()); // without room for its verdict nothing is sent
     EXPECT_TRUE(fileExists(dir.file("in/A.TXT")));
-    EXPECT_EQ(display.error, "Impossibile scrivere il file " + pipeline.recoveryRecordPath() + ".");
+    EXPECT_EQ(display.error, "Spazio su disco insufficiente nella cartella " + dir.file("in/") +
+                                 ": i file attendono.");
     EXPECT_EQ(display.picture, TrayPicture::Error);
     EXPECT_FALSE(PrivateProfileFile(ini).writeString("Parameters", "Language", QString(5000, 'x')));
     EXPECT_EQ(readBytes(ini), QByteArray("[Parameters]\r\nPort=1\r\n")); // never half written
@@ -98,39 +99,42 @@ TEST_F(FullDiskTest, DiskFillingUpDuringASend)
 {
     writeBytes(dir.file("in/A.TXT"), "X\r\n");
     writeBytes(dir.file("in/B.TXT"), "BAD\r\n");
+    writeBytes(dir.file("in/C.TXT"), "Y\r\n");
     driver.answer("BAD", {{17, 0}});
     QString filler;
     driver.onSend = [&](qint32, const QString&) {
         if (filler.isEmpty())
             filler = disk.fill();
     };
-    AllowQtWarnings expected("Cannot"), reported("Input folder");
+    AllowQtWarnings expected("Cannot"), reported("Fault in the folder"), again("works again");
     pipeline.runTick();
-    // Each file sent once. Verdicts that find no room are reported on standard error, and no
-    // empty result file pretends otherwise; the failed file is safe in the output folder (a
-    // file that was sent is never left where it could be sent again).
-    EXPECT_EQ(driver.sentLines(), QStringList({"X", "BAD"}));
-    EXPECT_FALSE(fileExists(dir.file("in/A.OK")));
-    if (fileExists(dir.file("in/B.KO"))) { // room freed by A's record: then it is whole
-        EXPECT_EQ(readBytes(dir.file("in/B.KO")),
-                  QByteArray("Error=17;Errore generico;Row 1;BAD\r\n"));
-    }
-    EXPECT_TRUE(QDir(dir.file("in")).entryList({"*.TXT"}).isEmpty());
-    EXPECT_EQ(QDir(dir.file("out")).entryList(QDir::Files), QStringList({"202612061744B.TXT"}));
+    // The file being sent takes its verdict from the room kept for it; the next ones find no
+    // room and wait, shown once on standard error.
+    EXPECT_EQ(driver.sentLines(), QStringList({"X"}));
+    EXPECT_FALSE(fileExists(dir.file("in/A.TXT")));
+    EXPECT_EQ(readBytes(dir.file("in/A.OK")), QByteArray("06/12/2026 17:44;Dump=0042\r\n"));
+    EXPECT_TRUE(fileExists(dir.file("in/B.TXT")));
+    EXPECT_TRUE(display.error.startsWith("Spazio su disco insufficiente"))
+        << display.error.toStdString();
+    pipeline.runTick();
+    EXPECT_EQ(driver.sentLines(), QStringList({"X"}));
+    EXPECT_EQ(reported.seen(), 1);
 
     QFile::remove(filler);
     driver.onSend = nullptr;
-    writeBytes(dir.file("in/C.TXT"), "Y\r\n");
     pipeline.runTick();
     EXPECT_EQ(driver.sentLines(), QStringList({"X", "BAD", "Y"}));
+    EXPECT_EQ(readBytes(dir.file("in/B.KO")), QByteArray("Error=17;Errore generico;Row 1;BAD\r\n"));
+    EXPECT_EQ(QDir(dir.file("out")).entryList(QDir::Files), QStringList({"202612061744B.TXT"}));
     EXPECT_EQ(readBytes(dir.file("in/C.OK")), QByteArray("06/12/2026 17:44;Dump=0042\r\n"));
+    EXPECT_TRUE(QDir(dir.file("in")).entryList({"*.TXT"}).isEmpty());
 }
 
 TEST_F(FullDiskTest, ReadOnlyFolderIsShownOnceAndClearsByItself)
 {
     writeBytes(dir.file("in/A.TXT"), "X\r\n");
     ASSERT_TRUE(disk.setReadOnly(true));
-    AllowQtWarnings reported("Input folder fault"), cleared("Input folder works again");
+    AllowQtWarnings reported("Fault in the folder"), cleared("works again");
     pipeline.runTick();
     pipeline.runTick();
     // A file sent there could not be deleted, and would be sent again after a restart.

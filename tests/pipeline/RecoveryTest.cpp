@@ -7,6 +7,8 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <optional>
 
 namespace {
 
@@ -14,9 +16,11 @@ class RecoveryTest : public ::testing::Test, public PipelineFolders
 {
 protected:
     QStringList logLines() const { return splitTextLines(readBytes(in("QuorinDriverServer.LOG"))); }
-    // A record as a crash leaves it: the file was being sent, two rows accepted.
+    // A record as a crash leaves it: the file was being sent, two rows accepted. The program
+    // then starts again.
     void crashedWhileSending(const QString& name, std::optional<int> lastReceipt)
     {
+        restart();
         const auto signature = commandFileSignature(in(name));
         ASSERT_TRUE(signature.has_value());
         RecoveryRecord record(pipeline.recoveryRecordPath());
@@ -25,12 +29,20 @@ protected:
                           lastReceipt, "06/12/2026 17:40:00", 0}));
         record.setAcceptedRow(2);
     }
+    // A new pipeline in the same place (the old one lets its record and lock go).
+    void restart()
+    {
+        m_pipeline.emplace(settings, driver, display, clock, "QuorinDriverServer",
+                           CommandFilePipeline::Options{1, 0, 65536});
+    }
 
     FakeDriver driver;
     RecordingDisplay display;
     FixedClock clock;
-    CommandFilePipeline pipeline{settings,     driver, display, clock, "QuorinDriverServer",
-                                 {1, 0, 65536}};
+    std::optional<CommandFilePipeline> m_pipeline;
+    CommandFilePipeline& pipeline =
+        m_pipeline.emplace(settings, driver, display, clock, "QuorinDriverServer",
+                           CommandFilePipeline::Options{1, 0, 65536});
     const QString kT = "06/12/2026 17:44";
 };
 
@@ -79,6 +91,7 @@ TEST_F(RecoveryTest, RecordRewrittenInPlaceNeverShowsAnEarlierFile)
     pipeline.recoverInterruptedFile();
     EXPECT_EQ(logLines().filter("Interrupted").size(), 0);
     // A record left by an earlier version of the program (no busy mark) still counts.
+    restart();
     writeBytes(pipeline.recoveryRecordPath(), "File=" + in("GONE.TXT").toUtf8() + "\r\nRow=3\r\n");
     ASSERT_TRUE(RecoveryRecord::read(pipeline.recoveryRecordPath()).has_value());
     pipeline.recoverInterruptedFile();
@@ -95,7 +108,7 @@ TEST_F(RecoveryTest, FileThatReachedTheRegisterIsRecordedAsSent)
     EXPECT_FALSE(fileExists(in("A.TXT")));
     EXPECT_EQ(readBytes(in("A.OK")), QByteArray("06/12/2026 17:44;Dump=0042\r\n"));
     EXPECT_EQ(logLines(), QStringList({kT + ";Interrupted=" + in("A.TXT"), kT + ";Ticket=42"}));
-    EXPECT_FALSE(fileExists(pipeline.recoveryRecordPath()));
+    EXPECT_FALSE(RecoveryRecord::read(pipeline.recoveryRecordPath()).has_value());
 }
 
 TEST_F(RecoveryTest, FileThatDidNotReachItFailsForAPersonToDecide)
@@ -126,7 +139,7 @@ TEST_F(RecoveryTest, ChangedOrMissingFileIsOnlyNoted)
     pipeline.recoverInterruptedFile();
     EXPECT_TRUE(fileExists(in("A.TXT"))); // a new file of that name: polling sends it
     EXPECT_EQ(logLines(), QStringList({kT + ";Interrupted=" + in("A.TXT")}));
-    EXPECT_FALSE(fileExists(pipeline.recoveryRecordPath()));
+    EXPECT_FALSE(RecoveryRecord::read(pipeline.recoveryRecordPath()).has_value());
     pipeline.recoverInterruptedFile(); // nothing left to do
     EXPECT_EQ(logLines().size(), 1);
     // A record opened by a tick but never written is no interrupted file either.
@@ -137,7 +150,7 @@ TEST_F(RecoveryTest, ChangedOrMissingFileIsOnlyNoted)
 
 TEST_F(RecoveryTest, NoRecordNoSend)
 {
-    AllowQtWarnings expected("Input folder");
+    AllowQtWarnings expected("folder");
     QDir().mkdir(pipeline.recoveryRecordPath()); // the record cannot be written
     writeBytes(in("A.TXT"), "X\r\n");
     pipeline.runTick();
@@ -223,4 +236,45 @@ TEST_F(RecoveryTest, RecordFollowsTheInputFolder)
     pipeline.runTick();
     ASSERT_TRUE(during.has_value());
     EXPECT_EQ(during->file, in("B.TXT"));
+}
+
+TEST_F(RecoveryTest, InterruptedFileLeavesNoEmptyOkAndNoTemporaryFiles)
+{
+    writeBytes(in("A.TXT"), "L1\r\nL2\r\nL3\r\n");
+    crashedWhileSending("A.TXT", 42);
+    // A kill between making the .OK and writing it; temporary files of atomic writes.
+    writeBytes(in("A.OK"), "");
+    for (const QString& leftover : {in(".qds-1x2y.tmp"), out(".qds-zz.tmp")})
+        writeBytes(leftover, "half");
+    const QStringList kept = {in(".qds-other.txt"), in("x.tmp"), out("202612061744B.TXT")};
+    for (const QString& other : kept)
+        writeBytes(other, "not ours");
+    QDir().mkdir(in(".qds-folder.tmp"));
+    pipeline.recoverInterruptedFile();
+    EXPECT_TRUE(readBytes(in("A.KO")).startsWith("Error=553;"));
+    EXPECT_FALSE(fileExists(in("A.OK")));
+    EXPECT_FALSE(fileExists(in(".qds-1x2y.tmp")));
+    EXPECT_FALSE(fileExists(out(".qds-zz.tmp")));
+    for (const QString& other : kept)
+        EXPECT_EQ(readBytes(other), QByteArray("not ours")) << other.toStdString();
+    EXPECT_TRUE(QFileInfo(in(".qds-folder.tmp")).isDir());
+}
+
+TEST_F(RecoveryTest, AFailedFileForgetsTheLastReceipt)
+{
+    // After a failure the register's number may be anywhere: a crash in the next file must
+    // leave it to a person (553), never take a step for a receipt of that file.
+    writeBytes(in("A.TXT"), "OK\r\n");
+    pipeline.runTick();
+    writeBytes(in("B.TXT"), "BAD\r\n");
+    driver.answer("BAD", {{17, 0}});
+    pipeline.runTick();
+    writeBytes(in("C.TXT"), "X\r\n");
+    std::optional<std::optional<int>> known;
+    driver.onSend = [&](qint32, const QString&) {
+        known = RecoveryRecord::read(pipeline.recoveryRecordPath())->lastReceipt;
+    };
+    pipeline.runTick();
+    ASSERT_TRUE(known.has_value());
+    EXPECT_FALSE(known->has_value());
 }

@@ -64,6 +64,8 @@ public:
     qint32 SendQuery(qint32, qint16, const QString& query, QString& answer) override
     {
         queries.append(query);
+        if (onQuery)
+            onQuery();
         if (queryFails)
             throw DriverCallError("simulated failure");
         answer = queryAnswer;
@@ -89,6 +91,7 @@ public:
     int closeCount = 0;
     int extendedReadsSinceSend = 0;
     std::function<void(qint32 row, const QString& line)> onSend;
+    std::function<void()> onQuery;
 
 private:
     QHash<QString, std::deque<Answer>> m_answers;

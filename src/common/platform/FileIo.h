@@ -35,6 +35,7 @@ struct FileStatus
     qint64 size = 0;
     qint64 modifiedMs = 0;
     bool ownerWritable = false;
+    quint64 inode = 0; // with the device: which file it is, whatever its name
 };
 FileStatus fileStatus(const QString& path);
 
@@ -59,6 +60,18 @@ std::unique_ptr<QFile> openOwnFile(const QString& path, OwnFileMode mode);
 // Whether the open file is still the one the path names (the folder may have been deleted and
 // made again since it was opened).
 bool isStillAt(const QFile& file, const QString& path);
+
+// An exclusive lock on an open file, held until the file is closed; the system drops it when
+// the process ends, however it ends, so a dead holder never keeps it and what the file holds
+// says nothing. HeldElsewhere: another open of the file (another process) holds it.
+enum class LockResult { Locked, HeldElsewhere, Failed };
+LockResult tryLockExclusively(QFile& file);
+
+// Makes sure the file has room to grow by `bytes` beyond its end without the disk filling
+// under it (the blocks are allocated, the size stays); false when the disk has no such room.
+bool reserveSpace(QFile& file, qint64 bytes);
+// Gives the room reserved beyond the file's end back to the disk.
+void releaseReservedSpace(QFile& file);
 
 // Flushes a folder's entries (files created, renamed or deleted in it) to the disk.
 bool flushFolder(const QString& folder);

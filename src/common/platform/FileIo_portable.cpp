@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStorageInfo>
 
 bool flushToDisk(QFile& file)
 {
@@ -119,6 +120,19 @@ bool isStillAt(const QFile& file, const QString& path)
 {
     return file.isOpen() && QFileInfo::exists(path);
 }
+
+LockResult tryLockExclusively(QFile& file)
+{
+    // Qt has no lock on an open file: one instance per input folder is not guarded here.
+    return file.isOpen() ? LockResult::Locked : LockResult::Failed;
+}
+
+bool reserveSpace(QFile& file, qint64 bytes)
+{
+    return QStorageInfo(QFileInfo(file.fileName()).absolutePath()).bytesAvailable() >= bytes;
+}
+
+void releaseReservedSpace(QFile&) {}
 
 bool flushFolder(const QString& folder)
 {

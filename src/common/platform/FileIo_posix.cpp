@@ -6,7 +6,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <functional>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <utility>
 
@@ -208,6 +210,7 @@ FileStatus fileStatus(const QString& path)
     const timespec modified = modificationTime(info);
     status.modifiedMs = qint64(modified.tv_sec) * 1000 + modified.tv_nsec / 1000000;
     status.ownerWritable = (info.st_mode & S_IWUSR) != 0;
+    status.inode = info.st_ino;
     return status;
 }
 
@@ -297,6 +300,42 @@ bool isStillAt(const QFile& file, const QString& path)
     return file.handle() >= 0 && ::fstat(file.handle(), &open) == 0 && open.st_nlink > 0 &&
            ::lstat(encodeFileName(path).constData(), &named) == 0 && open.st_dev == named.st_dev &&
            open.st_ino == named.st_ino;
+}
+
+LockResult tryLockExclusively(QFile& file)
+{
+    if (file.handle() < 0)
+        return LockResult::Failed;
+    if (retryOnInterrupt([&] { return ::flock(file.handle(), LOCK_EX | LOCK_NB); }) == 0)
+        return LockResult::Locked;
+    return errno == EWOULDBLOCK ? LockResult::HeldElsewhere : LockResult::Failed;
+}
+
+bool reserveSpace(QFile& file, qint64 bytes)
+{
+    const int fd = file.handle();
+    struct stat info;
+    if (fd < 0 || ::fstat(fd, &info) != 0)
+        return false;
+#ifdef __linux__
+    const int result = retryOnInterrupt(
+        [&] { return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, info.st_size + bytes); });
+    if (result == 0)
+        return true;
+    if (errno != EOPNOTSUPP)
+        return false;
+#endif
+    // Without a way to allocate ahead, the free space is the best guess there is.
+    struct statvfs disk;
+    return ::fstatvfs(fd, &disk) == 0 && qint64(disk.f_bavail) * qint64(disk.f_frsize) >= bytes;
+}
+
+void releaseReservedSpace(QFile& file)
+{
+    struct stat info;
+    // Truncating to its own size frees what was allocated beyond the end.
+    if (file.handle() >= 0 && ::fstat(file.handle(), &info) == 0)
+        retryOnInterrupt([&] { return ::ftruncate(file.handle(), info.st_size); });
 }
 
 bool flushFolder(const QString& folder)
