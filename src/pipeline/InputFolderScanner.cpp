@@ -2,6 +2,7 @@
 
 #include "common/platform/FileIo.h"
 
+#include <QDeadlineTimer>
 #include <algorithm>
 
 namespace {
@@ -21,6 +22,11 @@ std::optional<FileSignature> commandFileSignature(const QString& path)
 {
     // One look at the file, by the bytes of its name.
     return signatureOf(fileStatus(path));
+}
+
+InputFolderScanner::InputFolderScanner(int settleMs)
+    : m_settleMs(settleMs), m_steadyMs([] { return QDeadlineTimer::current().deadline(); })
+{
 }
 
 bool InputFolderScanner::isCommandFileName(const QString& name)
@@ -74,11 +80,11 @@ void InputFolderScanner::takeWatcherEvents()
 
 void InputFolderScanner::classify(const QString& path, const QString& name,
                                   const FileSignature& signature, qint64 nowMs, Listing& listing,
-                                  QHash<QString, FileSignature>& stillPassedOver) const
+                                  Seen& seen) const
 {
     if (const auto known = m_passedOver.constFind(path); known != m_passedOver.cend()) {
         if (*known == signature) {
-            stillPassedOver.insert(path, signature);
+            seen.passedOver.insert(path, signature);
             return;
         }
     }
@@ -88,13 +94,15 @@ void InputFolderScanner::classify(const QString& path, const QString& name,
         listing.ready.append(path);
         return;
     }
-    // A time a moment ahead of the clock is a file being written right now (file times and the
-    // clock can disagree by a millisecond or so); one far ahead comes from another clock and
-    // would otherwise wait for ever.
-    const qint64 age = nowMs - signature.modified.toMSecsSinceEpoch();
-    if (age > -m_settleMs && age < m_settleMs) {
+    // Otherwise it is complete once it stayed the same for the settling time, as we measure it.
+    const auto before = m_sightings.constFind(path);
+    const qint64 since =
+        before != m_sightings.cend() && before->signature == signature ? before->sinceMs : nowMs;
+    seen.sightings.insert(path, Sighting{signature, since});
+    const qint64 unchanged = nowMs - since;
+    if (unchanged < m_settleMs) {
         ++listing.settling;
-        const int wait = static_cast<int>(m_settleMs - age);
+        const int wait = static_cast<int>(m_settleMs - unchanged);
         listing.msUntilSettled = std::max(listing.msUntilSettled, wait);
         return;
     }
@@ -118,11 +126,11 @@ InputFolderScanner::Listing InputFolderScanner::list(const QString& folder)
     QHash<QString, FileSignature> completed;
 
     Listing listing;
-    QHash<QString, FileSignature> stillPassedOver;
-    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    Seen seen;
+    const qint64 nowMs = m_steadyMs();
     // Taken before the folder is read: a change while it is read shows as a later time.
     m_folderModifiedNs = modificationTimeNs(folder);
-    m_folderReadAtMs = nowMs;
+    m_folderReadAtMs = QDateTime::currentMSecsSinceEpoch();
     ++m_folderReads;
 
     // Names are read as bytes, so that a name in any encoding is a command file like any
@@ -139,9 +147,10 @@ InputFolderScanner::Listing InputFolderScanner::list(const QString& folder)
             if (const auto c = m_completed.constFind(name); c != m_completed.cend())
                 completed.insert(c.key(), c.value());
         }
-        classify(path, name, *signature, nowMs, listing, stillPassedOver);
+        classify(path, name, *signature, nowMs, listing, seen);
     }
-    m_passedOver.swap(stillPassedOver);
+    m_passedOver.swap(seen.passedOver);
+    m_sightings.swap(seen.sightings);
     m_completed.swap(completed);
     m_known.swap(names);
     m_knownValid = watched;
@@ -160,8 +169,8 @@ InputFolderScanner::Listing InputFolderScanner::listFromEvents(const QString& fo
 InputFolderScanner::Listing InputFolderScanner::listKnown(const QString& folder)
 {
     Listing listing;
-    QHash<QString, FileSignature> stillPassedOver;
-    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+    Seen seen;
+    const qint64 nowMs = m_steadyMs();
     for (auto name = m_known.begin(); name != m_known.end();) {
         const QString path = folder + *name;
         const auto signature = commandFileSignature(path);
@@ -171,10 +180,11 @@ InputFolderScanner::Listing InputFolderScanner::listKnown(const QString& folder)
             name = m_known.erase(name);
             continue;
         }
-        classify(path, *name, *signature, nowMs, listing, stillPassedOver);
+        classify(path, *name, *signature, nowMs, listing, seen);
         ++name;
     }
-    m_passedOver.swap(stillPassedOver);
+    m_passedOver.swap(seen.passedOver);
+    m_sightings.swap(seen.sightings);
     sortReady(listing);
     return listing;
 }

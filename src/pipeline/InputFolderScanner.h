@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 // Identity of a file's content as far as the folder listing tells: a file that keeps its size
@@ -42,7 +43,12 @@ public:
         int msUntilSettled = 0;
     };
 
-    explicit InputFolderScanner(int settleMs = 1000) : m_settleMs(settleMs) {}
+    // A file is complete when its writer closed it or renamed it in, or once it has been seen
+    // with the same size, time and inode for settleMs by the program's own steady clock: a
+    // file's date comes from its writer's clock, and proves nothing.
+    explicit InputFolderScanner(int settleMs = 1000);
+    // The steady clock, in ms (tests give their own).
+    void setSteadyClock(std::function<qint64()> nowMs) { m_steadyMs = std::move(nowMs); }
 
     // Reads the folder itself.
     Listing list(const QString& folder);
@@ -71,13 +77,25 @@ public:
 private:
     void takeWatcherEvents();
     Listing listKnown(const QString& folder);
+    // When a file was first seen as it is now.
+    struct Sighting
+    {
+        FileSignature signature;
+        qint64 sinceMs = 0;
+    };
+    struct Seen
+    {
+        QHash<QString, FileSignature> passedOver;
+        QHash<QString, Sighting> sightings;
+    };
     void classify(const QString& path, const QString& name, const FileSignature& signature,
-                  qint64 nowMs, Listing& listing,
-                  QHash<QString, FileSignature>& stillPassedOver) const;
+                  qint64 nowMs, Listing& listing, Seen& seen) const;
     static void sortReady(Listing& listing);
 
     int m_settleMs;
+    std::function<qint64()> m_steadyMs;
     QHash<QString, FileSignature> m_passedOver;
+    QHash<QString, Sighting> m_sightings;
 
     std::unique_ptr<FolderWatcher> m_watcher;
     QString m_watchedFolder;

@@ -6,6 +6,7 @@
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -162,23 +163,34 @@ TEST_P(EndToEnd, FileIsTakenWhenItsWriterClosesItNeverHalfWritten)
     pf.write("ZEZOVURADUR.INI", "[Parameters]\r\nFrequence=3600\r\n");
     QProcess& p = pf.start();
     ASSERT_TRUE(waitFor([&] { return pf.operations().contains("OpenPort=1;0"); }));
-    // Another program writes a line every 100 ms and keeps the file open meanwhile.
-    {
-        QFile writer(pf.file("TOSEND/SLOW.TXT"));
-        ASSERT_TRUE(writer.open(QIODevice::WriteOnly));
-        for (int i = 1; i <= 10; ++i) {
-            writer.write(QByteArray("LINE ") + QByteArray::number(i) + "\r\n");
-            writer.flush();
-            QThread::msleep(100);
+    // Another program writes a line every 100 ms and keeps the file open meanwhile; the
+    // second time its clock is two hours ahead of ours (a share), so the file's date says
+    // nothing about whether it is complete.
+    for (const int skewSeconds : {0, 7200}) {
+        SCOPED_TRACE(skewSeconds);
+        const int sentBefore = pf.operations().filter("Send=").size();
+        {
+            QFile writer(pf.file("TOSEND/SLOW.TXT"));
+            ASSERT_TRUE(writer.open(QIODevice::WriteOnly));
+            for (int i = 1; i <= 10; ++i) {
+                writer.write(QByteArray("LINE ") + QByteArray::number(i) + "\r\n");
+                writer.flush();
+                if (skewSeconds != 0)
+                    writer.setFileTime(QDateTime::currentDateTime().addSecs(skewSeconds),
+                                       QFileDevice::FileModificationTime);
+                QThread::msleep(100);
+            }
+            EXPECT_EQ(pf.operations().filter("Send=").size(), sentBefore);
         }
-        EXPECT_TRUE(pf.operations().filter("Send=").isEmpty());
+        // The timer would not come for an hour: the close is what starts the send.
+        ASSERT_TRUE(waitFor([&] { return fileExists(pf.file("TOSEND/SLOW.OK")); }));
+        const QStringList sends = pf.operations().filter("Send=").mid(sentBefore);
+        ASSERT_EQ(sends.size(), 10);
+        EXPECT_EQ(sends.first(), "Send=1;1;0;LINE 1");
+        EXPECT_EQ(sends.last(), "Send=10;1;0;LINE 10");
+        ASSERT_TRUE(waitFor([&] { return !fileExists(pf.file("TOSEND/SLOW.TXT")); }));
+        QFile::remove(pf.file("TOSEND/SLOW.OK"));
     }
-    // The timer would not come for an hour: the close is what starts the send.
-    ASSERT_TRUE(waitFor([&] { return fileExists(pf.file("TOSEND/SLOW.OK")); }));
-    const QStringList sends = pf.operations().filter("Send=");
-    ASSERT_EQ(sends.size(), 10);
-    EXPECT_EQ(sends.first(), "Send=1;1;0;LINE 1");
-    EXPECT_EQ(sends.last(), "Send=10;1;0;LINE 10");
     ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
     EXPECT_EQ(exitCode(p), 0);
 }

@@ -34,15 +34,6 @@ QStringList describe(const QList<FolderEvent>& events)
     return out;
 }
 
-// Makes a file look as if it was written long ago, so that it has settled.
-void age(const QString& path)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-    ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-60),
-                                 QFileDevice::FileModificationTime));
-}
-
 void ageFolder(const QString& path)
 {
     std::filesystem::last_write_time(
@@ -150,10 +141,13 @@ TEST_F(FolderWatcherTest, ListingFromEventsAgreesWithTheFolder)
     auto scripted = std::make_unique<ScriptedWatcher>();
     ScriptedWatcher& events = *scripted;
     InputFolderScanner scanner(60000);
+    qint64 now = 0;
+    scanner.setSteadyClock([&] { return now; });
     scanner.setWatcher(std::move(scripted));
     ASSERT_TRUE(scanner.watch(in("")));
     writeBytes(in("OLD.TXT"), "X\r\n");
-    age(in("OLD.TXT"));
+    EXPECT_TRUE(scanner.list(in("")).ready.isEmpty()); // first seen now
+    now += 60000;
     EXPECT_EQ(scanner.list(in("")).ready, QStringList({in("OLD.TXT")}));
 
     // Young files are ready at once only if their writer closed them and left them unchanged.
@@ -174,21 +168,18 @@ TEST_F(FolderWatcherTest, ListingFromEventsAgreesWithTheFolder)
     for (const char* name : {"a.TXT", "b.TXT", "c.TXT", "OLD.TXT"})
         QFile::remove(in(name));
     writeBytes(in("UNSEEN.TXT"), "X\r\n");
-    age(in("UNSEEN.TXT"));
-    EXPECT_TRUE(scanner.listFromEvents(in("")).ready.isEmpty());
+    EXPECT_EQ(scanner.listFromEvents(in("")).settling, 0);
     events.events = {{Kind::Rescan, {}}};
-    EXPECT_EQ(scanner.listFromEvents(in("")).ready, QStringList({in("UNSEEN.TXT")}));
+    EXPECT_EQ(scanner.listFromEvents(in("")).settling, 1);
     QFile::remove(in("UNSEEN.TXT"));
     writeBytes(in("UNSEEN2.TXT"), "X\r\n");
-    age(in("UNSEEN2.TXT"));
-    EXPECT_EQ(scanner.list(in("")).ready, QStringList({in("UNSEEN2.TXT")}));
+    EXPECT_EQ(scanner.list(in("")).settling, 1);
 
     // Without a watch the events are not trusted at all.
     QFile::remove(in("UNSEEN2.TXT"));
     writeBytes(in("UNSEEN3.TXT"), "X\r\n");
-    age(in("UNSEEN3.TXT"));
     events.watching = false;
-    EXPECT_EQ(scanner.listFromEvents(in("")).ready, QStringList({in("UNSEEN3.TXT")}));
+    EXPECT_EQ(scanner.listFromEvents(in("")).settling, 1);
 }
 
 TEST_F(FolderWatcherTest, TimerReadsTheFolderWhenItShowsAChange)
@@ -290,22 +281,39 @@ TEST_F(WatchedPipelineTest, WatchComesBackWithTheFolder)
     EXPECT_EQ(driver.sentLines(), QStringList({"EARLY", "BACK", "AGAIN"}));
 }
 
-TEST_F(FolderWatcherTest, FileTimeJustAheadOfTheClockIsStillBeingWritten)
+TEST_F(FolderWatcherTest, AFileIsCompleteWhenSeenUnchangedForTheSettlingTimeWhateverItsDate)
 {
+    // The writer's clock may be hours ahead or behind ours: the date proves nothing, what we
+    // see over time does.
+    qint64 now = 0;
     InputFolderScanner scanner(1000);
-    writeBytes(in("NOW.TXT"), "X\r\n");
-    writeBytes(in("SKEWED.TXT"), "X\r\n");
+    scanner.setSteadyClock([&] { return now; });
     const auto setModified = [](const QString& path, const QDateTime& time) {
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::ReadWrite));
         ASSERT_TRUE(file.setFileTime(time, QFileDevice::FileModificationTime));
     };
-    // Seen on this kernel: a file written while it is looked at may be dated a millisecond
-    // after the clock's "now". It is not settled.
-    setModified(in("NOW.TXT"), QDateTime::currentDateTime().addMSecs(300));
-    // A file dated an hour ahead comes from another clock: waiting would mean an hour.
-    setModified(in("SKEWED.TXT"), QDateTime::currentDateTime().addSecs(3600));
-    const auto listing = scanner.list(in(""));
-    EXPECT_EQ(listing.ready, QStringList({in("SKEWED.TXT")}));
+    const QDateTime ahead = QDateTime::currentDateTime().addSecs(7200);
+    writeBytes(in("AHEAD.TXT"), "LINE 1\r\n");
+    setModified(in("AHEAD.TXT"), ahead);
+    writeBytes(in("PAST.TXT"), "X\r\n");
+    setModified(in("PAST.TXT"), QDateTime::currentDateTime().addSecs(-3600));
+    writeBytes(in("NOW.TXT"), "X\r\n");
+    auto listing = scanner.list(in(""));
+    EXPECT_TRUE(listing.ready.isEmpty());
+    EXPECT_EQ(listing.settling, 3);
+    EXPECT_EQ(listing.msUntilSettled, 1000);
+
+    now = 600; // the writer goes on, its clock still ahead
+    writeBytes(in("AHEAD.TXT"), "LINE 1\r\nLINE 2\r\n");
+    setModified(in("AHEAD.TXT"), ahead.addMSecs(600));
+    EXPECT_TRUE(scanner.list(in("")).ready.isEmpty());
+    now = 1000;
+    listing = scanner.list(in(""));
+    EXPECT_EQ(listing.ready, QStringList({in("NOW.TXT"), in("PAST.TXT")}));
     EXPECT_EQ(listing.settling, 1);
+    EXPECT_EQ(listing.msUntilSettled, 600);
+    now = 1600;
+    EXPECT_EQ(scanner.list(in("")).ready,
+              QStringList({in("AHEAD.TXT"), in("NOW.TXT"), in("PAST.TXT")}));
 }
