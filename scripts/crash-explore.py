@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Explores crashes of the real program systematically.
 
-Records the file-system operations of a short run (Avvio.txt, three command files of which one
-is refused, Stop.txt) with strace; then, for every point between two operations, builds the
-state that a crash there would leave, starts the program on that state and checks what it
-promises:
+Records the file-system operations of a short run (Avvio.txt, four command files of which one
+is refused and one read-only, Stop.txt) with strace; then, for every point between two
+operations, builds the state that a crash there would leave, starts the program on that state
+and checks what it promises:
 
   * no line of a command file reaches the register twice;
   * every command file ends with a verdict (.OK, or .KO with its copy in the output folder),
@@ -47,7 +47,11 @@ COMMAND_FILES = {
     "A.TXT": [b"A1 SALE", b"A2 SALE", b"A3 TOTAL"],
     "B.TXT": [b"B1 SALE", b"B2 REFUSED", b"B3 TOTAL"],
     "C.TXT": [b"C1 DUMP", b"C2 TOTAL"],
+    "D.TXT": [b"D1 SALE", b"D2 TOTAL"],
 }
+# Read-only: sent, but it cannot be deleted (the program does not force it), so it stays in the
+# input folder with its verdict and must never be sent again, also after a crash.
+READ_ONLY = {"D.TXT"}
 SETUP = {
     "ZEZOVURADUR.INI": b"[Parameters]\r\nFrequence=0.05\r\n",
     "Simulatore.ini": b"[Register]\r\nNextReceipt=1\r\n[Rules]\r\n"
@@ -351,7 +355,25 @@ class Tree:
             # The recovery knows a command file by its size and time.
             if ino in self.times:
                 os.utime(dest, ns=(self.times[ino], self.times[ino]))
+            if os.path.basename(dest).decode() in READ_ONLY:
+                os.chmod(dest, 0o444)
         os.link(exe_source, os.path.join(target, EXE))
+        # A crash keeps every file's inode, which the record's Left= lines name; this copy of the
+        # state makes new files, so those lines follow them.
+        record = os.path.join(tb, b"TOSEND", b"QuorinDriverServer.REC")
+        if os.path.exists(record):
+            with open(record, "rb") as fh:
+                text = fh.read()
+
+            def follow(m):
+                path = bytes.fromhex(m.group(4).decode())
+                try:
+                    inode = os.stat(tb + path[len(self.root):]).st_ino
+                except OSError:
+                    return m.group(0)
+                return b"Left=%s;%s;%d;%s" % (m.group(1), m.group(2), inode, m.group(4))
+            with open(record, "wb") as fh:
+                fh.write(re.sub(rb"Left=(\d+);(-?\d+);(\d+);([0-9a-f]+)", follow, text))
 
     def digest(self):
         h = hashlib.sha256()
@@ -600,6 +622,8 @@ class Explorer:
         for name, lines in COMMAND_FILES.items():
             with open(os.path.join(root, "TOSEND", name), "wb") as fh:
                 fh.write(b"".join(l + b"\r\n" for l in lines))
+            if name in READ_ONLY:
+                os.chmod(os.path.join(root, "TOSEND", name), 0o444)
         base = Tree.snapshot(root)
         self.exe_source = os.path.join(self.workdir, EXE)
         shutil.copy(self.exe, self.exe_source)
@@ -636,9 +660,10 @@ class Explorer:
             sub_trace = os.path.join(self.workdir, "recovery%03d.trace" % nested_runs)
             self.run(sub, sub_trace)
             sub_ops = parse_trace(sub_trace, sub, sub_base.names)
-            # Up to the end of the recovery: the record removed.
-            end = next((i + 1 for i, op in enumerate(sub_ops) if op["kind"] == "unlink" and
-                        op["path"].endswith(b"QuorinDriverServer.REC")), len(sub_ops))
+            # Up to the end of the recovery: the record marked as not busy (its busy digit,
+            # the only write of one "0" at offset 5).
+            end = next((i + 1 for i, op in enumerate(sub_ops) if op["kind"] == "write" and
+                        op["offset"] == 5 and op["data"] == b"0"), len(sub_ops))
             self.explore(sub, sub_ops, sub_base, alias, "recovery%d(run@%d,%s)" % (nested_runs, k, model),
                          stop_at=end, nested=True)
         print("crash states tried: %d (process crash %d, power cut %d), restarts recorded for "

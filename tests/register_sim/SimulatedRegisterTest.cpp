@@ -3,6 +3,8 @@
 #include "common/TextLines.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
+
 namespace {
 
 class SimulatedRegisterTest : public ::testing::Test
@@ -169,4 +171,27 @@ TEST_F(SimulatedRegisterTest, EmptyJournalNameWritesNothing)
     ASSERT_EQ(open(), 0);
     send(1, "A");
     EXPECT_FALSE(fileExists(dir.file("Simulatore.log")));
+}
+
+TEST_F(SimulatedRegisterTest, MemoryThatCannotBeKeptIsAFaultSaidOnce)
+{
+    // Something that is not a file where its memory goes (as a read-only program folder would):
+    // a counter that silently went back after a restart would make a crash look like a receipt.
+    QStringList faults;
+    QObject::connect(&reg, &RegisterDriver::faultChanged,
+                     [&](const QString& why) { faults << why; });
+    ASSERT_TRUE(QDir().mkdir(dir.file("Simulatore.mem")));
+    AllowQtWarnings said("cannot keep its memory");
+    ASSERT_EQ(open(), 0);
+    for (int receipt = 0; receipt < 2; ++receipt) {
+        send(1, "SALE");
+        query();
+    }
+    ASSERT_EQ(faults.size(), 1);
+    EXPECT_TRUE(faults.first().contains(dir.file("Simulatore.mem"))) << faults.first().toStdString();
+    EXPECT_EQ(said.seen(), 1);
+    ASSERT_TRUE(QDir().rmdir(dir.file("Simulatore.mem")));
+    send(1, "SALE");
+    query();
+    EXPECT_EQ(faults, QStringList({faults.first(), QString()}));
 }

@@ -1,0 +1,281 @@
+#!/usr/bin/env python3
+"""Random-kill soak: starts the real program again and again and kills it (SIGKILL) at random
+moments, start-up and recovery included, while command files arrive, some fail, some are
+read-only, and (as root, on a small tmpfs) the input folder turns read-only or its disk fills up.
+The built-in register and the simulated register as a driver program take turns. At the end
+the faults are mended, the program works through what is left, and the journal and the folder
+are checked:
+
+- no line sent twice (every line of every file is unique);
+- no command file that left the input folder without its .OK or .KO, no empty .OK beside a .KO;
+- no start refused ("already running", status 2) while no instance was alive.
+
+Usage: scripts/kill-soak.py [--build build] [--kills 1000] [--seed N] [--line-delay 40]
+CI runs a short one (--kills 40); the figures in docs/RELIABILITY.md come from a long one.
+"""
+import argparse
+import os
+import random
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+EXE = "QuorinDriverServer"
+SIM = "QuorinSimulatedRegister"
+SEND = re.compile(r"^.{19}[ ;]Send=(\d+);(\d);(-?\d+);(.*)$")
+TIME_SCALE = max(1.0, float(os.environ.get("QDS_TEST_TIME_SCALE", "1") or 1))
+
+
+class Disk:
+    """The input folder on a tmpfs of its own (root only), so that it can fill up and turn
+    read-only; elsewhere a plain folder and those faults are left out."""
+
+    def __init__(self, path):
+        self.path = path
+        os.makedirs(path)
+        self.mounted = os.geteuid() == 0 and subprocess.call(
+            ["mount", "-t", "tmpfs", "-o", "size=2m", "tmpfs", path],
+            stderr=subprocess.DEVNULL) == 0
+        self.read_only = False
+        self.filler = os.path.join(path, "filler.bin")
+
+    def set_read_only(self, on):
+        if self.mounted and on != self.read_only:
+            opts = "remount,%s,size=2m" % ("ro" if on else "rw")
+            self.read_only = subprocess.call(["mount", "-o", opts, self.path]) == 0 and on
+
+    def fill(self, leave):
+        if not self.mounted or self.read_only:
+            return
+        st = os.statvfs(self.path)
+        size = max(0, st.f_bavail * st.f_frsize - leave)
+        try:
+            with open(self.filler, "ab") as f:
+                f.write(b"\0" * size)
+        except OSError:
+            pass
+
+    def unfill(self):
+        if not self.read_only and os.path.exists(self.filler):
+            os.remove(self.filler)
+
+    def close(self):
+        self.set_read_only(False)
+        if self.mounted:
+            subprocess.call(["umount", "-l", self.path])
+
+
+class Soak:
+    def __init__(self, args):
+        self.args = args
+        self.rng = random.Random(args.seed)
+        self.work = tempfile.mkdtemp(prefix="qds-kill-soak-")
+        self.program = os.path.join(self.work, "program")
+        os.makedirs(self.program)
+        for name in (EXE, SIM):
+            shutil.copy(os.path.join(args.build, "src", name), self.program)
+        self.disk = Disk(os.path.join(self.work, "in"))
+        self.inbox = self.disk.path
+        self.runtime = os.path.join(self.work, "runtime")
+        os.makedirs(self.runtime, mode=0o700)
+        self.files = {}  # name -> expected lines
+        self.read_only_files = set()
+        self.counts = dict(kills=0, at_start=0, in_recovery=0, builtin=0, program=0,
+                           refused=0, files=0, failing=0, read_only=0, folder_read_only=0,
+                           disk_full=0)
+        with open(os.path.join(self.program, "Simulatore.ini"), "wb") as f:
+            f.write(b"[Register]\r\nLineDelay=%d\r\n[Rules]\r\nRule1=BAD => result 17\r\n"
+                    % args.line_delay)
+        for name in ("Avvio.txt", "Stop.txt"):
+            open(os.path.join(self.program, name), "wb").close()
+
+    def settings(self, driver_program):
+        text = "[Parameters]\r\nFrequence=0.2\r\nDirectoryInput=%s\r\nDirectoryOutput=%s\r\n" % (
+            self.inbox, os.path.join(self.work, "out"))
+        if driver_program:
+            text += "[Driver]\r\nProgram=%s\r\nStartTimeout=%d\r\n" % (SIM, 30 * TIME_SCALE)
+        with open(os.path.join(self.program, "ZEZOVURADUR.INI"), "w") as f:
+            f.write(text)
+
+    def start(self):
+        env = dict(os.environ, XDG_RUNTIME_DIR=self.runtime, LC_ALL="C.UTF-8")
+        for name in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
+            env.pop(name, None)
+        return subprocess.Popen([os.path.join(self.program, EXE)], cwd=self.program, env=env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def record_busy(self):
+        try:
+            with open(os.path.join(self.inbox, EXE + ".REC"), "rb") as f:
+                return f.read(8).startswith(b"Busy=1")
+        except OSError:
+            return False
+
+    def journal_size(self):
+        try:
+            return os.path.getsize(os.path.join(self.program, "Simulatore.log"))
+        except OSError:
+            return 0
+
+    def drop(self):
+        for _ in range(self.rng.randint(0, 3)):
+            n = self.counts["files"]
+            self.counts["files"] += 1
+            name = "F%05d.TXT" % n
+            lines = ["F%05d-L%d" % (n, row) for row in range(1, self.rng.randint(1, 6) + 1)]
+            if self.rng.random() < 0.15:
+                lines[self.rng.randrange(len(lines))] += " BAD"
+                self.counts["failing"] += 1
+            path = os.path.join(self.inbox, name)
+            try:
+                # Written beside and renamed in, as a careful producer does.
+                with open(path + ".part", "w") as f:
+                    f.write("\r\n".join(lines) + "\r\n")
+                os.rename(path + ".part", path)
+            except OSError:
+                continue  # the disk is full or read-only: the producer fails too
+            self.files[name] = lines
+            if self.rng.random() < 0.1:
+                os.chmod(path, 0o444)
+                self.read_only_files.add(name)
+                self.counts["read_only"] += 1
+
+    def faults(self):
+        if not self.disk.mounted:
+            return
+        roll = self.rng.random()
+        if roll < 0.08:
+            self.disk.set_read_only(True)
+            self.counts["folder_read_only"] += 1
+        elif roll < 0.16:
+            self.disk.fill(self.rng.choice([0, 4096, 64 * 1024, 200 * 1024]))
+            self.counts["disk_full"] += 1
+
+    def mend(self):
+        self.disk.set_read_only(False)
+        self.disk.unfill()
+
+    def kill_once(self):
+        driver_program = self.counts["kills"] % 2 == 1
+        self.counts["program" if driver_program else "builtin"] += 1
+        self.settings(driver_program)
+        if self.rng.random() < 0.5:
+            self.mend()
+        self.drop()
+        self.faults()
+        recovering = self.record_busy()
+        journal = self.journal_size()
+        p = self.start()
+        time.sleep(self.rng.uniform(0, self.args.max_wait))
+        if p.poll() is not None:
+            if p.returncode == 2:
+                self.counts["refused"] += 1
+            return
+        if self.journal_size() == journal:
+            self.counts["at_start"] += 1
+        if recovering and self.record_busy():
+            self.counts["in_recovery"] += 1
+        p.kill()
+        p.wait()
+        self.counts["kills"] += 1
+
+    def drain(self):
+        self.mend()
+        self.settings(False)
+        p = self.start()
+        # Until every file has its verdict, or nothing has moved for a while (a file kept
+        # without one is reported below).
+        deadline = time.time() + 120 * TIME_SCALE
+        quiet_since, journal = time.time(), self.journal_size()
+        while time.time() < deadline and time.time() - quiet_since < 5 * TIME_SCALE:
+            waiting = [n for n in os.listdir(self.inbox)
+                       if n.endswith(".TXT") and not self.has_verdict(n)]
+            if not waiting and not self.record_busy():
+                break
+            if self.journal_size() != journal:
+                quiet_since, journal = time.time(), self.journal_size()
+            time.sleep(0.2)
+        p.send_signal(signal.SIGTERM)
+        p.wait(30 * TIME_SCALE)
+        if p.returncode == 2:
+            self.counts["refused"] += 1
+
+    def has_verdict(self, name):
+        base = os.path.join(self.inbox, name[:-4])
+        return os.path.exists(base + ".OK") or os.path.exists(base + ".KO")
+
+    def check(self):
+        sent = {}
+        with open(os.path.join(self.program, "Simulatore.log"), encoding="cp1252") as f:
+            for line in f:
+                m = SEND.match(line.rstrip("\r\n"))
+                if m:
+                    sent[m.group(4)] = sent.get(m.group(4), 0) + 1
+        twice = sorted(line for line, n in sent.items() if n > 1)
+        left = set(os.listdir(self.inbox))
+        no_verdict, empty_ok = [], []
+        for name in self.files:
+            base = name[:-4]
+            ok, ko = base + ".OK", base + ".KO"
+            if name not in left and ok not in left and ko not in left:
+                no_verdict.append(name)
+            if ok in left and ko in left and os.path.getsize(os.path.join(self.inbox, ok)) == 0:
+                empty_ok.append(name)
+        still = sorted(n for n in left if n.endswith(".TXT"))
+        return dict(lines_sent=sum(sent.values()), lines_twice=len(twice),
+                    files_without_verdict=len(no_verdict), empty_ok_beside_ko=len(empty_ok),
+                    files_left=len(still),
+                    files_left_without_verdict=len([n for n in still if not self.has_verdict(n)]),
+                    failed_553=self.count_553(), examples=(twice + no_verdict + empty_ok)[:5])
+
+    def count_553(self):
+        n = 0
+        for name in os.listdir(self.inbox):
+            if name.endswith(".KO"):
+                with open(os.path.join(self.inbox, name), "rb") as f:
+                    n += f.read().startswith(b"Error=553;")
+        return n
+
+    def run(self):
+        try:
+            tries = 0
+            while self.counts["kills"] < self.args.kills and tries < 3 * self.args.kills:
+                tries += 1
+                self.kill_once()
+            self.drain()
+            result = self.check()
+        finally:
+            self.disk.close()
+        figures = dict(self.counts, **result)
+        figures["tmpfs"] = self.disk.mounted
+        print(" ".join("%s=%s" % kv for kv in figures.items()))
+        bad = (result["lines_twice"] or result["files_without_verdict"] or
+               result["empty_ok_beside_ko"] or self.counts["refused"] or
+               self.counts["kills"] < self.args.kills)
+        if bad:
+            print("FAILED, work folder kept:", self.work)
+            return 1
+        shutil.rmtree(self.work, ignore_errors=True)
+        return 0
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--build", default="build")
+    ap.add_argument("--kills", type=int, default=1000)
+    ap.add_argument("--seed", type=int, default=None)
+    ap.add_argument("--line-delay", type=int, default=40, help="ms each line takes")
+    ap.add_argument("--max-wait", type=float, default=1.5, help="longest run before a kill (s)")
+    args = ap.parse_args()
+    if args.seed is None:
+        args.seed = random.randrange(1 << 30)
+    print("seed", args.seed, flush=True)
+    return Soak(args).run()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
