@@ -67,7 +67,8 @@ QByteArray commandFile(int lines, int width = 24)
     return body;
 }
 
-// When files of a folder were closed after writing, as inotify tells it.
+// When files of a folder were closed after writing, or renamed into it (a verdict that is made
+// whole and then named), as inotify tells it.
 class ClosedFiles
 {
 public:
@@ -75,7 +76,8 @@ public:
     {
         m_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         if (m_fd < 0 ||
-            inotify_add_watch(m_fd, QFile::encodeName(folder).constData(), IN_CLOSE_WRITE) < 0)
+            inotify_add_watch(m_fd, QFile::encodeName(folder).constData(),
+                              IN_CLOSE_WRITE | IN_MOVED_TO) < 0)
             fail("cannot watch " + folder);
     }
     ~ClosedFiles() { ::close(m_fd); }

@@ -30,8 +30,10 @@ run() { # the installed program, headless, as a user would start it (exec: $! is
     exec env -u DISPLAY -u WAYLAND_DISPLAY HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" \
         QT_QPA_PLATFORM=offscreen /usr/bin/QuorinDriverServer "$@"
 }
-wait_for() { # wait_for FILE: up to 20 s
-    for _ in $(seq 200); do [ -e "$1" ] && return 0; sleep 0.1; done
+wait_for() { # wait_for FILE: up to 20 s, times QDS_TEST_TIME_SCALE
+    local tries
+    tries=$(awk -v s="${QDS_TEST_TIME_SCALE:-1}" 'BEGIN { n = 200 * s; print (n < 200 ? 200 : int(n)) }')
+    for _ in $(seq "$tries"); do [ -e "$1" ] && return 0; sleep 0.1; done
     echo "missing: $1" >&2
     return 1
 }
