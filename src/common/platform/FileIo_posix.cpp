@@ -322,10 +322,11 @@ bool reserveSpace(QFile& file, qint64 bytes)
         [&] { return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, info.st_size + bytes); });
     if (result == 0)
         return true;
-    if (errno != EOPNOTSUPP)
+    if (errno == ENOSPC || errno == EDQUOT)
         return false;
 #endif
-    // Without a way to allocate ahead, the free space is the best guess there is.
+    // Where the file system cannot allocate ahead (a share, FUSE), the free space is the best
+    // guess there is.
     struct statvfs disk;
     return ::fstatvfs(fd, &disk) == 0 && qint64(disk.f_bavail) * qint64(disk.f_frsize) >= bytes;
 }
