@@ -621,9 +621,12 @@ void CommandFilePipeline::recoverFromRecord()
             reached = step >= 1 && step <= std::min(countLines(state->file), kMaxReceiptsPerFile);
         }
         if (reached) {
-            WriteDumpLine(answer.right(4));
+            const bool verdict = WriteDumpLine(answer.right(4));
             flushExistingFile(base + QStringLiteral(".OK"));
-            deleteOrPassOver(state->file);
+            if (verdict)
+                deleteOrPassOver(state->file);
+            else
+                keepWithoutVerdict(state->file);
             RecordOutcome(state->acceptedRow, QString(), 0, base);
         } else {
             const qint32 row = state->acceptedRow + 1;
