@@ -38,14 +38,14 @@ class Disk:
         self.path = path
         os.makedirs(path)
         self.mounted = os.geteuid() == 0 and subprocess.call(
-            ["mount", "-t", "tmpfs", "-o", "size=2m", "tmpfs", path],
+            ["mount", "-t", "tmpfs", "-o", "size=8m", "tmpfs", path],
             stderr=subprocess.DEVNULL) == 0
         self.read_only = False
         self.filler = os.path.join(path, "filler.bin")
 
     def set_read_only(self, on):
         if self.mounted and on != self.read_only:
-            opts = "remount,%s,size=2m" % ("ro" if on else "rw")
+            opts = "remount,%s,size=8m" % ("ro" if on else "rw")
             self.read_only = subprocess.call(["mount", "-o", opts, self.path]) == 0 and on
 
     def fill(self, leave):
@@ -83,6 +83,7 @@ class Soak:
         self.runtime = os.path.join(self.work, "runtime")
         os.makedirs(self.runtime, mode=0o700)
         self.files = {}  # name -> expected lines
+        self.verdicts = {}  # name -> the verdicts a point-of-sale program collected
         self.read_only_files = set()
         self.counts = dict(kills=0, at_start=0, in_recovery=0, builtin=0, program=0,
                            refused=0, files=0, failing=0, read_only=0, folder_read_only=0,
@@ -155,6 +156,27 @@ class Soak:
             self.disk.fill(self.rng.choice([0, 4096, 64 * 1024, 200 * 1024]))
             self.counts["disk_full"] += 1
 
+    def collect(self):
+        """What a point-of-sale program does: reads the verdict of each file that left the
+        folder and deletes it, so that the small disk does not fill with results."""
+        if self.disk.read_only:
+            return
+        names = set(os.listdir(self.inbox))
+        for name in self.files:
+            if name in names or name in self.verdicts:
+                continue
+            base = name[:-4]
+            found = [v for v in (base + ".OK", base + ".KO") if v in names]
+            if not found:
+                continue
+            sizes = {v: os.path.getsize(os.path.join(self.inbox, v)) for v in found}
+            if base + ".KO" in found:
+                with open(os.path.join(self.inbox, base + ".KO"), "rb") as f:
+                    sizes["553"] = f.read().startswith(b"Error=553;")
+            self.verdicts[name] = sizes
+            for v in found:
+                os.remove(os.path.join(self.inbox, v))
+
     def mend(self):
         self.disk.set_read_only(False)
         self.disk.unfill()
@@ -165,6 +187,7 @@ class Soak:
         self.settings(driver_program)
         if self.rng.random() < 0.5:
             self.mend()
+        self.collect()
         self.drop()
         self.faults()
         recovering = self.record_busy()
@@ -216,29 +239,25 @@ class Soak:
                 if m:
                     sent[m.group(4)] = sent.get(m.group(4), 0) + 1
         twice = sorted(line for line, n in sent.items() if n > 1)
+        self.collect()
         left = set(os.listdir(self.inbox))
         no_verdict, empty_ok = [], []
         for name in self.files:
             base = name[:-4]
             ok, ko = base + ".OK", base + ".KO"
-            if name not in left and ok not in left and ko not in left:
+            if name not in left and name not in self.verdicts:
                 no_verdict.append(name)
-            if ok in left and ko in left and os.path.getsize(os.path.join(self.inbox, ok)) == 0:
+            sizes = self.verdicts.get(name, {})
+            if sizes.get(ok) == 0 and ko in sizes:
                 empty_ok.append(name)
         still = sorted(n for n in left if n.endswith(".TXT"))
         return dict(lines_sent=sum(sent.values()), lines_twice=len(twice),
                     files_without_verdict=len(no_verdict), empty_ok_beside_ko=len(empty_ok),
                     files_left=len(still),
                     files_left_without_verdict=len([n for n in still if not self.has_verdict(n)]),
-                    failed_553=self.count_553(), examples=(twice + no_verdict + empty_ok)[:5])
-
-    def count_553(self):
-        n = 0
-        for name in os.listdir(self.inbox):
-            if name.endswith(".KO"):
-                with open(os.path.join(self.inbox, name), "rb") as f:
-                    n += f.read().startswith(b"Error=553;")
-        return n
+                    verdicts=len(self.verdicts),
+                    failed_553=sum(1 for v in self.verdicts.values() if v.get("553")),
+                    examples=(twice + no_verdict + empty_ok)[:5])
 
     def run(self):
         try:
