@@ -85,9 +85,11 @@ class Soak:
         self.files = {}  # name -> expected lines
         self.verdicts = {}  # name -> the verdicts a point-of-sale program collected
         self.read_only_files = set()
+        # files: drops tried; drops_refused: the producer could not write them (a full or
+        # read-only disk), so they never existed.
         self.counts = dict(kills=0, at_start=0, in_recovery=0, builtin=0, program=0,
-                           refused=0, files=0, failing=0, read_only=0, folder_read_only=0,
-                           disk_full=0)
+                           refused=0, files=0, drops_refused=0, failing=0, read_only=0,
+                           folder_read_only=0, disk_full=0)
         with open(os.path.join(self.program, "Simulatore.ini"), "wb") as f:
             f.write(b"[Register]\r\nLineDelay=%d\r\n[Rules]\r\nRule1=BAD => result 17\r\n"
                     % args.line_delay)
@@ -138,6 +140,7 @@ class Soak:
                     f.write("\r\n".join(lines) + "\r\n")
                 os.rename(path + ".part", path)
             except OSError:
+                self.counts["drops_refused"] += 1
                 continue  # the disk is full or read-only: the producer fails too
             self.files[name] = lines
             if self.rng.random() < 0.1:
