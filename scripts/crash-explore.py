@@ -492,7 +492,11 @@ class Explorer:
                 names = os.listdir(tosend)
             except OSError:
                 continue
-            if time.time() - started > 0.3 and not any(n.upper().endswith(".TXT") for n in names):
+            # Worked through: no command file left but a read-only one that has its verdict
+            # (it is sent, cannot be deleted, and stays).
+            waiting = [n for n in names if n.upper().endswith(".TXT") and
+                       not (n in READ_ONLY and (n[:-4] + ".OK" in names or n[:-4] + ".KO" in names))]
+            if time.time() - started > 0.3 and not waiting:
                 break
         if p.poll() is None:
             # Under strace the program is strace's child.
