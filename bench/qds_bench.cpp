@@ -75,9 +75,8 @@ public:
     explicit ClosedFiles(const QString& folder)
     {
         m_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (m_fd < 0 ||
-            inotify_add_watch(m_fd, QFile::encodeName(folder).constData(),
-                              IN_CLOSE_WRITE | IN_MOVED_TO) < 0)
+        if (m_fd < 0 || inotify_add_watch(m_fd, QFile::encodeName(folder).constData(),
+                                          IN_CLOSE_WRITE | IN_MOVED_TO) < 0)
             fail("cannot watch " + folder);
     }
     ~ClosedFiles() { ::close(m_fd); }

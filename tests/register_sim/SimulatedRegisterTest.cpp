@@ -188,7 +188,8 @@ TEST_F(SimulatedRegisterTest, MemoryThatCannotBeKeptIsAFaultSaidOnce)
         query();
     }
     ASSERT_EQ(faults.size(), 1);
-    EXPECT_TRUE(faults.first().contains(dir.file("Simulatore.mem"))) << faults.first().toStdString();
+    EXPECT_TRUE(faults.first().contains(dir.file("Simulatore.mem")))
+        << faults.first().toStdString();
     EXPECT_EQ(said.seen(), 1);
     ASSERT_TRUE(QDir().rmdir(dir.file("Simulatore.mem")));
     send(1, "SALE");
