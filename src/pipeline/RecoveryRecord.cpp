@@ -100,7 +100,8 @@ void RecoveryRecord::close()
 
 bool RecoveryRecord::reserve(qint64 bytes)
 {
-    return open() != Opened::HeldElsewhere && m_file && reserveSpace(*m_file, bytes);
+    // Called right after the folder was checked (and the record opened): no second look.
+    return m_file && reserveSpace(*m_file, bytes);
 }
 
 void RecoveryRecord::releaseReserve()
