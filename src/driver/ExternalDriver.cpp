@@ -6,15 +6,35 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTimer>
 
 namespace {
 
 constexpr int kMaxErrorLinesPerMinute = 100;
 constexpr int kMaxErrorLineChars = 1000;
+constexpr int kOutputClosedGraceMs = 100;
 
 QString seconds(int ms)
 {
     return QString::number(ms / 1000.0, 'g', 3) + QStringLiteral(" s");
+}
+
+// How messages name the driver: its program, and for an interpreter its script
+// ("python3 serial_line.py").
+QString driverName(const QString& program, const QStringList& arguments,
+                   const QString& workingFolder)
+{
+    QString name = QFileInfo(program).fileName();
+    // An interpreter is named with its script: the first argument that is not an option, when
+    // it is a file.
+    for (const QString& argument : arguments) {
+        if (argument.startsWith(u'-'))
+            continue;
+        if (QFileInfo(QDir(workingFolder).absoluteFilePath(argument)).isFile())
+            name += u' ' + QFileInfo(argument).fileName();
+        break;
+    }
+    return name;
 }
 
 } // namespace
@@ -22,6 +42,10 @@ QString seconds(int ms)
 ExternalDriver::ExternalDriver(Options options, InterruptibleWait* waits, QObject* parent)
     : RegisterDriver(parent), m_options(std::move(options)), m_waits(waits ? waits : &m_ownWaits)
 {
+    if (m_options.program.isEmpty()) {
+        m_name = QStringLiteral("Program=");
+        return;
+    }
     // A bare name that is not in the program folder is looked for in the system's PATH.
     const QString local = QDir(m_options.workingFolder).absoluteFilePath(m_options.program);
     if (!m_options.program.contains(QLatin1Char('/')) && !QFileInfo::exists(local)) {
@@ -30,6 +54,7 @@ ExternalDriver::ExternalDriver(Options options, InterruptibleWait* waits, QObjec
     } else {
         m_options.program = local;
     }
+    m_name = driverName(m_options.program, m_options.arguments, m_options.workingFolder);
 }
 
 ExternalDriver::~ExternalDriver()
@@ -39,10 +64,10 @@ ExternalDriver::~ExternalDriver()
     m_process->disconnect(this);
     // Its input closes: a driver ends by itself, and is ended if it does not.
     m_process->closeWriteChannel();
-    if (!m_process->waitForFinished(2000)) {
-        m_process->kill();
-        m_process->waitForFinished(1000);
-    }
+    m_process->waitForFinished(2000);
+    // What it left behind goes with it, and it goes if it is still there.
+    m_child.end();
+    m_process->waitForFinished(1000);
 }
 
 DriverProtocol::Request ExternalDriver::flagRequest(bool flag) const
@@ -170,6 +195,10 @@ bool ExternalDriver::ensureRunning()
 
 bool ExternalDriver::start()
 {
+    if (!m_options.startError.isEmpty()) {
+        fail(QStringLiteral("cannot be started: %1").arg(m_options.startError));
+        return false;
+    }
     // Parented too, so that one given up with deleteLater() goes with us at the latest.
     m_process = std::make_unique<QProcess>(this);
     m_process->setWorkingDirectory(m_options.workingFolder);
@@ -179,7 +208,6 @@ bool ExternalDriver::start()
     m_errors.clear();
     m_link = Link::Greeting;
     m_broken.clear();
-    connect(m_process.get(), &QProcess::readyReadStandardOutput, this, &ExternalDriver::readOutput);
     connect(m_process.get(), &QProcess::readyReadStandardError, this, &ExternalDriver::readErrors);
     connect(m_process.get(), &QProcess::finished, this,
             [this](int code, QProcess::ExitStatus status) {
@@ -189,8 +217,20 @@ bool ExternalDriver::start()
                               ? QStringLiteral("crashed")
                               : QStringLiteral("ended with exit status %1").arg(code));
             });
-    endWithThisProcess(*m_process);
+    // The end of its output while it still runs is a dead driver too; an exit that closes it
+    // says more (its status), so an exit under way is left to say it.
+    QProcess* process = m_process.get();
+    connect(&m_child, &ChildProcess::outputReady, this, &ExternalDriver::readOutput,
+            Qt::UniqueConnection);
+    connect(&m_child, &ChildProcess::outputClosed, process, [this, process] {
+        QTimer::singleShot(kOutputClosedGraceMs, process, [this, process] {
+            if (m_process.get() == process && !m_child.hasEnded())
+                brokeDown(QStringLiteral("closed its standard output"));
+        });
+    });
+    m_child.prepare(*m_process);
     m_process->start();
+    m_child.started(*m_process);
     if (!m_process->waitForStarted(m_options.startTimeoutMs)) {
         fail(QStringLiteral("cannot be started: %1").arg(m_process->errorString()));
         return false;
@@ -255,6 +295,7 @@ void ExternalDriver::stop()
     if (!m_process)
         return;
     m_process->disconnect(this);
+    m_child.end();
     if (m_process->state() != QProcess::NotRunning) {
         m_process->kill();
         m_process->waitForFinished(1000);
@@ -267,7 +308,7 @@ void ExternalDriver::stop()
 void ExternalDriver::fail(const QString& why, bool countsAsFailure)
 {
     stop();
-    const QString name = QFileInfo(m_options.program).fileName();
+    const QString& name = m_name;
     if (!countsAsFailure) {
         qWarning("Driver %s: %s", qPrintable(name), qPrintable(why));
         return;
@@ -294,7 +335,7 @@ void ExternalDriver::succeeded()
     if (m_shownFault.isEmpty())
         return;
     m_shownFault.clear();
-    qWarning("Driver %s works again", qPrintable(QFileInfo(m_options.program).fileName()));
+    qWarning("Driver %s works again", qPrintable(m_name));
     emit faultChanged(QString());
 }
 
@@ -302,7 +343,7 @@ void ExternalDriver::readOutput()
 {
     if (!m_process)
         return;
-    m_output += m_process->readAllStandardOutput();
+    m_output += m_child.readOutput();
     while (m_broken.isEmpty()) {
         const qsizetype end = m_output.indexOf('\n');
         if (end < 0) {
@@ -389,7 +430,7 @@ void ExternalDriver::forwardError(const QByteArray& line)
         m_errorLines = 0;
     }
     ++m_errorLines;
-    const QString name = QFileInfo(m_options.program).fileName();
+    const QString& name = m_name;
     if (m_errorLines <= kMaxErrorLinesPerMinute)
         qWarning("Driver %s says: %s", qPrintable(name),
                  qPrintable(QString::fromUtf8(line).left(kMaxErrorLineChars)));

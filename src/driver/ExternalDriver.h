@@ -3,6 +3,7 @@
 #include "DriverProtocol.h"
 #include "RegisterDriver.h"
 #include "common/InterruptibleWait.h"
+#include "platform/ChildProcess.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -25,6 +26,7 @@ public:
     {
         QString program; // absolute, or found in the working folder
         QStringList arguments;
+        QString startError;         // when set, the driver cannot be started, for this reason
         QString workingFolder;      // the program folder
         int timeoutMs = 30000;      // one call
         int startTimeoutMs = 30000; // the start and the greeting
@@ -85,7 +87,9 @@ private:
     InterruptibleWait m_ownWaits;
     InterruptibleWait* m_waits;
     std::function<QString()> m_speed;
+    QString m_name;
     std::unique_ptr<QProcess> m_process;
+    ChildProcess m_child;
     QByteArray m_output;
     QByteArray m_errors;
     // How far the driver program is: not running, started and awaited, greeted, and greeted

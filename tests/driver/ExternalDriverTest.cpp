@@ -180,3 +180,52 @@ TEST_F(ExternalDriverTest, StandardErrorIsPassedOnBounded)
     serveEventsUntil([&] { return said.seen() >= 101; });
     EXPECT_EQ(said.seen(), 101); // 100 lines, then one that says the rest is dropped
 }
+
+TEST_F(ExternalDriverTest, NothingTheDriverStartedOutlivesIt)
+{
+    // A wrapper that does not exec, and a child of the driver that holds its output.
+    writeBytes(dir.file("wrap.sh"), "python3 '" QDS_FAKE_DRIVER "' \"$@\"\n");
+    struct Case
+    {
+        const char* behaviour;
+        bool byTimeout; // otherwise the driver object goes, as at the program's end
+    };
+    for (const Case c : {Case{"good+family", false}, Case{"silent+family", true}}) {
+        SCOPED_TRACE(c.behaviour);
+        QFile::remove(dir.file("calls.log"));
+        ExternalDriver::Options o;
+        o.program = "/bin/sh";
+        o.arguments = {"wrap.sh", c.behaviour, dir.file("calls.log")};
+        o.workingFolder = dir.path();
+        o.timeoutMs = c.byTimeout ? budgetMs(2000) : budgetMs(10000);
+        o.startTimeoutMs = budgetMs(20000);
+        auto d = std::make_unique<ExternalDriver>(o, &waits);
+        ASSERT_EQ(open(*d), 0);
+        QList<qint64> pids;
+        for (const QString& call : calls())
+            if (call.startsWith("start ") || call.startsWith("child "))
+                pids << call.section(' ', -1).toLongLong();
+        ASSERT_EQ(pids.size(), 2);
+        if (c.byTimeout) {
+            AllowQtWarnings said("did not answer");
+            EXPECT_EQ(send(*d, "X"), ResultCode::NoAnswer);
+        } else {
+            d.reset();
+        }
+        EXPECT_TRUE(serveEventsUntil([&] {
+            return std::none_of(pids.begin(), pids.end(), processRuns);
+        })) << calls().join('\n').toStdString();
+    }
+}
+
+TEST_F(ExternalDriverTest, DriverThatClosesItsOutputFailsTheCallAtOnce)
+{
+    auto d = make("mute", 600000);
+    ASSERT_EQ(open(*d), 0);
+    AllowQtWarnings said("python3 fake_driver.py: closed its standard output");
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(send(*d, "X"), ResultCode::CannotPerform);
+    EXPECT_LT(clock.elapsed(), budgetMs(10000)); // not the ten minutes of its timeout
+    EXPECT_EQ(said.seen(), 1);
+}

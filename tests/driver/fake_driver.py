@@ -8,13 +8,19 @@ Usage: fake_driver.py BEHAVIOUR [LOGFILE]
   garbage   answers SendCommand with a line that is not JSON
   nohello   never greets
   chatty    writes 300 lines on standard error at start
-Each start appends "start <time>" to LOGFILE, each request its operation.
+  mute      closes its standard output when asked SendCommand, and goes on running
+  family    also starts a child that holds its standard output and sleeps (combine: silent+family)
+Each start appends "start <time> <pid>" to LOGFILE (and "child <pid>"), each request its
+operation.
 """
 import json
+import os
+import subprocess
 import sys
 import time
 
-behaviour = sys.argv[1]
+behaviours = set(sys.argv[1].split("+"))
+behaviour = sys.argv[1].split("+")[0]
 log = open(sys.argv[2], "a") if len(sys.argv) > 2 else None
 
 
@@ -29,7 +35,9 @@ def send(obj):
     sys.stdout.flush()
 
 
-note("start %.3f" % time.monotonic())
+note("start %.3f %d" % (time.monotonic(), os.getpid()))
+if "family" in behaviours:
+    note("child %d" % subprocess.Popen(["sleep", "600"]).pid)
 if behaviour == "chatty":
     for i in range(300):
         sys.stderr.write("line %d\n" % i)
@@ -43,6 +51,9 @@ for raw in sys.stdin:
     answer = {"id": request["id"], "result": 0}
     if op == "SendCommand":
         if behaviour == "silent":
+            continue
+        if behaviour == "mute":
+            os.close(1)
             continue
         if behaviour == "dies" and request["line"] == "DIE":
             sys.exit(3)

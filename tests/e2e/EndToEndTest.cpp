@@ -537,7 +537,7 @@ TEST(EndToEndDriverProgram, FaultsFailTheFileAndLoseNothing)
         ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
         EXPECT_EQ(exitCode(p), 0);
         const QString errors = QString::fromLocal8Bit(p.readAllStandardError());
-        EXPECT_TRUE(errors.contains("Driver python3:")) << errors.toStdString();
+        EXPECT_TRUE(errors.contains("Driver python3 fake_driver.py:")) << errors.toStdString();
         // Started again for Stop.txt, with its port.
         EXPECT_GE(QString(readBytes(pf.file("calls.log"))).count("start"), 2);
     }
@@ -548,6 +548,70 @@ TEST(EndToEndDriverProgram, FaultsFailTheFileAndLoseNothing)
     const QString errors = QString::fromLocal8Bit(p.readAllStandardError());
     EXPECT_TRUE(errors.contains("cannot be started")) << errors.toStdString();
     EXPECT_TRUE(errors.contains("Impossibile caricare il programma gestione cassa."));
+}
+
+TEST(EndToEndDriverProgram, ProgramLineIsSplitAsAShellSplitsIt)
+{
+    ProgramFolder pf(Driver::BuiltIn);
+    QDir().mkpath(pf.file("my drivers"));
+    QFile::copy(QDS_FAKE_DRIVER, pf.file("my drivers/fake_driver.py"));
+    pf.write("ZEZOVURADUR.INI", "[Driver]\r\nProgram=python3 'my drivers/fake_driver.py' "
+                                "\"good\" call\\ s.log\r\nStartTimeout=" +
+                                    QByteArray::number(budgetMs(30000) / 1000) + "\r\n");
+    QProcess& p = pf.start();
+    EXPECT_TRUE(waitFor([&] { return readBytes(pf.file("call s.log")).contains("OpenPort 1"); }));
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    EXPECT_EQ(exitCode(p), 0);
+
+    pf.write("ZEZOVURADUR.INI", "[Driver]\r\nProgram=python3 'my drivers/fake_driver.py\r\n");
+    QProcess& refused = pf.start();
+    EXPECT_EQ(exitCode(refused), 3);
+    const QString errors = QString::fromLocal8Bit(refused.readAllStandardError());
+    EXPECT_TRUE(errors.contains("a single quote is not closed")) << errors.toStdString();
+}
+
+// The processes of a process group (fields after the name in /proc/PID/stat: state, ppid,
+// pgrp).
+QList<qint64> processesInGroup(qint64 group)
+{
+    QList<qint64> out;
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (!number || !processRuns(pid))
+            continue;
+        const QByteArray stat = readBytes("/proc/" + entry + "/stat");
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 2 && fields[2].toLongLong() == group)
+            out << pid;
+    }
+    return out;
+}
+
+TEST(EndToEndDriverProgram, NothingTheDriverStartedOutlivesTheProgramHoweverItEnds)
+{
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        ProgramFolder pf(Driver::BuiltIn);
+        // A wrapper that does not exec, and a child of the driver that holds its output.
+        pf.write("wrap.sh", "python3 '" QDS_FAKE_DRIVER "' good+family calls.log\n");
+        pf.write("ZEZOVURADUR.INI", "[Parameters]\r\nFrequence=0.2\r\n[Driver]\r\n"
+                                    "Program=sh wrap.sh\r\nStartTimeout=" +
+                                        QByteArray::number(budgetMs(30000) / 1000) + "\r\n");
+        QProcess& p = pf.start();
+        ASSERT_TRUE(waitFor([&] { return readBytes(pf.file("calls.log")).contains("child"); }));
+        const QStringList calls = QString(readBytes(pf.file("calls.log"))).split('\n');
+        const qint64 driver =
+            calls.filter(QRegularExpression("^start ")).value(0).section(' ', -1).toLongLong();
+        const QByteArray stat = readBytes(QStringLiteral("/proc/%1/stat").arg(driver));
+        const qint64 group = stat.mid(stat.lastIndexOf(')') + 2).split(' ').value(2).toLongLong();
+        ASSERT_NE(group, 0);
+        ASSERT_GE(processesInGroup(group).size(), 4); // wrapper, driver, its child, the watcher
+        ::kill(static_cast<pid_t>(p.processId()), signal);
+        EXPECT_EQ(exitCode(p), signal == SIGTERM ? 0 : -2000);
+        EXPECT_TRUE(waitFor([&] { return processesInGroup(group).isEmpty(); }))
+            << processesInGroup(group).size() << " left";
+    }
 }
 
 TEST(EndToEndFolders, OneInstancePerFolderGivenAndStartAtLoginForEach)

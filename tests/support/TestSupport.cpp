@@ -154,3 +154,11 @@ bool XServer::start()
     m_display = ":" + QString::fromLatin1(number.trimmed());
     return true;
 }
+
+bool processRuns(qint64 pid)
+{
+    const QByteArray stat = readBytes(QStringLiteral("/proc/%1/stat").arg(pid));
+    // The state follows the name, which is in parentheses and may hold anything.
+    const qsizetype close = stat.lastIndexOf(')');
+    return close > 0 && stat.size() > close + 2 && stat[close + 2] != 'Z' && stat[close + 2] != 'X';
+}

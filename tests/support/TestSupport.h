@@ -30,6 +30,9 @@ void writeBytes(const QString& path, const QByteArray& bytes);
 QByteArray readBytes(const QString& path);
 bool fileExists(const QString& path);
 
+// Whether a process runs (a zombie left for its parent to reap does not).
+bool processRuns(qint64 pid);
+
 // Every time budget of a test: how long something that should come may take, scaled by
 // QDS_TEST_TIME_SCALE (a number, default 1) so that a loaded machine raises them all at once.
 // Never used for a pause that provokes something (a double click, a silent driver's timeout).
