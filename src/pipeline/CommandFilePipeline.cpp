@@ -615,9 +615,10 @@ void CommandFilePipeline::recoverFromRecord()
         // Counters wrap at 10,000. A step the file cannot have made (none, backwards, or more
         // receipts than it has lines) proves nothing: a person decides.
         bool reached = false;
-        if (status && status->result == 0 && state->lastReceipt) {
-            const int step =
-                ((receiptNumberFromAnswer(answer) - *state->lastReceipt) % 10000 + 10000) % 10000;
+        const auto after =
+            status && status->result == 0 ? readableReceiptNumber(answer) : std::nullopt;
+        if (after && state->lastReceipt) {
+            const int step = ((*after - *state->lastReceipt) % 10000 + 10000) % 10000;
             reached = step >= 1 && step <= std::min(countLines(state->file), kMaxReceiptsPerFile);
         }
         if (reached) {
@@ -737,8 +738,18 @@ void CommandFilePipeline::RecordOutcome(qint32 row, const QString& line, qint32 
         return;
     }
 
-    m_lastReceipt = queryReceiptNumber();
-    const int ticket = m_lastReceipt.value_or(0);
+    int ticket = 0;
+    m_lastReceipt.reset();
+    if (const auto status = queryStatus(); status && status->result == 0) {
+        ticket = receiptNumberFromAnswer(status->answer);
+        // An unreadable number is no number for crash recovery: a person would decide.
+        m_lastReceipt = readableReceiptNumber(status->answer);
+        if (!m_lastReceipt)
+            qWarning("The register's status answer \"%s\" has no receipt number in characters 9 "
+                     "to 12 (12 characters, the last four digits, are expected); the log says "
+                     "Ticket=%d",
+                     qPrintable(status->answer.left(80)), ticket);
+    }
     const QString entry = ticketLogLine(now, ticket);
     const bool logged = writeWithReserve([&] { return activity.append(entry); });
     m_display.setErrorText(QString());
@@ -757,12 +768,4 @@ std::optional<CommandFilePipeline::StatusAnswer> CommandFilePipeline::queryStatu
         return std::nullopt;
     }
     return status;
-}
-
-std::optional<int> CommandFilePipeline::queryReceiptNumber()
-{
-    const auto status = queryStatus();
-    if (!status || status->result != 0)
-        return std::nullopt;
-    return receiptNumberFromAnswer(status->answer);
 }

@@ -152,7 +152,6 @@ private:
         QString answer;
     };
     std::optional<StatusAnswer> queryStatus();
-    std::optional<int> queryReceiptNumber();
     int countLines(const QString& path) const;
     void setFault(FolderFaults::Source source, bool failed, const QString& file);
     void showFaults();

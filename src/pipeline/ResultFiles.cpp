@@ -3,6 +3,7 @@
 #include "common/Clock.h"
 
 #include <QDir>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -112,6 +113,16 @@ int receiptNumberFromAnswer(const QString& answer)
         value > std::numeric_limits<qint16>::max())
         return 0;
     return static_cast<int>(value);
+}
+
+std::optional<int> readableReceiptNumber(const QString& answer)
+{
+    if (answer.size() < 12)
+        return std::nullopt;
+    const QStringView digits = QStringView(answer).mid(8, 4);
+    if (!std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+        return std::nullopt;
+    return digits.toInt();
 }
 
 QString formatReceiptNumber(int number, const QString& groupSeparator)

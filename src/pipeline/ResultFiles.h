@@ -24,6 +24,9 @@ QString ticketLogLine(const QDateTime& t, int number);
 // a number, fractions go to the nearest integer (halves to even). 0 when nothing can be read or
 // the value does not fit in 16 bits.
 int receiptNumberFromAnswer(const QString& answer);
+// The receipt number only when the answer has the documented form (at least 12 characters,
+// the 9th to the 12th digits); what a comparison of numbers may rely on.
+std::optional<int> readableReceiptNumber(const QString& answer);
 
 // "#,##0" with the given thousands separator.
 QString formatReceiptNumber(int number, const QString& groupSeparator);

@@ -201,6 +201,8 @@ TEST_F(RecoveryTest, OnlyAPlausibleStepForwardCountsAsReached)
         {41, 561, false, "000000000042", false},         // the register refuses the question
         {41, 0, true, "000000000042", false},            // the driver call fails
         {std::nullopt, 0, false, "000000000042", false}, // nothing to compare with
+        {41, 0, false, "00000000  42", false},           // not the documented form
+        {41, 0, false, "0000000042", false},             // too short
     };
     AllowQtWarnings expected("SendQuery failed");
     for (const Case& c : cases) {
@@ -277,4 +279,38 @@ TEST_F(RecoveryTest, AFailedFileForgetsTheLastReceipt)
     pipeline.runTick();
     ASSERT_TRUE(known.has_value());
     EXPECT_FALSE(known->has_value());
+}
+
+TEST_F(RecoveryTest, AnAnswerWithoutAReadableNumberIsSaidAndRecordedAsNoNumber)
+{
+    struct Case
+    {
+        const char* answer;
+        const char* ticket; // the log line keeps the number as it was always read
+        bool readable;
+    };
+    const Case cases[] = {
+        {"000000000042", "Ticket=42", true},
+        {"42", "Ticket=0", false},
+        {"00000000-004", "Ticket=-4", false},
+        {"00000000x", "Ticket=0", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answer);
+        driver.queryAnswer = c.answer;
+        writeBytes(in("A.TXT"), "OK\r\n");
+        AllowQtWarnings said("has no receipt number in characters 9 to 12");
+        pipeline.runTick();
+        EXPECT_EQ(said.seen(), c.readable ? 0 : 1);
+        EXPECT_TRUE(logLines().last().endsWith(c.ticket)) << logLines().last().toStdString();
+        writeBytes(in("C.TXT"), "X\r\n");
+        std::optional<std::optional<int>> known;
+        driver.onSend = [&](qint32, const QString&) {
+            known = RecoveryRecord::read(pipeline.recoveryRecordPath())->lastReceipt;
+        };
+        pipeline.runTick();
+        driver.onSend = nullptr;
+        ASSERT_TRUE(known.has_value());
+        EXPECT_EQ(known->has_value(), c.readable);
+    }
 }

@@ -46,6 +46,15 @@ TEST(ResultFiles, ReceiptNumberIsReadLikeANumber)
     EXPECT_EQ(receiptNumberFromAnswer("0000000012"), 12);
 }
 
+TEST(ResultFiles, ReadableReceiptNumberNeedsTheDocumentedForm)
+{
+    EXPECT_EQ(readableReceiptNumber("000000000042"), 42);
+    EXPECT_EQ(readableReceiptNumber("ABCDEFGH9999 and more"), 9999);
+    for (const char* answer :
+         {"", "42", "00000000004", "00000000 042", "00000000-004", "0000000004x2"})
+        EXPECT_EQ(readableReceiptNumber(answer), std::nullopt) << answer;
+}
+
 TEST(ResultFiles, ReceiptNumberGrouping)
 {
     EXPECT_EQ(formatReceiptNumber(0, "."), "0");
