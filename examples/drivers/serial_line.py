@@ -35,6 +35,8 @@ UNKNOWN_REPLY = 571
 # No reply within this many seconds.
 REPLY_TIMEOUT = 10.0
 NO_REPLY = 572
+# An operation this driver does not know (of a later protocol version): "cannot do it".
+CANNOT_DO = 571
 # The line end the register expects after each command.
 LINE_END = b"\r\n"
 
@@ -140,6 +142,8 @@ def main():
                     answer["result"] = result
         elif op == "ExtendedResult":
             answer["result"] = extended
+        elif op != "PreOpenFlag":
+            answer["result"] = CANNOT_DO  # an operation of a later protocol version
         send(answer)
     if line:
         line.close()

@@ -161,10 +161,18 @@ std::optional<Request> decodeRequest(const QByteArray& text, QString* why)
         r.param1 = f.int32("param1");
         r.param2 = f.int32("param2");
         r.query = f.string("query");
-    } else if (r.op != QLatin1String("ClosePort") && r.op != QLatin1String("ExtendedResult")) {
-        f.fail(QStringLiteral("unknown operation \"%1\"").arg(r.op));
     }
+    // An operation this version does not know still has its id: a driver answers it.
     return checked(r, f, why);
+}
+
+bool isKnownOperation(const QString& op)
+{
+    for (const char* known :
+         {"PreOpenFlag", "OpenPort", "ClosePort", "SendCommand", "ExtendedResult", "SendQuery"})
+        if (op == QLatin1String(known))
+            return true;
+    return false;
 }
 
 std::optional<Message> decodeMessage(const QByteArray& text, QString* why)

@@ -52,6 +52,8 @@ QByteArray hello();
 
 // Nothing when the line is not a valid message; `why` then says what is wrong.
 std::optional<Request> decodeRequest(const QByteArray& line, QString* why = nullptr);
+// Whether this version of the protocol has the operation (decodeRequest takes any).
+bool isKnownOperation(const QString& op);
 std::optional<Message> decodeMessage(const QByteArray& line, QString* why = nullptr);
 
 } // namespace DriverProtocol

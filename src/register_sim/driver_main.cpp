@@ -3,6 +3,7 @@
 // folder (Simulatore.ini, Simulatore.mem, the journal), or in the folder given as argument.
 #include "SimulatedRegister.h"
 #include "driver/DriverProtocol.h"
+#include "driver/ResultCodes.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -61,7 +62,11 @@ int main(int argc, char** argv)
             return 1;
         }
         auto m = answer(r->id, 0);
-        if (r->op == QLatin1String("PreOpenFlag")) {
+        if (!DriverProtocol::isKnownOperation(r->op)) {
+            // A later version's operation: refused, and the conversation goes on.
+            std::cerr << "unknown operation " << r->op.toStdString() << ", answered 571\n";
+            m.result = ResultCode::CannotPerform;
+        } else if (r->op == QLatin1String("PreOpenFlag")) {
             reg.setPreOpenFlag(r->flag);
         } else if (r->op == QLatin1String("OpenPort")) {
             QString port = r->port;
