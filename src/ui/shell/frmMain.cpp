@@ -163,7 +163,7 @@ int frmMain::Form_Load()
 
 void frmMain::showCritical(const QString& text)
 {
-    m_dialogs.critical(nullptr, kProgramTitle, text);
+    m_dialogs.critical(this, kProgramTitle, text);
 }
 
 void frmMain::setPortTitle(const QString& text)
@@ -225,9 +225,7 @@ void frmMain::runEnded()
 
 void frmMain::MyTray_DoubleClick(int, int)
 {
-    show();
-    raise();
-    activateWindow();
+    bringForward(this);
 }
 
 QString frmMain::stateText() const
@@ -301,15 +299,15 @@ void frmMain::setLastReceipt(const QString& time, const QString& number)
 
 void frmMain::showAndRaise()
 {
-    show();
     SetTopMost(this, true);
+    bringForward(this);
 }
 
 void frmMain::MNU_FILE_PERSONALIZZA_Click()
 {
     if (!m_server.beginSettings())
         return;
-    frmSetUp dialog(m_server.settings(), m_programFolder, m_dialogs);
+    frmSetUp dialog(m_server.settings(), m_programFolder, m_dialogs, this);
     m_dialogs.exec(dialog);
     m_server.endSettings(dialog.settings());
 }

@@ -1,5 +1,6 @@
 #include "UserDialogs.h"
 
+#include "ModMain.h"
 #include "documents/CommonDialog.h"
 
 #include <QDialog>
@@ -20,6 +21,7 @@ std::optional<QString> runFileDialog(QWidget* owner, const CommonDialog& state,
                                      QFileDialog::AcceptMode mode)
 {
     QFileDialog dialog(owner, state.DialogTitle);
+    keepAboveOwner(dialog, owner);
     dialog.setAcceptMode(mode);
     // A typed name is accepted without checking that the file exists.
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -47,8 +49,11 @@ void QtUserDialogs::critical(QWidget* owner, const QString& title, const QString
 {
     // Also on standard error: whoever started the program from a terminal or a service sees it.
     tell(title, text);
-    if (!headless())
-        QMessageBox::critical(owner, title, text, QMessageBox::Ok);
+    if (headless())
+        return;
+    QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok, owner);
+    keepAboveOwner(box, owner);
+    box.exec();
 }
 
 UserDialogs::Answer QtUserDialogs::question(QWidget* owner, const QString& title,
@@ -58,9 +63,11 @@ UserDialogs::Answer QtUserDialogs::question(QWidget* owner, const QString& title
         tell(title, text + QStringLiteral(" [Yes]"));
         return Answer::Yes;
     }
-    switch (QMessageBox::question(owner, title, text,
-                                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
-                                  QMessageBox::Yes)) {
+    QMessageBox box(QMessageBox::Question, title, text,
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, owner);
+    box.setDefaultButton(QMessageBox::Yes);
+    keepAboveOwner(box, owner);
+    switch (box.exec()) {
     case QMessageBox::Yes:
         return Answer::Yes;
     case QMessageBox::No:
@@ -74,10 +81,13 @@ std::optional<QString> QtUserDialogs::chooseFolder(QWidget* owner, const QString
 {
     if (headless())
         return std::nullopt;
-    const QString folder = QFileDialog::getExistingDirectory(owner, title);
-    if (folder.isEmpty())
+    QFileDialog dialog(owner, title);
+    keepAboveOwner(dialog, owner);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
-    return folder;
+    return dialog.selectedFiles().first();
 }
 
 std::optional<QString> QtUserDialogs::openFileName(QWidget* owner, const CommonDialog& dialog)
@@ -99,5 +109,6 @@ void QtUserDialogs::exec(QDialog& dialog)
     // Nobody could close a modal window here: it is closed at once, as if cancelled.
     if (headless())
         return;
+    keepAboveOwner(dialog, dialog.parentWidget());
     dialog.exec();
 }
