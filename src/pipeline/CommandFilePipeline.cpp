@@ -241,6 +241,11 @@ bool CommandFilePipeline::writeWithReserve(const std::function<bool()>& write)
 
 void CommandFilePipeline::setFault(FolderFaults::Source source, bool failed, const QString& file)
 {
+    if (source == FolderFaults::Source::ResultFile && m_sendingGiven) {
+        if (failed)
+            m_givenResultNotWritten = file;
+        return;
+    }
     if (failed)
         m_faults.set(source, FolderFaults::fileNotWritable(m_settings.languageOffset(), file),
                      folderOf(file));
@@ -450,16 +455,32 @@ CommandFilePipeline::LinesSent CommandFilePipeline::sendLines(QIODevice& device,
 void CommandFilePipeline::sendGivenFile(const QString& path)
 {
     BusyScope busy(m_busyDepth);
+    m_givenResultNotWritten.reset();
+    m_sendingGiven = true;
     const QString base = startResults(path);
     bool unreadable = false;
     auto device = openCommandFile(path, base, unreadable);
-    if (unreadable)
-        return;
     // A missing start, stop or document file has no lines: nothing to send, a successful
     // outcome.
     const LinesSent sent = device ? sendLines(*device, nullptr) : LinesSent{};
     device.reset();
-    finishFile(path, FileOrigin::Given, sent, base);
+    if (!unreadable)
+        finishFile(path, FileOrigin::Given, sent, base);
+    m_sendingGiven = false;
+    if (!m_givenResultNotWritten || unreadable)
+        return;
+    // It reached the register: that is what the user must know, beside the missing result.
+    qWarning("%s was sent%s, but its result could not be written to %s", qPrintable(path),
+             sent.result == 0 ? "" : qPrintable(QStringLiteral(" (error %1)").arg(sent.result)),
+             qPrintable(*m_givenResultNotWritten));
+    if (sent.result == 0) {
+        const QString text = FolderFaults::givenFileResultNotWritable(
+            m_settings.languageOffset(), path, *m_givenResultNotWritten);
+        m_display.setErrorText(text);
+        m_display.setTrayPicture(TrayPicture::Error);
+        m_display.setTrayToolTip(text);
+        m_display.showAndRaise();
+    }
 }
 
 bool CommandFilePipeline::sendPolledFile(const QString& path,

@@ -174,6 +174,10 @@ private:
     InterruptibleWait* m_waits;
     FolderFaults m_faults;
     QString m_shownFault; // what the window shows of m_faults
+    // While a given file is sent: its result file that could not be written (not a fault of
+    // a folder the program works in).
+    std::optional<QString> m_givenResultNotWritten;
+    bool m_sendingGiven = false;
     QMap<FolderFaults::Source, FolderFaults::Fault> m_reportedFaults; // on standard error
     int m_busyDepth = 0;
 };

@@ -49,3 +49,12 @@ QString FolderFaults::driverNotWorking(int languageOffset, const QString& why)
     return pick(languageOffset, "Il driver del registratore non funziona (%1).",
                 "The register's driver does not work (%1).", why);
 }
+
+QString FolderFaults::givenFileResultNotWritable(int languageOffset, const QString& file,
+                                                 const QString& result)
+{
+    return pick(languageOffset,
+                "%1 è stato inviato, ma il suo esito non si può scrivere nel file %2.",
+                "%1 was sent, but its result could not be written to the file %2.", file)
+        .arg(result);
+}

@@ -44,6 +44,10 @@ public:
     static QString fileNotWritable(int languageOffset, const QString& file);
     static QString noRoom(int languageOffset, const QString& folder);
     static QString driverNotWorking(int languageOffset, const QString& why);
+    // A file given to send (a document, the start or stop file) was sent, but its result file
+    // beside it could not be written.
+    static QString givenFileResultNotWritable(int languageOffset, const QString& file,
+                                              const QString& result);
 
 private:
     QMap<Source, Fault> m_active;

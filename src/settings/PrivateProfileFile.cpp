@@ -241,11 +241,11 @@ QString PrivateProfileFile::readString(const QString& section, const QString& ke
         if (auto value = PrivateProfileText::findValue(file->text, section, key))
             return value->left(maxChars);
     }
-    // The default loses its trailing blanks (all but one of a default made only of blanks)
-    // and, like a value, its matching quotes.
+    // The default loses its trailing spaces — tabs stay — (all but one of a default made only
+    // of spaces) and, like a value, its matching quotes.
     QString result = defaultValue;
     qsizetype end = result.size();
-    while (end > 0 && (result[end - 1] == u' ' || result[end - 1] == u'\t'))
+    while (end > 0 && result[end - 1] == u' ')
         --end;
     result = end > 0 ? result.left(end) : result.left(1);
     return withoutMatchingQuotes(result).left(maxChars);

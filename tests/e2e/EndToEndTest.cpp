@@ -152,7 +152,15 @@ TEST_P(EndToEnd, SendsDroppedFilesAndShutsDownOnSigterm)
     EXPECT_TRUE(ops.contains("Send=1;1;0;END"));
     EXPECT_LT(ops.indexOf("Send=2;1;17;BAD"), ops.indexOf("Send=1;1;0;END"));
     EXPECT_EQ(ops.last(), "ClosePort");
-    EXPECT_TRUE(QString::fromLocal8Bit(p.readAllStandardError()).contains("offscreen"));
+    const QString errors = QString::fromLocal8Bit(p.readAllStandardError());
+    EXPECT_TRUE(errors.contains("offscreen"));
+    // A service's journal says what ran, where, and that it ended.
+    EXPECT_TRUE(errors.contains("QuorinDriverServer: started in " + QFileInfo(pf.exe()).path() +
+                                " (input folder " + pf.file("TOSEND/") + ", "))
+        << errors.toStdString();
+    EXPECT_TRUE(errors.contains(", port 1)")) << errors.toStdString();
+    EXPECT_TRUE(errors.trimmed().endsWith("QuorinDriverServer: ended (exit status 0)"))
+        << errors.toStdString();
     EXPECT_TRUE(fileExists(pf.file("Avvio.txt")));
     EXPECT_TRUE(fileExists(pf.file("Stop.txt")));
 }
@@ -409,6 +417,8 @@ TEST_P(EndToEnd, HelpVersionAndUnknownOptionsNeverOpenTheRegister)
         {{"--help"}, 0, "--version"},
         {{"--version"}, 0, "QuorinDriverServer " QDS_VERSION},
         {{"--bogus"}, 1, "Unknown option 'bogus'"},
+        {{"--folder", ""}, 1, "QuorinDriverServer: --folder needs the name of a folder"},
+        {{"--autostart", "maybe"}, 1, "QuorinDriverServer: --autostart takes on or off"},
     };
     for (const Case& c : cases) {
         QProcess& p = pf.start(c.arguments);
@@ -492,6 +502,42 @@ QMap<QString, QStringList> runLeaves(Driver driver)
 }
 
 } // namespace
+
+TEST(EndToEndDesktop, WindowCarriesTheClassItsMenuEntryNames)
+{
+    XServer xvfb;
+    if (QStandardPaths::findExecutable("xdotool").isEmpty() ||
+        QStandardPaths::findExecutable("xprop").isEmpty())
+        GTEST_SKIP() << "xdotool or xprop is not installed";
+    if (!xvfb.start() && QStandardPaths::findExecutable("Xvfb").isEmpty())
+        GTEST_SKIP() << "Xvfb is not installed";
+    ASSERT_FALSE(xvfb.display().isEmpty()) << xvfb.error().toStdString();
+    const QString entry = readBytes(QDS_SOURCE_DIR "/packaging/quorindriverserver.desktop.in");
+    const QString wmClass =
+        QRegularExpression("\\nStartupWMClass=(.*)\\n").match(entry).captured(1);
+    ASSERT_FALSE(wmClass.isEmpty()) << "the menu entry names no window class";
+    ProgramFolder pf(Driver::BuiltIn);
+    QProcess& p = pf.start({}, xvfb.display());
+    auto x = [&](const QString& tool, const QStringList& arguments) {
+        QProcess q;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", xvfb.display());
+        q.setProcessEnvironment(env);
+        q.start(tool, arguments);
+        q.waitForFinished(budgetMs(5000));
+        return QString::fromLatin1(q.readAllStandardOutput()).trimmed();
+    };
+    QString window;
+    ASSERT_TRUE(waitFor([&] {
+        window = x("xdotool", {"search", "--name", "Quorin Driver Server"}).section('\n', 0, 0);
+        return !window.isEmpty();
+    }));
+    // WM_CLASS(STRING) = "instance", "class"
+    const QString classes = x("xprop", {"-id", window, "WM_CLASS"});
+    EXPECT_EQ(classes.section('"', 3, 3), wmClass) << classes.toStdString();
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    EXPECT_EQ(exitCode(p), 0);
+}
 
 TEST(EndToEndBothWays, DriverProgramLeavesWhatTheBuiltInRegisterLeaves)
 {
@@ -646,6 +692,8 @@ TEST(EndToEndFolders, OneInstancePerFolderGivenAndStartAtLoginForEach)
     ASSERT_EQ(entries.size(), 2);
     const QString entry = readBytes(pf.file("config/autostart/" + entries.first()));
     EXPECT_TRUE(entry.contains("Exec=\"" + pf.exe() + "\" --folder \"")) << entry.toStdString();
+    // Desktops skip an entry whose program was removed.
+    EXPECT_TRUE(entry.contains("\nTryExec=" + pf.exe() + "\n")) << entry.toStdString();
     EXPECT_EQ(autostart("off", first), 0);
     EXPECT_EQ(autostart("off", second), 0);
     EXPECT_TRUE(QDir(pf.file("config/autostart")).isEmpty());

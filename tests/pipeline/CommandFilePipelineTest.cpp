@@ -536,3 +536,23 @@ TEST_F(PipelineTest, FolderFaultGoingAwayLeavesWhatWasShownSinceInPlace)
     EXPECT_EQ(display.picture, TrayPicture::Error);
     EXPECT_EQ(again.seen(), 1);
 }
+
+TEST_F(PipelineTest, DocumentWhoseResultCannotBeWrittenIsSaidToBeSentNotAFolderFault)
+{
+    // As with the shipped examples, in a folder nobody may write in; a folder where the result
+    // should go stands for it here, as it does for root too.
+    QDir().mkpath(dir.file("examples/Esempio.OK"));
+    writeBytes(dir.file("examples/Esempio.orvek"), "X\r\n");
+    AllowQtWarnings said("Esempio.orvek was sent, but its result could not be written to"),
+        old("Cannot remove old result file");
+    pipeline().ProcessCommandFile(dir.file("examples/Esempio.orvek"), false);
+    EXPECT_EQ(driver.sentLines(), QStringList({"X"}));
+    EXPECT_EQ(said.seen(), 1);
+    EXPECT_EQ(display.error, dir.file("examples/Esempio.orvek") +
+                                 " è stato inviato, ma il suo esito non si può scrivere nel file " +
+                                 dir.file("examples/Esempio.OK") + ".");
+    // Not a standing fault: the next polled file clears the window as usual.
+    drop("A.TXT", "Y\r\n");
+    pipeline().runTick();
+    EXPECT_EQ(display.error, QString());
+}

@@ -118,9 +118,10 @@ TEST_F(PrivateProfileFileTest, HeadersNulsDefaultsAndNamesAsWindowsReadsThem)
         {"B] x", "K3", "D", "in B] x"}, // the name runs to the last "]"
         {"B] x", "K4", "D", "cut"},     // a NUL ends the line
         {"B] x", "K5", "D", "in B after a cut header"},
-        {" A ", " K1 ", "D", "in A"},     // blanks around the names asked for
-        {"A", "none", "def  \t ", "def"}, // trailing blanks of the default go
-        {"A", "none", "   ", " "},        // but one of a default of blanks stays
+        {" A ", " K1 ", "D", "in A"},         // blanks around the names asked for
+        {"A", "none", "def  \t ", "def  \t"}, // trailing spaces of the default go, tabs stay
+        {"A", "none", "abc\t", "abc\t"},
+        {"A", "none", "   ", " "}, // but one of a default of blanks stays
         {"A", "none", "\"quoted\"", "quoted"},
         {"A", "none", "'q'  ", "q"},
     };

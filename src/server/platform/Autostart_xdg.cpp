@@ -50,16 +50,20 @@ AutostartResult setAutostart(bool on, const QString& executable, const QString& 
             QStringLiteral("Removed %1: %2 no longer starts at login.").arg(path, programFolder)};
     }
     QDir().mkpath(QFileInfo(path).absolutePath());
-    const QString entry = QStringLiteral("[Desktop Entry]\n"
-                                         "Type=Application\n"
-                                         "Name=Quorin Driver Server\n"
-                                         "Comment=Sends command files to the cash register (%1)\n"
-                                         "Exec=%2 --folder %3\n"
-                                         "Icon=quorindriverserver\n"
-                                         "Terminal=false\n"
-                                         "X-GNOME-Autostart-enabled=true\n")
-                              .arg(QString(programFolder).replace(u'\n', u' '), quoted(executable),
-                                   quoted(programFolder));
+    const QString entry =
+        QStringLiteral("[Desktop Entry]\n"
+                       "Type=Application\n"
+                       "Name=Quorin Driver Server\n"
+                       "Comment=Sends command files to the cash register (%1)\n"
+                       "Exec=%2 --folder %3\n"
+                       // Skipped by desktops once the program is gone.
+                       "TryExec=%4\n"
+                       "Icon=quorindriverserver\n"
+                       "StartupWMClass=QuorinDriverServer\n"
+                       "Terminal=false\n"
+                       "X-GNOME-Autostart-enabled=true\n")
+            .arg(QString(programFolder).replace(u'\n', u' '), quoted(executable),
+                 quoted(programFolder), QString(executable).replace(u'\\', QLatin1String("\\\\")));
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(entry.toUtf8()) < 0 || !file.commit())
         return {false, QStringLiteral("Cannot write %1.").arg(path)};

@@ -15,6 +15,17 @@
 #include <QSystemTrayIcon>
 #include <cstdio>
 
+namespace {
+
+// Complaints carry the program's name, as the option parser's own do.
+void complain(const QString& text)
+{
+    std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()),
+                 qPrintable(text));
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
     chooseOffscreenWithoutDisplay();
@@ -22,6 +33,8 @@ int main(int argc, char** argv)
     // Hiding the window must never end the program; only the shut-down does.
     app.setQuitOnLastWindowClosed(false);
     app.setApplicationVersion(QStringLiteral(QDS_VERSION));
+    // Docks and task bars match the window to its menu entry (quorindriverserver.desktop).
+    QGuiApplication::setDesktopFileName(QStringLiteral("quorindriverserver"));
 
     // Before anything else: asking for help or the version, or a mistyped option, must never
     // open the register or send a file.
@@ -53,6 +66,10 @@ int main(int argc, char** argv)
     parser.addOptions({folderOption, autostartOption});
     parser.process(app);
 
+    if (parser.isSet(folderOption) && parser.value(folderOption).isEmpty()) {
+        complain(QStringLiteral("--folder needs the name of a folder, not an empty one"));
+        return 1;
+    }
     const QFileInfo executable(QCoreApplication::applicationFilePath());
     const ProgramFolderChoice choice = chooseProgramFolder(
         parser.value(folderOption), executable.absolutePath(), defaultPerUserFolder());
@@ -61,7 +78,7 @@ int main(int argc, char** argv)
     if (parser.isSet(autostartOption)) {
         const QString value = parser.value(autostartOption);
         if (value != QLatin1String("on") && value != QLatin1String("off")) {
-            fprintf(stderr, "--autostart takes on or off, not %s\n", qPrintable(value));
+            complain(QStringLiteral("--autostart takes on or off, not %1").arg(value));
             return 1;
         }
         const AutostartResult result = setAutostart(value == QLatin1String("on"),
@@ -70,15 +87,16 @@ int main(int argc, char** argv)
         return result.ok ? 0 : 1;
     }
     if (!makeProgramFolder(programFolder)) {
-        fprintf(stderr, "Cannot make the program folder %s\n", qPrintable(programFolder));
+        complain(QStringLiteral("cannot make the program folder %1").arg(programFolder));
         return 1;
     }
 
     SystemClock clock;
     // One wait for everything that waits for the register: the shut-down ends them all.
     InterruptibleWait waits;
-    const std::unique_ptr<RegisterDriver> driver = createRegisterDriver(
-        programFolder, SettingsFile(programFolder).loadDriver(), clock, &waits);
+    const DriverSettings driverSettings = SettingsFile(programFolder).loadDriver();
+    const std::unique_ptr<RegisterDriver> driver =
+        createRegisterDriver(programFolder, driverSettings, clock, &waits);
     QtUserDialogs dialogs;
     SingleInstanceLock instanceLock(programFolder);
     frmMain::Options options;
@@ -96,6 +114,15 @@ int main(int argc, char** argv)
 
     if (const int status = window.Form_Load(); status != 0)
         return status;
+    // One line at the start and one at the end: a service's journal shows what ran, and where.
+    complain(QStringLiteral("started in %1 (input folder %2, %3, port %4)")
+                 .arg(programFolder, window.settings().DirectoryInput,
+                      driverSettings.Program.isEmpty()
+                          ? QStringLiteral("the built-in simulated register")
+                          : QStringLiteral("driver program %1").arg(driverSettings.Program),
+                      window.settings().Port));
     window.show();
-    return app.exec();
+    const int status = app.exec();
+    complain(QStringLiteral("ended (exit status %1)").arg(status));
+    return status;
 }
