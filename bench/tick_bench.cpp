@@ -8,6 +8,7 @@
 #include "pipeline/FolderWatcher.h"
 #include "pipeline/InputFolderScanner.h"
 #include "pipeline/StatusDisplay.h"
+#include "support/PipelineFolders.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>
@@ -57,16 +58,9 @@ public:
     void showAndRaise() override {}
 };
 
-struct Folders
+// The tests' program folder with its input and output folders, and what the benchmarks do in it.
+struct Folders : PipelineFolders
 {
-    Folders()
-    {
-        QDir().mkpath(root.filePath("in"));
-        QDir().mkpath(root.filePath("out"));
-        settings.DirectoryInput = root.filePath("in/");
-        settings.DirectoryOutput = root.filePath("out/");
-        settings.MaxLogDimension = QStringLiteral("128");
-    }
     // Command files as a producer leaves them: written under another name, then renamed.
     void drop(int count, int serial)
     {
@@ -119,9 +113,6 @@ struct Folders
             QFile::remove(settings.DirectoryInput +
                           QStringLiteral("F%1-%2.OK").arg(serial).arg(i, 5, 10, QChar('0')));
     }
-
-    QTemporaryDir root;
-    Settings settings;
 };
 
 void tick(benchmark::State& state, CommandFilePipeline::TickCause cause, int leftovers)

@@ -83,7 +83,7 @@ DriverProtocol::Request ExternalDriver::openRequest(const QString& port) const
     DriverProtocol::Request request;
     request.op = QStringLiteral("OpenPort");
     request.port = port;
-    request.speed = m_speed ? m_speed() : QString();
+    request.speed = m_speed;
     return request;
 }
 

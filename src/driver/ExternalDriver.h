@@ -42,10 +42,8 @@ public:
                             QObject* parent = nullptr);
     ~ExternalDriver() override;
 
-    // Where OpenPort finds the speed to pass on (the BaudRate setting as written).
-    void setSpeedSource(std::function<QString()> speed) { m_speed = std::move(speed); }
-
     void setPreOpenFlag(bool flag) override;
+    void setPortSpeed(const QString& speed) override { m_speed = speed; }
     qint32 OpenPort(QString& port) override;
     qint32 ClosePort() override;
     qint32 SendCommand(qint32& row, qint16 mode, QString& line) override;
@@ -86,7 +84,7 @@ private:
     Options m_options;
     InterruptibleWait m_ownWaits;
     InterruptibleWait* m_waits;
-    std::function<QString()> m_speed;
+    QString m_speed; // passed on with OpenPort
     QString m_name;
     std::unique_ptr<QProcess> m_process;
     ChildProcess m_child;

@@ -23,6 +23,9 @@ public:
 
     // Set to false immediately before every OpenPort.
     virtual void setPreOpenFlag(bool flag) = 0;
+    // The speed the settings hold (BaudRate, as written), told before every OpenPort; a driver
+    // that has its own way to know it ignores it.
+    virtual void setPortSpeed(const QString& speed) { Q_UNUSED(speed); }
     // 0: the port is open.
     virtual qint32 OpenPort(QString& port) = 0;
     virtual qint32 ClosePort() = 0;

@@ -5,22 +5,25 @@
 #include "pipeline/InputFolderScanner.h"
 #include "platform/SingleInstanceLock.h"
 
-#include <QCoreApplication>
-
 DriverServer::DriverServer(QString programFolder, QString programName, RegisterDriver& driver,
-                           const Clock& clock, SingleInstanceLock& instanceLock, ServerView& view,
-                           Options options)
+                           const Clock& clock, SingleInstanceLock& instanceLock, Options options)
     : m_programFolder(std::move(programFolder)), m_programName(std::move(programName)),
-      m_driver(driver), m_instanceLock(instanceLock), m_view(view), m_options(options)
+      m_driver(driver), m_instanceLock(instanceLock), m_clock(clock), m_options(options)
 {
     m_driver.setObjectName(QStringLiteral("OrvekQuorin"));
     m_tmrFile.setObjectName(QStringLiteral("tmrFile"));
+    m_tmrFile.setParent(this);
     m_tmrFile.setInterval(0);
     connect(&m_tmrFile, &QTimer::timeout, this,
             [this] { tick(CommandFilePipeline::TickCause::Timer); });
+}
 
+void DriverServer::attachView(ServerView& view)
+{
+    Q_ASSERT(!m_view);
+    m_view = &view;
     m_pipeline = std::make_unique<CommandFilePipeline>(
-        m_settings, m_driver, m_view, clock, m_programName, m_options.pipeline, m_options.waits);
+        m_settings, m_driver, view, m_clock, m_programName, m_options.pipeline, m_options.waits);
     m_pipeline->setAbortCheck([this] { return m_closing == Closing::Aborting; });
     m_pipeline->setCloseRequest([this] {
         raiseClosing(Closing::Queued);
@@ -39,7 +42,7 @@ DriverServer::DriverServer(QString programFolder, QString programName, RegisterD
     // Driver -> events -> pipeline: what the register reports while a line is sent ends up in
     // that file's .OK.
     m_events = std::make_unique<DriverEventHandler>(
-        m_settings, m_view, [this](const QString& text) { m_pipeline->WriteDumpLine(text); });
+        m_settings, view, [this](const QString& text) { m_pipeline->WriteDumpLine(text); });
     connect(&m_driver, &RegisterDriver::StatusUpdate, this,
             [this](qint32 status) { m_events->StatusUpdate(status); });
     connect(&m_driver, &RegisterDriver::DumpData, this,
@@ -68,21 +71,21 @@ int DriverServer::start()
     // Ids 550 and 551 are looked up without the language offset: the settings are not read yet
     // or may be what is wrong.
     if (!m_instanceLock.tryLock()) {
-        m_view.showCritical(*MessageText(MessageId::SecondInstance));
+        m_view->showCritical(*MessageText(MessageId::SecondInstance));
         m_state = State::Done;
         return kExitSecondInstance;
     }
 
     m_settings = SettingsFile(m_programFolder).load();
-    m_view.applyLanguage(m_settings.languageOffset());
+    m_view->applyLanguage(m_settings.languageOffset());
 
     if (!openPort()) {
-        m_view.showCritical(*MessageText(MessageId::PortFailure));
+        m_view->showCritical(*MessageText(MessageId::PortFailure));
         m_state = State::Done;
         return kExitPortFailure;
     }
     showPortAndReadyState();
-    m_view.showTrayIcon();
+    m_view->showTrayIcon();
 
     m_pipeline->recoverInterruptedFile();
     m_pipeline->ProcessCommandFile(startFilePath(), false);
@@ -103,6 +106,7 @@ bool DriverServer::openPort()
 {
     m_driver.setPreOpenFlag(false);
     QString port = m_settings.Port;
+    m_driver.setPortSpeed(m_settings.BaudRate);
     const qint32 result = m_driver.OpenPort(port);
     if (result != 0)
         qWarning("Port COM%s does not open (error %d)", qPrintable(m_settings.Port), result);
@@ -112,9 +116,9 @@ bool DriverServer::openPort()
 void DriverServer::showPortAndReadyState()
 {
     const int offset = m_settings.languageOffset();
-    m_view.setPortTitle(LocalisedText(offset, MessageId::RegisterOnPort) + QStringLiteral("COM") +
-                        m_settings.Port);
-    m_view.setStateText(LocalisedText(offset, MessageId::Ready));
+    m_view->setPortTitle(LocalisedText(offset, MessageId::RegisterOnPort) + QStringLiteral("COM") +
+                         m_settings.Port);
+    m_view->setStateText(LocalisedText(offset, MessageId::Ready));
 }
 
 void DriverServer::startPolling()
@@ -196,7 +200,7 @@ void DriverServer::requestShutdown(Origin origin)
         // instance runs, the port does not open), which then ends the program.
         if (m_state == State::SettingsOpen || m_state == State::DocumentOpen ||
             (fromOutside && m_state == State::Starting))
-            m_view.closeModalWindows();
+            m_view->closeModalWindows();
         return;
     }
     shutDown();
@@ -216,21 +220,20 @@ void DriverServer::shutDown()
     m_tmrFile.stop();
     m_pipeline->ProcessCommandFile(stopFilePath(), false);
     m_driver.ClosePort();
-    m_view.removeTrayIcon();
+    m_view->removeTrayIcon();
     m_state = State::Done;
-    m_view.runEnded();
-    QCoreApplication::quit();
+    m_view->runEnded();
+    emit ended(0);
 }
 
 void DriverServer::endAtOnce(int status)
 {
     // No shut-down sequence: the port is not open. The icon goes, so none is left behind.
     m_tmrFile.stop();
-    m_view.removeTrayIcon();
+    m_view->removeTrayIcon();
     m_state = State::Done;
-    m_endedAtOnce = status;
-    m_view.runEnded();
-    QCoreApplication::exit(status);
+    m_view->runEnded();
+    emit ended(status);
 }
 
 bool DriverServer::beginSettings()
@@ -248,7 +251,7 @@ void DriverServer::endSettings(const Settings& edited)
     const QString portThatWorked = m_settings.Port;
     m_settings = edited;
     m_state = State::Running;
-    m_view.applyLanguage(m_settings.languageOffset());
+    m_view->applyLanguage(m_settings.languageOffset());
     if (!openPort()) {
         // The program ends, but the settings file must not keep a port that can never start.
         if (m_settings.Port != portThatWorked) {
@@ -259,7 +262,7 @@ void DriverServer::endSettings(const Settings& edited)
             qWarning("The settings file keeps port COM%s, which worked",
                      qPrintable(portThatWorked));
         }
-        m_view.showCritical(*MessageText(MessageId::PortFailure));
+        m_view->showCritical(*MessageText(MessageId::PortFailure));
         endAtOnce(kExitPortFailure);
         return;
     }

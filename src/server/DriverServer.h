@@ -48,9 +48,11 @@ public:
     enum class Origin { Own, Outside };
 
     DriverServer(QString programFolder, QString programName, RegisterDriver& driver,
-                 const Clock& clock, SingleInstanceLock& instanceLock, ServerView& view,
-                 Options options);
+                 const Clock& clock, SingleInstanceLock& instanceLock, Options options);
     ~DriverServer() override;
+
+    // The window (or a test's stand-in) that shows the run; attached once, before start().
+    void attachView(ServerView& view);
 
     // 0 when the program runs on; otherwise the exit status of a program that must end at once.
     int start();
@@ -71,15 +73,18 @@ public:
     State state() const { return m_state; }
     // True while a file is being sent or one of our dialogs is open.
     bool isWorking() const;
-    // Set when the program had to end at once (the port did not open again).
-    std::optional<int> endedAtOnce() const { return m_endedAtOnce; }
     const Settings& settings() const { return m_settings; }
-    CommandFilePipeline& pipeline() { return *m_pipeline; }
-    QTimer& pollTimer() { return m_tmrFile; }
+    const QString& programFolder() const { return m_programFolder; }
+
+signals:
+    // The run is over, with the program's exit status: 0 after the shut-down, or the status of
+    // a program that had to end at once (the port did not open again).
+    void ended(int status);
+
+private:
     QString startFilePath() const;
     QString stopFilePath() const;
 
-private:
     // How far a request to end has gone; each level includes the ones before it.
     enum class Closing {
         None,
@@ -103,7 +108,8 @@ private:
     QString m_programName;
     RegisterDriver& m_driver;
     SingleInstanceLock& m_instanceLock;
-    ServerView& m_view;
+    const Clock& m_clock;
+    ServerView* m_view = nullptr;
     Options m_options;
 
     Settings m_settings;
@@ -117,5 +123,4 @@ private:
     Closing m_closing = Closing::None;
     // A folder event came when no tick could run.
     bool m_pickUpWanted = false;
-    std::optional<int> m_endedAtOnce;
 };

@@ -1,7 +1,5 @@
 #include "server/DriverServer.h"
-#include "server/platform/SingleInstanceLock.h"
-#include "support/FakeDriver.h"
-#include "support/TestSupport.h"
+#include "support/ServerFixture.h"
 
 #include <QDir>
 
@@ -27,31 +25,15 @@ public:
     bool ended = false;
 };
 
-class DriverServerTest : public ::testing::Test
+class DriverServerTest : public ::testing::Test, public ServerFixture
 {
 protected:
     using State = DriverServer::State;
     using Origin = DriverServer::Origin;
 
-    DriverServerTest()
-    {
-        writeBytes(dir.file("Avvio.txt"), "AVVIO\r\n");
-        writeBytes(dir.file("Stop.txt"), "FERMA\r\n");
-        DriverServer::Options options;
-        options.pipeline = {1, 0, 65536};
-        options.watchInputFolder = false;
-        server = std::make_unique<DriverServer>(dir.path(), "QuorinDriverServer", driver, clock,
-                                                lock, view, options);
-    }
-    QString in(const QString& name) const { return dir.file("TOSEND/" + name); }
-    void tick() { server->tick(CommandFilePipeline::TickCause::Timer); }
+    DriverServerTest() : ServerFixture({true, false}) { server->attachView(view); }
 
-    TempFolder dir;
-    FakeDriver driver;
-    FixedClock clock;
     RecordingView view;
-    SingleInstanceLock lock{dir.path()};
-    std::unique_ptr<DriverServer> server;
 };
 
 } // namespace
@@ -66,14 +48,15 @@ TEST_F(DriverServerTest, StartUpFailuresEndWithTheirStatus)
 
     TempFolder second;
     SingleInstanceLock secondLock(second.path());
-    DriverServer failing(second.path(), "QuorinDriverServer", driver, clock, secondLock, view, {});
+    DriverServer failing(second.path(), "QuorinDriverServer", driver, clock, secondLock, {});
+    failing.attachView(view);
     driver.openResult = 203;
     AllowQtWarnings named("does not open");
     EXPECT_EQ(failing.start(), DriverServer::kExitPortFailure);
     EXPECT_EQ(view.messages.size(), 2);
     EXPECT_FALSE(view.trayShown);
     EXPECT_TRUE(driver.sent.empty());
-    EXPECT_FALSE(failing.pollTimer().isActive());
+    EXPECT_FALSE(failing.findChild<QTimer*>("tmrFile")->isActive());
 }
 
 TEST_F(DriverServerTest, StopLineLetsTheRoundEndThenShutsDown)
@@ -102,14 +85,14 @@ TEST_F(DriverServerTest, CloseFromOutsideDuringASendEndsAfterThatFile)
         if (line == "A1") {
             server->requestShutdown(Origin::Outside);
             EXPECT_EQ(server->state(), State::Running);
-            EXPECT_FALSE(server->pipeline().waits().serveEventsFor(1)); // cut short
+            EXPECT_FALSE(waits.serveEventsFor(1)); // cut short
         }
     };
     tick();
     EXPECT_EQ(server->state(), State::Done);
     EXPECT_EQ(driver.sentLines(), QStringList({"AVVIO", "A1", "A2", "FERMA"}));
     EXPECT_TRUE(fileExists(in("B.TXT")));
-    EXPECT_TRUE(server->pipeline().waits().serveEventsFor(1)); // Stop.txt is waited for again
+    EXPECT_TRUE(waits.serveEventsFor(1)); // Stop.txt is waited for again
 }
 
 TEST_F(DriverServerTest, SettingsPauseHoldsPollingAndAClose)
@@ -117,7 +100,7 @@ TEST_F(DriverServerTest, SettingsPauseHoldsPollingAndAClose)
     ASSERT_EQ(server->start(), 0);
     ASSERT_TRUE(server->beginSettings());
     EXPECT_EQ(driver.closeCount, 1);
-    EXPECT_FALSE(server->pollTimer().isActive());
+    EXPECT_FALSE(pollTimer().isActive());
     EXPECT_FALSE(server->beginDocument());
     EXPECT_FALSE(server->beginSettings());
     writeBytes(in("A.TXT"), "A1\r\n");
@@ -129,8 +112,12 @@ TEST_F(DriverServerTest, SettingsPauseHoldsPollingAndAClose)
     EXPECT_EQ(server->state(), State::SettingsOpen);
     Settings edited = server->settings();
     edited.Language = "English";
+    edited.BaudRate = "19200";
     server->endSettings(edited);
     EXPECT_EQ(driver.openedPorts, QStringList({"1", "1"}));
+    // The driver is told the speed before each opening.
+    EXPECT_EQ(driver.openedSpeeds,
+              QStringList({SettingsFile(dir.path()).load().BaudRate, "19200"}));
     EXPECT_EQ(view.languages, QList<int>({0, 1000}));
     EXPECT_EQ(server->state(), State::Done);
     EXPECT_EQ(driver.sentLines(), QStringList({"AVVIO", "FERMA"}));

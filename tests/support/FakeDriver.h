@@ -29,9 +29,11 @@ public:
     void answer(const QString& line, std::deque<Answer> answers) { m_answers[line] = answers; }
 
     void setPreOpenFlag(bool flag) override { preOpenFlags.append(flag); }
+    void setPortSpeed(const QString& speed) override { m_speed = speed; }
     qint32 OpenPort(QString& port) override
     {
         openedPorts.append(port);
+        openedSpeeds.append(m_speed);
         return openResult;
     }
     qint32 ClosePort() override
@@ -87,6 +89,7 @@ public:
     std::vector<Sent> sent;
     QStringList queries;
     QStringList openedPorts;
+    QStringList openedSpeeds; // the speed told before each OpenPort
     QList<bool> preOpenFlags;
     int closeCount = 0;
     int extendedReadsSinceSend = 0;
@@ -95,6 +98,7 @@ public:
 
 private:
     QHash<QString, std::deque<Answer>> m_answers;
+    QString m_speed;
     qint32 m_extended = 0;
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "settings/Settings.h"
-#include "support/TestSupport.h"
+#include "support/TempFolder.h"
 
 #include <QDir>
 

@@ -82,12 +82,6 @@ bool fileExists(const QString& path)
     return QFileInfo::exists(path);
 }
 
-TempFolder::TempFolder()
-{
-    if (!m_dir.isValid())
-        ADD_FAILURE() << "no temporary folder";
-}
-
 int budgetMs(int ms)
 {
     static const double scale = [] {

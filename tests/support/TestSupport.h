@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Clock.h"
+#include "support/TempFolder.h"
 
 #include <QByteArray>
 #include <QProcess>
@@ -76,16 +77,4 @@ public:
 
 private:
     QString m_text;
-};
-
-// A temporary program folder for one test.
-class TempFolder
-{
-public:
-    TempFolder();
-    QString path() const { return m_dir.path(); }
-    QString file(const QString& name) const { return m_dir.filePath(name); }
-
-private:
-    QTemporaryDir m_dir;
 };

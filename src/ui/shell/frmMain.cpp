@@ -40,15 +40,12 @@ struct WaitCursor
 
 } // namespace
 
-frmMain::frmMain(QString programFolder, QString programName, RegisterDriver& driver,
-                 const Clock& clock, UserDialogs& dialogs, SingleInstanceLock& instanceLock,
-                 Options options)
+frmMain::frmMain(DriverServer& server, UserDialogs& dialogs, Options options)
     : QMainWindow(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      m_programFolder(programFolder), m_dialogs(dialogs), m_trayAvailable(options.trayAvailable),
-      m_server(std::move(programFolder), std::move(programName), driver, clock, instanceLock, *this,
-               options.server)
+      m_server(server), m_dialogs(dialogs), m_trayAvailable(options.trayAvailable)
 {
+    m_server.attachView(*this);
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(kWindowCaption);
     setWindowIcon(programIcon());
@@ -199,11 +196,6 @@ void frmMain::applyLanguage(int offset)
     applyCaptions(this, mainWindowCaptions(), offset);
 }
 
-void frmMain::tmrFile_Timer()
-{
-    m_server.tick(CommandFilePipeline::TickCause::Timer);
-}
-
 void frmMain::closeEvent(QCloseEvent* event)
 {
     if (!hasShutDown())
@@ -307,7 +299,7 @@ void frmMain::MNU_FILE_PERSONALIZZA_Click()
 {
     if (!m_server.beginSettings())
         return;
-    frmSetUp dialog(m_server.settings(), m_programFolder, m_dialogs, this);
+    frmSetUp dialog(m_server.settings(), m_server.programFolder(), m_dialogs, this);
     m_dialogs.exec(dialog);
     m_server.endSettings(dialog.settings());
 }
@@ -322,7 +314,8 @@ void frmMain::MNU_FILE_INVIA_Click()
 
 std::optional<QString> frmMain::chooseAndEditDocument()
 {
-    if (!appendEmptyLine(settings().DirectoryInput + QStringLiteral("Configurazione.orvek")))
+    if (!appendEmptyLine(m_server.settings().DirectoryInput +
+                         QStringLiteral("Configurazione.orvek")))
         return std::nullopt;
     CDialog.setUpForDocuments(QStringLiteral("Apri documento configurazione registratore"));
     const auto chosen = m_dialogs.openFileName(this, CDialog);

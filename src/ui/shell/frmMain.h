@@ -15,35 +15,26 @@ class TrayIcon;
 class UserDialogs;
 
 // The status window: the register's state, the last error and the last receipt, the menu and
-// the notification-area icon. The server it owns runs the program; the window shows what the
-// server tells it and passes on the menu commands and requests to close.
+// the notification-area icon. It is a view over the server, which runs the program: the window
+// shows what the server tells it and passes on the menu commands and requests to close.
 class frmMain : public QMainWindow, public ServerView
 {
     Q_OBJECT
 public:
     struct Options
     {
-        DriverServer::Options server;
-        bool trayAvailable = true;
+        bool trayAvailable = true; // a notification area exists
     };
 
-    frmMain(QString programFolder, QString programName, RegisterDriver& driver, const Clock& clock,
-            UserDialogs& dialogs, SingleInstanceLock& instanceLock, Options options);
+    // Becomes the server's view.
+    frmMain(DriverServer& server, UserDialogs& dialogs, Options options);
     ~frmMain() override;
 
     // Start-up. 0 when the program goes on (the caller then shows the window); otherwise the
     // exit status of a program that must end at once.
     int Form_Load();
-    // One tick of the polling timer.
-    void tmrFile_Timer();
 
-    DriverServer& server() { return m_server; }
-    const Settings& settings() const { return m_server.settings(); }
-    QTimer& tmrFile() { return m_server.pollTimer(); }
-    bool hasShutDown() const { return m_server.state() == DriverServer::State::Done; }
-    std::optional<int> endedAtOnce() const { return m_server.endedAtOnce(); }
     TrayIcon* MyTray() const { return m_tray.get(); }
-    const QString& documentPath() const { return DocumentPath; }
 
     // ServerView
     QString stateText() const override;
@@ -77,11 +68,11 @@ private:
     void buildMenu();
     // Steps of File > Invia up to the editor; the document to send, or nothing.
     std::optional<QString> chooseAndEditDocument();
+    bool hasShutDown() const { return m_server.state() == DriverServer::State::Done; }
 
-    QString m_programFolder;
+    DriverServer& m_server;
     UserDialogs& m_dialogs;
     bool m_trayAvailable;
-    DriverServer m_server;
     std::unique_ptr<TrayIcon> m_tray;
     CommonDialog CDialog;
     QString DocumentPath;

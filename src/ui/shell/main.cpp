@@ -1,7 +1,7 @@
 #include "common/Clock.h"
-#include "driver/ExternalDriver.h"
 #include "frmMain.h"
 #include "server/DriverChoice.h"
+#include "server/DriverServer.h"
 #include "server/ProgramFolder.h"
 #include "server/platform/Autostart.h"
 #include "server/platform/HeadlessStart.h"
@@ -97,16 +97,18 @@ int main(int argc, char** argv)
     const DriverSettings driverSettings = SettingsFile(programFolder).loadDriver();
     const std::unique_ptr<RegisterDriver> driver =
         createRegisterDriver(programFolder, driverSettings, clock, &waits);
-    QtUserDialogs dialogs;
     SingleInstanceLock instanceLock(programFolder);
+    DriverServer::Options serverOptions;
+    serverOptions.waits = &waits;
+    DriverServer server(programFolder, executable.completeBaseName(), *driver, clock, instanceLock,
+                        serverOptions);
+    QObject::connect(&server, &DriverServer::ended, &app,
+                     [](int status) { QCoreApplication::exit(status); });
+
+    QtUserDialogs dialogs;
     frmMain::Options options;
     options.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
-    options.server.waits = &waits;
-    frmMain window(programFolder, executable.completeBaseName(), *driver, clock, dialogs,
-                   instanceLock, options);
-    // A driver program is told the speed the settings hold when it opens the port.
-    if (auto* external = qobject_cast<ExternalDriver*>(driver.get()))
-        external->setSpeedSource([&window] { return window.settings().BaudRate; });
+    frmMain window(server, dialogs, options);
 
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &window,
@@ -116,11 +118,11 @@ int main(int argc, char** argv)
         return status;
     // One line at the start and one at the end: a service's journal shows what ran, and where.
     complain(QStringLiteral("started in %1 (input folder %2, %3, port %4)")
-                 .arg(programFolder, window.settings().DirectoryInput,
+                 .arg(programFolder, server.settings().DirectoryInput,
                       driverSettings.Program.isEmpty()
                           ? QStringLiteral("the built-in simulated register")
                           : QStringLiteral("driver program %1").arg(driverSettings.Program),
-                      window.settings().Port));
+                      server.settings().Port));
     window.show();
     const int status = app.exec();
     complain(QStringLiteral("ended (exit status %1)").arg(status));

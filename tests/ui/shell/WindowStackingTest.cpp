@@ -1,9 +1,7 @@
 // The windows the program opens, on a real X server with a real window manager (Openbox): they
 // stay above the main window after it went on top for an error, and showing the main window
 // brings it back from minimised, with a dialog that blocks it.
-#include "server/platform/SingleInstanceLock.h"
-#include "support/FakeDriver.h"
-#include "support/TestSupport.h"
+#include "support/ServerFixture.h"
 #include "ui/shell/frmMain.h"
 #include "ui/tray/TrayIcon.h"
 #include "ui/widgets/UserDialogs.h"
@@ -95,18 +93,15 @@ bool checkWhileOpen(const std::function<void()>& open, const std::function<bool(
     return result;
 }
 
-class WindowStacking : public ::testing::Test
+class WindowStacking : public ::testing::Test, public ServerFixture
 {
 protected:
+    WindowStacking() : ServerFixture({true, false}) {}
     void SetUp() override
     {
         if (!g_missing.isEmpty())
             GTEST_SKIP() << g_missing.toStdString();
-        writeBytes(dir.file("Avvio.txt"), "AVVIO\r\n");
-        frmMain::Options options;
-        options.server.pipeline = {1, 0, 65536};
-        window = std::make_unique<frmMain>(dir.path(), "QuorinDriverServer", driver, clock, dialogs,
-                                           lock, options);
+        window = std::make_unique<frmMain>(*server, dialogs, frmMain::Options{});
         ASSERT_EQ(window->Form_Load(), 0);
         window->show();
         ASSERT_TRUE(serveEventsUntil([&] { return onTopAndNormal(window.get()); }));
@@ -114,15 +109,11 @@ protected:
     void TearDown() override
     {
         if (window)
-            window->server().requestShutdown(DriverServer::Origin::Outside);
+            server->requestShutdown(DriverServer::Origin::Outside);
     }
     QAction* action(const char* name) { return window->findChild<QAction*>(name); }
 
-    TempFolder dir;
-    FakeDriver driver;
-    FixedClock clock;
     DesktopDialogs dialogs;
-    SingleInstanceLock lock{dir.path()};
     std::unique_ptr<frmMain> window;
 };
 

@@ -1,7 +1,5 @@
-#include "server/platform/SingleInstanceLock.h"
-#include "support/FakeDriver.h"
 #include "support/ScriptedDialogs.h"
-#include "support/TestSupport.h"
+#include "support/ServerFixture.h"
 #include "support/WidgetText.h"
 #include "ui/documents/frmEdit.h"
 #include "ui/settings_dialog/frmSetUp.h"
@@ -18,27 +16,20 @@
 
 namespace {
 
-class frmMainDialogsTest : public ::testing::Test
+class frmMainDialogsTest : public ::testing::Test, public ServerFixture
 {
 protected:
-    frmMainDialogsTest()
+    frmMainDialogsTest() : ServerFixture({false, true})
     {
         frmMain::Options options;
-        options.server.pipeline = {1, 0, 65536};
         options.trayAvailable = false;
-        window = std::make_unique<frmMain>(dir.path(), "QuorinDriverServer", driver, clock, dialogs,
-                                           lock, options);
+        window = std::make_unique<frmMain>(*server, dialogs, options);
         EXPECT_EQ(window->Form_Load(), 0);
         driver.sent.clear();
     }
     QString caption(const char* name) { return controlText(window.get(), name); }
-    QString in(const QString& name) { return window->settings().DirectoryInput + name; }
 
-    TempFolder dir;
-    FakeDriver driver;
-    FixedClock clock;
     ScriptedDialogs dialogs;
-    SingleInstanceLock lock{dir.path()};
     std::unique_ptr<frmMain> window;
 };
 
@@ -49,7 +40,7 @@ TEST_F(frmMainDialogsTest, SettingsAreReappliedAfterOk)
     window->setErrorText("Errore generico");
     dialogs.windowActions.push_back([this](QDialog& d) {
         // While the dialog is open, polling is off and the port closed.
-        EXPECT_FALSE(window->tmrFile().isActive());
+        EXPECT_FALSE(pollTimer().isActive());
         EXPECT_EQ(driver.closeCount, 1);
         d.findChild<QComboBox*>("cmbPorta")->setCurrentIndex(2);
         d.findChild<QComboBox*>("cmbLingua")->setCurrentIndex(1);
@@ -64,8 +55,8 @@ TEST_F(frmMainDialogsTest, SettingsAreReappliedAfterOk)
     EXPECT_EQ(caption("lblStato"), "Idle");
     EXPECT_EQ(caption("mnuNascondi"), "Hide");
     EXPECT_EQ(caption("lblErrore"), "Errore generico"); // keeps its old language
-    EXPECT_TRUE(window->tmrFile().isActive());
-    EXPECT_EQ(window->tmrFile().interval(), 30000);
+    EXPECT_TRUE(pollTimer().isActive());
+    EXPECT_EQ(pollTimer().interval(), 30000);
     EXPECT_EQ(SettingsFile(dir.path()).load().Port, "3");
 }
 
@@ -76,7 +67,7 @@ TEST_F(frmMainDialogsTest, AnnullaStillReopensThePort)
     EXPECT_EQ(driver.closeCount, 1);
     EXPECT_EQ(driver.openedPorts, QStringList({"1", "1"}));
     EXPECT_EQ(caption("lblStato"), QStringLiteral("La stampante è pronta"));
-    EXPECT_TRUE(window->tmrFile().isActive());
+    EXPECT_TRUE(pollTimer().isActive());
     EXPECT_FALSE(fileExists(dir.file("ZEZOVURADUR.INI")));
 }
 
@@ -86,11 +77,11 @@ TEST_F(frmMainDialogsTest, PortThatDoesNotReopenEndsAtOnce)
     driver.openResult = 203;
     window->findChild<QAction*>("MNU_FILE_PERSONALIZZA")->trigger();
     EXPECT_EQ(named.seen(), 1);
-    EXPECT_EQ(window->endedAtOnce(), DriverServer::kExitPortFailure);
+    EXPECT_EQ(endedWith, DriverServer::kExitPortFailure);
     EXPECT_TRUE(
         dialogs.messages.last().endsWith("Impossibile caricare il programma gestione cassa."));
     EXPECT_TRUE(driver.sent.empty()); // no Stop.txt
-    EXPECT_FALSE(window->tmrFile().isActive());
+    EXPECT_FALSE(pollTimer().isActive());
     EXPECT_EQ(window->MyTray(), nullptr);
 }
 
@@ -123,7 +114,9 @@ TEST_F(frmMainDialogsTest, DocumentIsSentAsItIsOnDiskAndStays)
     EXPECT_TRUE(fileExists(doc));
     EXPECT_EQ(readBytes(dir.file("Cassa.KO")),
               QByteArray("Error=17;Errore generico;Row 2;=C2\r\n"));
-    EXPECT_EQ(window->documentPath(), doc);
+    // The same document is proposed next.
+    window->findChild<QAction*>("MNU_FILE_INVIA")->trigger();
+    EXPECT_EQ(dialogs.fileDialogs.last().FileName, doc);
 }
 
 TEST_F(frmMainDialogsTest, DocumentSavedUnderANewNameIsSentAndProposedNext)
@@ -138,7 +131,7 @@ TEST_F(frmMainDialogsTest, DocumentSavedUnderANewNameIsSentAndProposedNext)
     dialogs.saveNames = {copy};
     window->findChild<QAction*>("MNU_FILE_INVIA")->trigger();
     EXPECT_EQ(driver.sentLines(), QStringList({"=X", "=Y"}));
-    EXPECT_EQ(window->documentPath(), copy);
+    EXPECT_TRUE(fileExists(dir.file("B.OK"))); // its results lie beside the copy
     window->findChild<QAction*>("MNU_FILE_INVIA")->trigger();
     EXPECT_EQ(dialogs.fileDialogs.last().FileName, copy);
 }
@@ -149,14 +142,14 @@ TEST_F(frmMainDialogsTest, PollingGoesOnWhileTheEditorIsOpen)
     writeBytes(doc, "=DOC\r\n");
     dialogs.openNames = {doc};
     dialogs.windowActions.push_back([this](QDialog&) {
-        EXPECT_TRUE(window->tmrFile().isActive());
+        EXPECT_TRUE(pollTimer().isActive());
         writeBytes(in("F.TXT"), "FILE\r\n");
-        window->tmrFile_Timer();
+        tick();
         window->close(); // a close meanwhile waits for the command to end
-        EXPECT_FALSE(window->hasShutDown());
+        EXPECT_FALSE(done());
     });
     window->findChild<QAction*>("MNU_FILE_INVIA")->trigger();
-    EXPECT_TRUE(window->hasShutDown());
+    EXPECT_TRUE(done());
     EXPECT_EQ(driver.sentLines(), QStringList({"FILE", "=DOC"}));
 }
 
@@ -166,12 +159,12 @@ TEST_F(frmMainDialogsTest, CloseWhileTheSettingsAreOpenCancelsThemAndShutsDown)
     dialogs.windowActions.push_back([this](QDialog& d) {
         d.findChild<QComboBox*>("cmbPorta")->setCurrentIndex(3);
         window->close(); // as SIGTERM does
-        EXPECT_FALSE(window->hasShutDown());
+        EXPECT_FALSE(done());
         QCoreApplication::processEvents();
         EXPECT_FALSE(d.isVisible());
     });
     window->findChild<QAction*>("MNU_FILE_PERSONALIZZA")->trigger();
-    EXPECT_TRUE(window->hasShutDown());
+    EXPECT_TRUE(done());
     EXPECT_EQ(driver.openedPorts, QStringList({"1", "1"})); // cancelled: the old port
     EXPECT_EQ(driver.closeCount, 2);
     EXPECT_FALSE(fileExists(dir.file("ZEZOVURADUR.INI")));
@@ -187,7 +180,7 @@ TEST_F(frmMainDialogsTest, FileArrivingWhileTheSettingsAreOpenIsTakenRightAfter)
     });
     window->findChild<QAction*>("MNU_FILE_PERSONALIZZA")->trigger();
     // Taken by the pick-up after the dialog, not by the polling timer (put off for an hour).
-    window->tmrFile().start(3600 * 1000);
+    pollTimer().start(3600 * 1000);
     EXPECT_TRUE(serveEventsUntil([this] { return !driver.sent.empty(); }));
     EXPECT_EQ(driver.sentLines(), QStringList({"DURING"}));
 }
@@ -203,12 +196,12 @@ TEST_F(frmMainDialogsTest, NoTickWhileADocumentIsBeingSent)
     driver.answer("=C1", {{574, 581}});
     driver.onSend = [this](qint32, const QString& line) {
         if (line == "=C1")
-            window->tmrFile_Timer();
+            tick();
     };
     window->findChild<QAction*>("MNU_FILE_INVIA")->trigger();
     EXPECT_EQ(driver.sentLines(), QStringList({"=C1", "=C1", "=C2"}));
     driver.onSend = nullptr;
-    window->tmrFile_Timer();
+    tick();
     EXPECT_EQ(driver.sentLines(), QStringList({"=C1", "=C1", "=C2", "FILE"}));
 }
 
@@ -221,7 +214,7 @@ TEST_F(frmMainDialogsTest, ChosenPortThatDoesNotOpenIsNotLeftInTheSettings)
         driver.openResult = 203;
     });
     window->findChild<QAction*>("MNU_FILE_PERSONALIZZA")->trigger();
-    EXPECT_EQ(window->endedAtOnce(), DriverServer::kExitPortFailure);
+    EXPECT_EQ(endedWith, DriverServer::kExitPortFailure);
     EXPECT_EQ(SettingsFile(dir.path()).load().Port, "1"); // the next start works
     EXPECT_TRUE(readBytes(in("QuorinDriverServer.LOG")).contains(";PortRestored=1\r\n"));
     EXPECT_EQ(named.seen(), 1);

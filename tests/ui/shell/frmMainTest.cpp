@@ -1,9 +1,7 @@
 #include "ui/shell/frmMain.h"
 #include "messages/MessageCatalogue.h"
-#include "server/platform/SingleInstanceLock.h"
-#include "support/FakeDriver.h"
 #include "support/ScriptedDialogs.h"
-#include "support/TestSupport.h"
+#include "support/ServerFixture.h"
 #include "support/WidgetText.h"
 #include "ui/tray/TrayIcon.h"
 #include "ui/widgets/UserDialogs.h"
@@ -21,14 +19,10 @@
 
 namespace {
 
-class frmMainTest : public ::testing::Test
+class frmMainTest : public ::testing::Test, public ServerFixture
 {
 protected:
-    frmMainTest()
-    {
-        writeBytes(dir.file("Avvio.txt"), "AVVIO\r\n");
-        writeBytes(dir.file("Stop.txt"), "FERMA\r\n");
-    }
+    frmMainTest() : ServerFixture({true, true}) {}
     void settingsFile(const QByteArray& parameters)
     {
         writeBytes(dir.file("ZEZOVURADUR.INI"), "[Parameters]\r\n" + parameters);
@@ -37,21 +31,15 @@ protected:
     {
         if (!m_window) {
             frmMain::Options options;
-            options.server.pipeline = {1, 0, 65536};
             options.trayAvailable = true;
-            m_window = std::make_unique<frmMain>(dir.path(), "QuorinDriverServer", driver, clock,
-                                                 dialogs, lock, options);
+            m_window = std::make_unique<frmMain>(*server, dialogs, options);
         }
         return *m_window;
     }
     QString text(const char* name) { return controlText(&window(), name); }
     bool topMost() { return window().windowFlags().testFlag(Qt::WindowStaysOnTopHint); }
 
-    TempFolder dir;
-    FakeDriver driver;
-    FixedClock clock;
     ScriptedDialogs dialogs;
-    SingleInstanceLock lock{dir.path()};
     std::unique_ptr<frmMain> m_window;
 };
 
@@ -78,8 +66,8 @@ TEST_F(frmMainTest, StartsUpInItalian)
     EXPECT_TRUE(window().MyTray()->I_Visible());
     EXPECT_EQ(window().MyTray()->I_ToolTipText(), "Quorin Server - ORVEK S.P.A.");
     EXPECT_EQ(driver.sentLines(), QStringList({"AVVIO"}));
-    EXPECT_TRUE(window().tmrFile().isActive());
-    EXPECT_EQ(window().tmrFile().interval(), 5000);
+    EXPECT_TRUE(pollTimer().isActive());
+    EXPECT_EQ(pollTimer().interval(), 5000);
     EXPECT_TRUE(fileExists(dir.file("Avvio.txt")));
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
@@ -100,7 +88,7 @@ TEST_F(frmMainTest, StartsUpInEnglishOnAnotherPort)
     EXPECT_EQ(text("lblTitCol_1"), "State: ");
     EXPECT_EQ(text("lblTitCol_2"), "Number ");
     EXPECT_EQ(text("lblTitCol_3"), "Time ");
-    EXPECT_EQ(window().tmrFile().interval(), 30000);
+    EXPECT_EQ(pollTimer().interval(), 30000);
 }
 
 TEST_F(frmMainTest, PortFailureEndsAtOnceInItalian)
@@ -115,7 +103,7 @@ TEST_F(frmMainTest, PortFailureEndsAtOnceInItalian)
     EXPECT_EQ(window().MyTray(), nullptr);
     EXPECT_TRUE(driver.sent.empty());
     EXPECT_EQ(driver.closeCount, 0);
-    EXPECT_FALSE(window().tmrFile().isActive());
+    EXPECT_FALSE(pollTimer().isActive());
 }
 
 TEST_F(frmMainTest, SecondInstanceOfTheSameFolderIsRefused)
@@ -161,27 +149,27 @@ TEST_F(frmMainTest, DoubleClickOfAnyButtonShowsTheHiddenWindow)
         window().MyTray()->deliverMouseMessage(message, 0);
         EXPECT_TRUE(window().isVisible()) << message;
     }
-    EXPECT_FALSE(window().hasShutDown()); // hiding never ends the program
+    EXPECT_FALSE(done()); // hiding never ends the program
 }
 
 TEST_F(frmMainTest, FilesUpdateErrorAndLastReceipt)
 {
     ASSERT_EQ(window().Form_Load(), 0);
-    const QString in = window().settings().DirectoryInput;
+    const QString in = server->settings().DirectoryInput;
     writeBytes(in + "BAD.TXT", "X\r\n");
     driver.answer("X", {{17, 0}});
     window().hide();
-    window().tmrFile_Timer();
+    tick();
     EXPECT_EQ(text("lblErrore"), "Errore generico");
     EXPECT_TRUE(window().isVisible());
     EXPECT_TRUE(topMost());
     EXPECT_EQ(window().MyTray()->I_ToolTipText(), "Errore generico");
     writeBytes(in + "GOOD.TXT", "Y\r\n");
-    window().tmrFile_Timer();
+    tick();
     EXPECT_EQ(text("lblErrore"), "");
     EXPECT_EQ(text("lblNumero"), "42");
     EXPECT_EQ(text("lblOra"), "17:44:05");
-    EXPECT_TRUE(window().tmrFile().isActive());
+    EXPECT_TRUE(pollTimer().isActive());
 }
 
 TEST_F(frmMainTest, ShutDownRunsExactlyOnce)
@@ -189,11 +177,11 @@ TEST_F(frmMainTest, ShutDownRunsExactlyOnce)
     ASSERT_EQ(window().Form_Load(), 0);
     driver.sent.clear();
     window().findChild<QAction*>("MNU_FILE_ESCI")->trigger();
-    EXPECT_TRUE(window().hasShutDown());
+    EXPECT_TRUE(done());
     EXPECT_EQ(driver.sentLines(), QStringList({"FERMA"}));
     EXPECT_EQ(driver.closeCount, 1);
     EXPECT_EQ(window().MyTray(), nullptr);
-    EXPECT_FALSE(window().tmrFile().isActive());
+    EXPECT_FALSE(pollTimer().isActive());
     window().close();
     QCoreApplication::processEvents();
     EXPECT_EQ(driver.closeCount, 1);
@@ -204,7 +192,7 @@ TEST_F(frmMainTest, StopLineClosesAfterThePollingRound)
 {
     ASSERT_EQ(window().Form_Load(), 0);
     QCoreApplication::processEvents(); // the tick right after start-up: nothing there yet
-    const QString in = window().settings().DirectoryInput;
+    const QString in = server->settings().DirectoryInput;
     writeBytes(in + "A.TXT", "STOP\r\nAFTER\r\n");
     writeBytes(in + "B.TXT", "NEXT\r\n");
     driver.onSend = [&](qint32, const QString& line) {
@@ -212,11 +200,11 @@ TEST_F(frmMainTest, StopLineClosesAfterThePollingRound)
             writeBytes(in + "C.TXT", "LATE\r\n");
     };
     driver.sent.clear();
-    window().tmrFile_Timer();
-    EXPECT_FALSE(window().hasShutDown());
+    tick();
+    EXPECT_FALSE(done());
     EXPECT_EQ(driver.sentLines(), QStringList({"AFTER", "NEXT"})); // the whole round
     QCoreApplication::processEvents();
-    EXPECT_TRUE(window().hasShutDown());
+    EXPECT_TRUE(done());
     EXPECT_EQ(driver.sentLines(), QStringList({"AFTER", "NEXT", "FERMA"}));
     EXPECT_EQ(driver.closeCount, 1);
     EXPECT_TRUE(fileExists(in + "C.TXT"));
@@ -235,26 +223,26 @@ TEST_F(frmMainTest, FilesWaitingAtStartGoRightAfterAvvio)
 TEST_F(frmMainTest, CloseDuringASendWaitsForTheWork)
 {
     ASSERT_EQ(window().Form_Load(), 0);
-    const QString in = window().settings().DirectoryInput;
+    const QString in = server->settings().DirectoryInput;
     writeBytes(in + "A.TXT", "ONE\r\nTWO\r\n");
     driver.onSend = [this](qint32, const QString& line) {
         if (line == "ONE")
             window().close();
     };
     writeBytes(in + "B.TXT", "LATER\r\n");
-    window().tmrFile_Timer();
+    tick();
     EXPECT_EQ(driver.sentLines(), QStringList({"AVVIO", "ONE", "TWO", "FERMA"}));
-    EXPECT_TRUE(window().hasShutDown());
+    EXPECT_TRUE(done());
 }
 
 TEST_F(frmMainTest, StopInsideTheStartFileClosesAfterStartUp)
 {
     writeBytes(dir.file("Avvio.txt"), "STOP\r\n");
     ASSERT_EQ(window().Form_Load(), 0);
-    EXPECT_TRUE(window().tmrFile().isActive());
-    EXPECT_FALSE(window().hasShutDown());
+    EXPECT_TRUE(pollTimer().isActive());
+    EXPECT_FALSE(done());
     QCoreApplication::processEvents();
-    EXPECT_TRUE(window().hasShutDown());
+    EXPECT_TRUE(done());
     EXPECT_EQ(driver.closeCount, 1);
 }
 
@@ -262,28 +250,28 @@ TEST_F(frmMainTest, CompleteFileIsTakenWithoutWaitingForTheTimer)
 {
     settingsFile("Frequence=3600\r\n");
     ASSERT_EQ(window().Form_Load(), 0);
-    const QString in = window().settings().DirectoryInput;
+    const QString in = server->settings().DirectoryInput;
     driver.sent.clear();
     writeBytes(in + "NOW.tmp", "NOW\r\n");
     ASSERT_TRUE(QFile::rename(in + "NOW.tmp", in + "NOW.TXT"));
     EXPECT_TRUE(serveEventsUntil([&] { return fileExists(in + "NOW.OK"); }));
     EXPECT_EQ(driver.sentLines(), QStringList({"NOW"}));
     EXPECT_FALSE(fileExists(in + "NOW.TXT"));
-    EXPECT_TRUE(window().tmrFile().isActive());
+    EXPECT_TRUE(pollTimer().isActive());
 }
 
 TEST_F(frmMainTest, IconGoesBackWhenTheErrorIsCleared)
 {
     ASSERT_EQ(window().Form_Load(), 0);
-    const QString in = window().settings().DirectoryInput;
+    const QString in = server->settings().DirectoryInput;
     const qint64 normal = window().MyTray()->I_Icon().cacheKey();
     driver.answer("BAD", {{17, 0}});
     writeBytes(in + "A.TXT", "BAD\r\n");
-    window().tmrFile_Timer();
+    tick();
     EXPECT_NE(window().MyTray()->I_Icon().cacheKey(), normal);
     EXPECT_EQ(window().MyTray()->I_ToolTipText(), "Errore generico");
     writeBytes(in + "B.TXT", "GOOD\r\n");
-    window().tmrFile_Timer();
+    tick();
     EXPECT_EQ(text("lblErrore"), "");
     EXPECT_EQ(window().MyTray()->I_Icon().cacheKey(), normal);
     EXPECT_EQ(window().MyTray()->I_ToolTipText(), "Quorin Server - ORVEK S.P.A.");
@@ -291,10 +279,10 @@ TEST_F(frmMainTest, IconGoesBackWhenTheErrorIsCleared)
     // While the register still reports its cover open, the icon keeps saying so.
     writeBytes(in + "C.TXT", "BAD\r\n");
     driver.answer("BAD", {{17, 0}});
-    window().tmrFile_Timer();
+    tick();
     emit driver.StatusUpdate(11);
     writeBytes(in + "D.TXT", "GOOD\r\n");
-    window().tmrFile_Timer();
+    tick();
     EXPECT_NE(window().MyTray()->I_Icon().cacheKey(), normal);
     EXPECT_EQ(window().MyTray()->I_ToolTipText(), text("lblStato"));
 }
