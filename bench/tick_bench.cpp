@@ -7,7 +7,7 @@
 #include "pipeline/CommandFilePipeline.h"
 #include "pipeline/FolderWatcher.h"
 #include "pipeline/InputFolderScanner.h"
-#include "pipeline/StatusDisplay.h"
+#include "status/StatusModel.h"
 #include "support/PipelineFolders.h"
 
 #include <QCoreApplication>
@@ -43,19 +43,6 @@ public:
         return 0;
     }
     int sent = 0;
-};
-
-class NoDisplay : public StatusDisplay
-{
-public:
-    QString stateText() const override { return {}; }
-    void setStateText(const QString&) override {}
-    QString errorText() const override { return {}; }
-    void setErrorText(const QString&) override {}
-    void setTrayPicture(TrayPicture) override {}
-    void setTrayToolTip(const QString&) override {}
-    void setLastReceipt(const QString&, const QString&) override {}
-    void showAndRaise() override {}
 };
 
 // The tests' program folder with its input and output folders, and what the benchmarks do in it.
@@ -121,7 +108,7 @@ void tick(benchmark::State& state, CommandFilePipeline::TickCause cause, int lef
     Folders folders;
     folders.leave(leftovers);
     ZeroDelayRegister driver;
-    NoDisplay display;
+    StatusModel display(folders.settings);
     SystemClock clock;
     CommandFilePipeline pipeline(folders.settings, driver, display, clock,
                                  QStringLiteral("QuorinDriverServer"), {1000, 1000, 65536});
@@ -219,7 +206,7 @@ void BM_TenThousandFilesInOneTick(benchmark::State& state)
                 qFatal("cannot write the files");
         }
         ZeroDelayRegister driver;
-        NoDisplay display;
+        StatusModel display(folders.settings);
         SystemClock clock;
         CommandFilePipeline pipeline(folders.settings, driver, display, clock,
                                      QStringLiteral("QuorinDriverServer"), {1000, 0, 65536});

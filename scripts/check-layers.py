@@ -13,6 +13,7 @@ import sys
 LAYERS = [
     ["common"],
     ["settings", "messages", "driver", "documents"],
+    ["status"],
     ["pipeline", "register_sim", "settings_dialog", "tray"],
     ["server"],
     ["ui/widgets", "ui/tray"],

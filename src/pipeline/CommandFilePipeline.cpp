@@ -10,7 +10,6 @@
 #include "driver/ResultCodes.h"
 #include "messages/MessageCatalogue.h"
 
-#include <QLocale>
 #include <QRegularExpression>
 #include <QSet>
 #include <algorithm>
@@ -66,10 +65,10 @@ struct CommandFilePipeline::BusyScope
 };
 
 CommandFilePipeline::CommandFilePipeline(const Settings& settings, RegisterDriver& driver,
-                                         StatusDisplay& display, const Clock& clock,
+                                         StatusModel& status, const Clock& clock,
                                          QString programName, Options options,
                                          InterruptibleWait* waits)
-    : m_settings(settings), m_driver(driver), m_display(display), m_clock(clock),
+    : m_settings(settings), m_driver(driver), m_status(status), m_clock(clock),
       m_programName(std::move(programName)), m_options(options), m_scanner(options.settleMs),
       m_record(recoveryRecordPath()), m_waits(waits ? waits : &m_ownWaits)
 {
@@ -190,13 +189,6 @@ qint32 CommandFilePipeline::sendLine(qint32 row, const QString& line)
     }
 }
 
-void CommandFilePipeline::showFailure(qint32 code)
-{
-    m_display.setErrorText(ResultCodeText(m_settings.languageOffset(), code));
-    m_display.setTrayPicture(TrayPicture::Error);
-    m_display.setTrayToolTip(m_display.errorText());
-}
-
 bool CommandFilePipeline::copyToOutputFolder(const QString& path)
 {
     // A copy of the same name made within the same minute keeps its place: this one is
@@ -288,31 +280,7 @@ void CommandFilePipeline::reportFaults()
 void CommandFilePipeline::showFaults()
 {
     reportFaults();
-    const QString text = m_faults.text();
-    if (text == m_shownFault) {
-        // A file sent since may have cleared the error label: the fault still stands.
-        if (!text.isEmpty() && m_display.errorText() != text) {
-            m_display.setErrorText(text);
-            m_display.setTrayPicture(TrayPicture::Error);
-            m_display.setTrayToolTip(text);
-        }
-        return;
-    }
-    const QString before = m_shownFault;
-    m_shownFault = text;
-    if (!text.isEmpty()) {
-        m_display.setErrorText(text);
-        m_display.setTrayPicture(TrayPicture::Error);
-        m_display.setTrayToolTip(text);
-        m_display.showAndRaise();
-        return;
-    }
-    // Only what the fault put there goes; an error of a command file stays.
-    if (m_display.errorText() == before) {
-        m_display.setErrorText(QString());
-        m_display.setTrayPicture(TrayPicture::Normal);
-        m_display.setTrayToolTip(kProgramTitle);
-    }
+    m_status.faultsChanged(m_faults.text(), m_faults.has(FolderFaults::Source::Driver));
 }
 
 bool CommandFilePipeline::checkInputFolder()
@@ -410,8 +378,8 @@ CommandFilePipeline::openCommandFile(const QString& path, const QString& base, b
     if (unreadable) {
         // A file we cannot read is not an empty file: it keeps its place, gets a verdict,
         // and waits until it changes.
-        showFailure(ResultCode::CannotSend);
-        m_display.showAndRaise();
+        m_status.fileFailed(ResultCode::CannotSend);
+        m_status.bringForward();
         m_scanner.passOver(path);
         RecordOutcome(0, QString(), ResultCode::CannotSend, base);
     }
@@ -476,10 +444,7 @@ void CommandFilePipeline::sendGivenFile(const QString& path)
     if (sent.result == 0) {
         const QString text = FolderFaults::givenFileResultNotWritable(
             m_settings.languageOffset(), path, *m_givenResultNotWritten);
-        m_display.setErrorText(text);
-        m_display.setTrayPicture(TrayPicture::Error);
-        m_display.setTrayToolTip(text);
-        m_display.showAndRaise();
+        m_status.showNotice(text);
     }
 }
 
@@ -594,10 +559,10 @@ void CommandFilePipeline::failKeepingACopy(const QString& path, qint32 code, boo
     // A failed file may have left the register's number anywhere: until a file succeeds, a
     // crash cannot tell whether the file being sent reached it.
     m_lastReceipt.reset();
-    showFailure(code);
+    m_status.fileFailed(code);
     const bool copied = copyToOutputFolder(path);
     setFault(FolderFaults::Source::Copy, !copied, m_settings.DirectoryOutput + fileNameOf(path));
-    m_display.showAndRaise();
+    m_status.bringForward();
     if (!polled)
         return;
     if (!verdictWritten) {
@@ -773,9 +738,7 @@ void CommandFilePipeline::RecordOutcome(qint32 row, const QString& line, qint32 
     }
     const QString entry = ticketLogLine(now, ticket);
     const bool logged = writeWithReserve([&] { return activity.append(entry); });
-    m_display.setErrorText(QString());
-    m_display.setLastReceipt(now.toString(QStringLiteral("HH:mm:ss")),
-                             formatReceiptNumber(ticket, QLocale().groupSeparator()));
+    m_status.fileSent(now, ticket);
     setFault(FolderFaults::Source::Log, !logged, activity.path());
 }
 

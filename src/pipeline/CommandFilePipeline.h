@@ -4,11 +4,11 @@
 #include "FolderFaults.h"
 #include "InputFolderScanner.h"
 #include "RecoveryRecord.h"
-#include "StatusDisplay.h"
 #include "common/Clock.h"
 #include "common/InterruptibleWait.h"
 #include "driver/RegisterDriver.h"
 #include "settings/Settings.h"
+#include "status/StatusModel.h"
 
 #include <QIODevice>
 #include <functional>
@@ -32,7 +32,7 @@ public:
     using FileOpener = std::function<std::unique_ptr<QIODevice>(const QString& path)>;
 
     // The waits for the register go through `waits` (one the pipeline owns when none is given).
-    CommandFilePipeline(const Settings& settings, RegisterDriver& driver, StatusDisplay& display,
+    CommandFilePipeline(const Settings& settings, RegisterDriver& driver, StatusModel& status,
                         const Clock& clock, QString programName, Options options,
                         InterruptibleWait* waits = nullptr);
     InterruptibleWait& waits() { return *m_waits; }
@@ -132,7 +132,6 @@ private:
     LinesSent sendLines(QIODevice& device, RecoveryRecord* record);
     ActivityLog log() const;
     qint32 sendLine(qint32 row, const QString& line);
-    void showFailure(qint32 code);
     bool copyToOutputFolder(const QString& path);
     void finishFile(const QString& path, FileOrigin origin, const LinesSent& sent,
                     const QString& base);
@@ -159,7 +158,7 @@ private:
 
     const Settings& m_settings;
     RegisterDriver& m_driver;
-    StatusDisplay& m_display;
+    StatusModel& m_status;
     const Clock& m_clock;
     QString m_programName;
     Options m_options;
@@ -173,7 +172,6 @@ private:
     InterruptibleWait m_ownWaits;
     InterruptibleWait* m_waits;
     FolderFaults m_faults;
-    QString m_shownFault; // what the window shows of m_faults
     // While a given file is sent: its result file that could not be written (not a fault of
     // a folder the program works in).
     std::optional<QString> m_givenResultNotWritten;

@@ -1,25 +1,23 @@
 #pragma once
 
-#include "StatusDisplay.h"
-#include "messages/MessageCatalogue.h"
-#include "settings/Settings.h"
+#include "status/StatusModel.h"
 
 #include <QString>
 #include <functional>
 
-// Turns the register's own reports into the state line, the icon and dump lines.
+// Passes the register's own reports on: its states to the status model, its dumps to the
+// result file of the command file being sent.
 class DriverEventHandler
 {
 public:
     using DumpWriter = std::function<void(const QString& text)>;
 
-    DriverEventHandler(const Settings& settings, StatusDisplay& display, DumpWriter writeDump);
+    DriverEventHandler(StatusModel& status, DumpWriter writeDump);
 
     void StatusUpdate(qint32 status);
     void DumpData(qint32 unused, qint32 count, const QString& text);
 
 private:
-    const Settings& m_settings;
-    StatusDisplay& m_display;
+    StatusModel& m_status;
     DumpWriter m_writeDump;
 };

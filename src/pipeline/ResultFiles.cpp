@@ -124,15 +124,3 @@ std::optional<int> readableReceiptNumber(const QString& answer)
         return std::nullopt;
     return digits.toInt();
 }
-
-QString formatReceiptNumber(int number, const QString& groupSeparator)
-{
-    const QString digits = QString::number(std::abs(static_cast<qint64>(number)));
-    QString out;
-    for (qsizetype i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0)
-            out += groupSeparator;
-        out += digits[i];
-    }
-    return number < 0 ? u'-' + out : out;
-}

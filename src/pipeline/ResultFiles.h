@@ -27,6 +27,3 @@ int receiptNumberFromAnswer(const QString& answer);
 // The receipt number only when the answer has the documented form (at least 12 characters,
 // the 9th to the 12th digits); what a comparison of numbers may rely on.
 std::optional<int> readableReceiptNumber(const QString& answer);
-
-// "#,##0" with the given thousands separator.
-QString formatReceiptNumber(int number, const QString& groupSeparator);

@@ -16,14 +16,9 @@ DriverServer::DriverServer(QString programFolder, QString programName, RegisterD
     m_tmrFile.setInterval(0);
     connect(&m_tmrFile, &QTimer::timeout, this,
             [this] { tick(CommandFilePipeline::TickCause::Timer); });
-}
-
-void DriverServer::attachView(ServerView& view)
-{
-    Q_ASSERT(!m_view);
-    m_view = &view;
-    m_pipeline = std::make_unique<CommandFilePipeline>(
-        m_settings, m_driver, view, m_clock, m_programName, m_options.pipeline, m_options.waits);
+    m_pipeline =
+        std::make_unique<CommandFilePipeline>(m_settings, m_driver, m_status, m_clock,
+                                              m_programName, m_options.pipeline, m_options.waits);
     m_pipeline->setAbortCheck([this] { return m_closing == Closing::Aborting; });
     m_pipeline->setCloseRequest([this] {
         raiseClosing(Closing::Queued);
@@ -42,7 +37,7 @@ void DriverServer::attachView(ServerView& view)
     // Driver -> events -> pipeline: what the register reports while a line is sent ends up in
     // that file's .OK.
     m_events = std::make_unique<DriverEventHandler>(
-        m_settings, view, [this](const QString& text) { m_pipeline->WriteDumpLine(text); });
+        m_status, [this](const QString& text) { m_pipeline->WriteDumpLine(text); });
     connect(&m_driver, &RegisterDriver::StatusUpdate, this,
             [this](qint32 status) { m_events->StatusUpdate(status); });
     connect(&m_driver, &RegisterDriver::DumpData, this,
@@ -51,6 +46,12 @@ void DriverServer::attachView(ServerView& view)
             });
     connect(&m_driver, &RegisterDriver::faultChanged, this,
             [this](const QString& why) { m_pipeline->setDriverFault(why); });
+}
+
+void DriverServer::attachView(ServerView& view)
+{
+    Q_ASSERT(!m_view);
+    m_view = &view;
 }
 
 DriverServer::~DriverServer() = default;
@@ -85,6 +86,7 @@ int DriverServer::start()
         return kExitPortFailure;
     }
     showPortAndReadyState();
+    m_status.iconCreated();
     m_view->showTrayIcon();
 
     m_pipeline->recoverInterruptedFile();
@@ -118,7 +120,7 @@ void DriverServer::showPortAndReadyState()
     const int offset = m_settings.languageOffset();
     m_view->setPortTitle(LocalisedText(offset, MessageId::RegisterOnPort) + QStringLiteral("COM") +
                          m_settings.Port);
-    m_view->setStateText(LocalisedText(offset, MessageId::Ready));
+    m_status.portOpened();
 }
 
 void DriverServer::startPolling()

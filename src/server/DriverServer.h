@@ -7,6 +7,7 @@
 #include "pipeline/CommandFilePipeline.h"
 #include "pipeline/DriverEventHandler.h"
 #include "settings/Settings.h"
+#include "status/StatusModel.h"
 
 #include <QObject>
 #include <QTimer>
@@ -74,6 +75,8 @@ public:
     // True while a file is being sent or one of our dialogs is open.
     bool isWorking() const;
     const Settings& settings() const { return m_settings; }
+    // What the program knows of its situation, for the window and any other observer.
+    StatusModel& status() { return m_status; }
     const QString& programFolder() const { return m_programFolder; }
 
 signals:
@@ -113,6 +116,7 @@ private:
     Options m_options;
 
     Settings m_settings;
+    StatusModel m_status{m_settings};
     std::unique_ptr<CommandFilePipeline> m_pipeline;
     std::unique_ptr<DriverEventHandler> m_events;
     QTimer m_tmrFile;

@@ -1,14 +1,13 @@
 #pragma once
 
-#include "pipeline/StatusDisplay.h"
-
 #include <QString>
 
-// What the server shows and asks of its window, besides the state lines of StatusDisplay. The
-// main window implements it; the server's tests record it.
-class ServerView : public StatusDisplay
+// What the server asks of its window, besides rendering the status model. The main window
+// implements it; the server's tests record it.
+class ServerView
 {
 public:
+    virtual ~ServerView() = default;
     // A message that ends the program (another instance runs, the port does not open); returns
     // once it is dismissed.
     virtual void showCritical(const QString& text) = 0;

@@ -41,12 +41,12 @@ protected:
     }
     CommandFilePipeline make(RegisterDriver& driver)
     {
-        return CommandFilePipeline(settings, driver, display, clock, "QuorinDriverServer",
+        return CommandFilePipeline(settings, driver, display.model, clock, "QuorinDriverServer",
                                    {1, 0, 65536});
     }
 
     FakeDriver driver;
-    RecordingDisplay display;
+    RecordingDisplay display{settings};
     FixedClock clock;
 };
 

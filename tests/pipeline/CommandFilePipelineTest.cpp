@@ -23,8 +23,8 @@ protected:
     CommandFilePipeline& pipeline()
     {
         if (!m_pipeline) {
-            m_pipeline = std::make_unique<CommandFilePipeline>(settings, driver, display, clock,
-                                                               "QuorinDriverServer", options);
+            m_pipeline = std::make_unique<CommandFilePipeline>(
+                settings, driver, display.model, clock, "QuorinDriverServer", options);
             m_pipeline->setCloseRequest([this] { ++closeRequests; });
         }
         return *m_pipeline;
@@ -34,7 +34,7 @@ protected:
     QStringList outFiles() const { return QDir(dir.file("out")).entryList(QDir::Files); }
 
     FakeDriver driver;
-    RecordingDisplay display;
+    RecordingDisplay display{settings};
     FixedClock clock;
     CommandFilePipeline::Options options{1, 0, 65536};
     std::unique_ptr<CommandFilePipeline> m_pipeline;
@@ -80,7 +80,7 @@ TEST_F(PipelineTest, FailingThirdLine)
     const QByteArray content = "L1\r\nL2\nABC \x80\xE8\x81\rL4\r\n";
     drop("S.TXT", content);
     driver.answer(QStringLiteral("ABC €è\u0081"), {{17, 0}});
-    display.error = "old";
+    display.model.fileFailed(203); // an older error, replaced
     pipeline().runTick();
     EXPECT_EQ(driver.sentLines().size(), 3);
     const QByteArray record = "Error=17;Errore generico;Row 3;ABC \x80\xE8\x81";
@@ -332,7 +332,7 @@ TEST_F(PipelineTest, RunsThroughTheSimulatedRegister)
     QString port = "1";
     ASSERT_EQ(reg.OpenPort(port), 0);
     QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy));
-    CommandFilePipeline p(settings, reg, display, clock, "QuorinDriverServer", options);
+    CommandFilePipeline p(settings, reg, display.model, clock, "QuorinDriverServer", options);
     QObject::connect(&reg, &RegisterDriver::DumpData, [&](qint32, qint32 n, const QString& t) {
         if (n > 0)
             p.WriteDumpLine(t);
@@ -430,7 +430,8 @@ TEST_F(PipelineTest, DriverFaultIsShownUntilItClears)
     EXPECT_EQ(display.error, "Il driver del registratore non funziona (crashed).");
     EXPECT_EQ(display.toolTip, display.error);
     EXPECT_EQ(display.picture, TrayPicture::Error);
-    display.error.clear(); // a file's own error shown meanwhile went away again
+    display.model.fileSent(clock.now(), 1); // a file sent meanwhile cleared the error line
+    EXPECT_EQ(display.error, "");
     pipeline().runTick();
     EXPECT_EQ(display.error, "Il driver del registratore non funziona (crashed).");
     pipeline().setDriverFault(QString());
@@ -500,9 +501,9 @@ TEST_F(PipelineTest, AnotherInstanceOnTheSameInputFolderSendsNothingUntilItIsFre
     PipelineFolders other; // another program folder, the same input folder
     other.settings.DirectoryInput = settings.DirectoryInput;
     FakeDriver otherDriver;
-    RecordingDisplay otherDisplay;
-    auto second = std::make_unique<CommandFilePipeline>(other.settings, otherDriver, otherDisplay,
-                                                        clock, "QuorinDriverServer", options);
+    RecordingDisplay otherDisplay{other.settings};
+    auto second = std::make_unique<CommandFilePipeline>(
+        other.settings, otherDriver, otherDisplay.model, clock, "QuorinDriverServer", options);
     pipeline().recoverInterruptedFile(); // the first takes the folder
     drop("A.TXT", "X\r\n");
     AllowQtWarnings held("Fault in the folder"), again("works again");
@@ -527,12 +528,13 @@ TEST_F(PipelineTest, FolderFaultGoingAwayLeavesWhatWasShownSinceInPlace)
     QDir(dir.file("in")).removeRecursively();
     pipeline().runTick();
     EXPECT_EQ(display.error, "La cartella di input " + in("") + " non esiste.");
-    // Meanwhile the register says its cover is open.
-    const QString cover = QString::fromUtf8("Il coperchio della stampante è aperto");
-    display.setErrorText(cover);
+    // Meanwhile something else is shown there (a file of another way in failed).
+    display.model.fileFailed(203);
+    const QString since = display.error;
+    EXPECT_NE(since, "La cartella di input " + in("") + " non esiste.");
     QDir().mkdir(dir.file("in"));
     pipeline().runTick();
-    EXPECT_EQ(display.error, cover);
+    EXPECT_EQ(display.error, since);
     EXPECT_EQ(display.picture, TrayPicture::Error);
     EXPECT_EQ(again.seen(), 1);
 }

@@ -81,10 +81,10 @@ protected:
     }
 
     FakeDriver driver;
-    RecordingDisplay display;
+    RecordingDisplay display{settings};
     FixedClock clock;
-    CommandFilePipeline pipeline{settings,        driver, display, clock, "QuorinDriverServer",
-                                 {1, 1000, 65536}};
+    CommandFilePipeline pipeline{
+        settings, driver, display.model, clock, "QuorinDriverServer", {1, 1000, 65536}};
     int pending = 0;
 };
 

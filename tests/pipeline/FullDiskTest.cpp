@@ -61,9 +61,9 @@ protected:
 
     SmallDisk disk{dir.file("in")};
     FakeDriver driver;
-    RecordingDisplay display;
+    RecordingDisplay display{settings};
     FixedClock clock;
-    CommandFilePipeline pipeline{settings,     driver, display, clock, "QuorinDriverServer",
+    CommandFilePipeline pipeline{settings,     driver, display.model, clock, "QuorinDriverServer",
                                  {1, 0, 65536}};
 };
 

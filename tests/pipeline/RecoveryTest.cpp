@@ -32,16 +32,16 @@ protected:
     // A new pipeline in the same place (the old one lets its record and lock go).
     void restart()
     {
-        m_pipeline.emplace(settings, driver, display, clock, "QuorinDriverServer",
+        m_pipeline.emplace(settings, driver, display.model, clock, "QuorinDriverServer",
                            CommandFilePipeline::Options{1, 0, 65536});
     }
 
     FakeDriver driver;
-    RecordingDisplay display;
+    RecordingDisplay display{settings};
     FixedClock clock;
     std::optional<CommandFilePipeline> m_pipeline;
     CommandFilePipeline& pipeline =
-        m_pipeline.emplace(settings, driver, display, clock, "QuorinDriverServer",
+        m_pipeline.emplace(settings, driver, display.model, clock, "QuorinDriverServer",
                            CommandFilePipeline::Options{1, 0, 65536});
     const QString kT = "06/12/2026 17:44";
 };

@@ -55,15 +55,6 @@ TEST(ResultFiles, ReadableReceiptNumberNeedsTheDocumentedForm)
         EXPECT_EQ(readableReceiptNumber(answer), std::nullopt) << answer;
 }
 
-TEST(ResultFiles, ReceiptNumberGrouping)
-{
-    EXPECT_EQ(formatReceiptNumber(0, "."), "0");
-    EXPECT_EQ(formatReceiptNumber(999, "."), "999");
-    EXPECT_EQ(formatReceiptNumber(1234, "."), "1.234");
-    EXPECT_EQ(formatReceiptNumber(32767, ","), "32,767");
-    EXPECT_EQ(formatReceiptNumber(-1234, "."), "-1.234");
-}
-
 TEST(ActivityLog, BoundKeepsOnePreviousGeneration)
 {
     TempFolder dir;

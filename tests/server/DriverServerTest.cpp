@@ -6,7 +6,7 @@
 namespace {
 
 // Records what the server asks of its window.
-class RecordingView : public RecordingDisplayOf<ServerView>
+class RecordingView : public ServerView
 {
 public:
     void showCritical(const QString& text) override { messages.append(text); }

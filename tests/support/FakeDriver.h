@@ -1,7 +1,7 @@
 #pragma once
 
 #include "driver/RegisterDriver.h"
-#include "pipeline/StatusDisplay.h"
+#include "status/StatusModel.h"
 
 #include <QHash>
 #include <QStringList>
@@ -102,25 +102,28 @@ private:
     qint32 m_extended = 0;
 };
 
-// Records what the pipeline shows (Base: StatusDisplay or an interface built on it).
-template <typename Base> class RecordingDisplayOf : public Base
+// What the window would show of a status model: its lines after each change, and how often the
+// window was brought forward.
+class RecordingDisplay
 {
 public:
-    QString stateText() const override { return state; }
-    void setStateText(const QString& t) override { state = t; }
-    QString errorText() const override { return error; }
-    void setErrorText(const QString& t) override { error = t; }
-    void setTrayPicture(TrayPicture p) override { picture = p; }
-    void setTrayToolTip(const QString& t) override { toolTip = t; }
-    void setLastReceipt(const QString& t, const QString& n) override
+    explicit RecordingDisplay(const Settings& settings) : model(settings)
     {
-        receiptTime = t;
-        receiptNumber = n;
+        QObject::connect(&model, &StatusModel::changed, [this] {
+            state = model.stateText();
+            error = model.errorText();
+            toolTip = model.toolTip();
+            picture = model.trayPicture();
+            receiptTime = model.receiptTime();
+            receiptNumber = model.receiptNumber();
+        });
+        QObject::connect(&model, &StatusModel::forwardRequested, [this] { ++raised; });
     }
-    void showAndRaise() override { ++raised; }
+    RecordingDisplay(const RecordingDisplay&) = delete;
+    RecordingDisplay& operator=(const RecordingDisplay&) = delete;
 
+    StatusModel model;
     QString state, error, toolTip, receiptTime, receiptNumber;
     TrayPicture picture = TrayPicture::Normal;
     int raised = 0;
 };
-using RecordingDisplay = RecordingDisplayOf<StatusDisplay>;

@@ -46,6 +46,8 @@ frmMain::frmMain(DriverServer& server, UserDialogs& dialogs, Options options)
       m_server(server), m_dialogs(dialogs), m_trayAvailable(options.trayAvailable)
 {
     m_server.attachView(*this);
+    connect(&m_server.status(), &StatusModel::changed, this, &frmMain::render);
+    connect(&m_server.status(), &StatusModel::forwardRequested, this, &frmMain::showAndRaise);
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(kWindowCaption);
     setWindowIcon(programIcon());
@@ -173,8 +175,8 @@ void frmMain::showTrayIcon()
     m_tray = std::make_unique<TrayIcon>(m_trayAvailable);
     m_tray->setObjectName(QStringLiteral("MyTray"));
     connect(m_tray.get(), &TrayIcon::DoubleClick, this, &frmMain::MyTray_DoubleClick);
-    m_tray->setI_Icon(windowIcon());
-    m_tray->setI_ToolTipText(kProgramTitle);
+    m_iconPicture.reset();
+    renderIcon();
     m_tray->I_Show();
 }
 
@@ -220,73 +222,41 @@ void frmMain::MyTray_DoubleClick(int, int)
     bringForward(this);
 }
 
-QString frmMain::stateText() const
+void frmMain::render()
 {
-    return lblStato->text();
-}
-
-void frmMain::setStateText(const QString& text)
-{
-    lblStato->setText(text);
-}
-
-QString frmMain::errorText() const
-{
-    return lblErrore->text();
-}
-
-void frmMain::setErrorText(const QString& text)
-{
-    const bool cleared = text.isEmpty() && !lblErrore->text().isEmpty();
-    lblErrore->setText(text);
-    // Long messages (573, 584) wrap in the frame at a smaller size rather than lose lines.
-    fitWrappedLabelText(lblErrore, lblStato->font());
-    if (!cleared)
-        return;
-    // The icon no longer shows an error that the window has cleared, unless the register still
-    // reports a problem (cover open, paper out, busy), which it then shows as it did.
-    const int offset = m_server.settings().languageOffset();
-    const QString state = lblStato->text();
-    if (state == LocalisedText(offset, MessageId::CoverOpen) ||
-        state == LocalisedText(offset, MessageId::PaperOut)) {
-        setTrayPicture(TrayPicture::Error);
-        setTrayToolTip(state);
-    } else if (state == LocalisedText(offset, MessageId::Busy)) {
-        setTrayPicture(TrayPicture::Warning);
-        setTrayToolTip(state);
-    } else {
-        setTrayPicture(TrayPicture::Normal);
-        setTrayToolTip(kProgramTitle);
+    const StatusModel& status = m_server.status();
+    lblStato->setText(status.stateText());
+    if (lblErrore->text() != status.errorText()) {
+        lblErrore->setText(status.errorText());
+        // Long messages (573, 584) wrap in the frame at a smaller size rather than lose lines.
+        fitWrappedLabelText(lblErrore, lblStato->font());
     }
+    lblOra->setText(status.receiptTime());
+    lblNumero->setText(status.receiptNumber());
+    renderIcon();
 }
 
-void frmMain::setTrayPicture(TrayPicture picture)
+void frmMain::renderIcon()
 {
     if (!m_tray)
         return;
-    switch (picture) {
-    case TrayPicture::Normal:
-        m_tray->setI_Icon(windowIcon());
-        break;
-    case TrayPicture::Error:
-        m_tray->setI_Icon(errorPicture());
-        break;
-    case TrayPicture::Warning:
-        m_tray->setI_Icon(warningPicture());
-        break;
+    const StatusModel& status = m_server.status();
+    if (m_iconPicture != status.trayPicture()) {
+        m_iconPicture = status.trayPicture();
+        switch (*m_iconPicture) {
+        case TrayPicture::Normal:
+            m_tray->setI_Icon(windowIcon());
+            break;
+        case TrayPicture::Error:
+            m_tray->setI_Icon(errorPicture());
+            break;
+        case TrayPicture::Warning:
+            m_tray->setI_Icon(warningPicture());
+            break;
+        }
     }
-}
-
-void frmMain::setTrayToolTip(const QString& text)
-{
-    if (m_tray)
-        m_tray->setI_ToolTipText(text);
-}
-
-void frmMain::setLastReceipt(const QString& time, const QString& number)
-{
-    lblOra->setText(time);
-    lblNumero->setText(number);
+    if (m_tray->I_ToolTipText() != status.toolTip())
+        m_tray->setI_ToolTipText(status.toolTip());
 }
 
 void frmMain::showAndRaise()

@@ -37,14 +37,6 @@ public:
     TrayIcon* MyTray() const { return m_tray.get(); }
 
     // ServerView
-    QString stateText() const override;
-    void setStateText(const QString& text) override;
-    QString errorText() const override;
-    void setErrorText(const QString& text) override;
-    void setTrayPicture(TrayPicture picture) override;
-    void setTrayToolTip(const QString& text) override;
-    void setLastReceipt(const QString& time, const QString& number) override;
-    void showAndRaise() override;
     void showCritical(const QString& text) override;
     void applyLanguage(int languageOffset) override;
     void setPortTitle(const QString& text) override;
@@ -69,11 +61,17 @@ private:
     // Steps of File > Invia up to the editor; the document to send, or nothing.
     std::optional<QString> chooseAndEditDocument();
     bool hasShutDown() const { return m_server.state() == DriverServer::State::Done; }
+    // Shows the status model: the labels, and the icon when there is one.
+    void render();
+    void renderIcon();
+    // The window comes forward and stays above ordinary windows.
+    void showAndRaise();
 
     DriverServer& m_server;
     UserDialogs& m_dialogs;
     bool m_trayAvailable;
     std::unique_ptr<TrayIcon> m_tray;
+    std::optional<TrayPicture> m_iconPicture; // what the icon shows now
     CommonDialog CDialog;
     QString DocumentPath;
     QTranslator m_qtTranslator;

@@ -122,7 +122,7 @@ protected:
 TEST_F(WindowStacking, WindowsOpenedAfterAnErrorStayAboveTheMainWindow)
 {
     // A failed file brings the window forward and keeps it above ordinary windows.
-    static_cast<StatusDisplay&>(*window).showAndRaise();
+    server->status().bringForward();
     dialogs.document = dir.file("Configurazione.orvek");
     writeBytes(dialogs.document, "X\r\n");
     auto above = [&](QWidget* modal) { return stackedAbove(modal, window.get()); };
@@ -139,7 +139,7 @@ TEST_F(WindowStacking, ShowingTheMinimisedWindowRestoresItWithTheDialogThatBlock
 {
     const std::pair<const char*, std::function<void()>> ways[] = {
         {"double click on the icon", [&] { emit window->MyTray()->DoubleClick(0, 0); }},
-        {"a failed file", [&] { static_cast<StatusDisplay&>(*window).showAndRaise(); }},
+        {"a failed file", [&] { server->status().bringForward(); }},
     };
     for (const auto& [how, bringBack] : ways) {
         SCOPED_TRACE(how);

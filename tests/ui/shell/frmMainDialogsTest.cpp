@@ -37,7 +37,7 @@ protected:
 
 TEST_F(frmMainDialogsTest, SettingsAreReappliedAfterOk)
 {
-    window->setErrorText("Errore generico");
+    server->status().fileFailed(17); // "Errore generico"
     dialogs.windowActions.push_back([this](QDialog& d) {
         // While the dialog is open, polling is off and the port closed.
         EXPECT_FALSE(pollTimer().isActive());
@@ -62,7 +62,7 @@ TEST_F(frmMainDialogsTest, SettingsAreReappliedAfterOk)
 
 TEST_F(frmMainDialogsTest, AnnullaStillReopensThePort)
 {
-    window->setStateText("Il coperchio è aperto");
+    server->status().registerReported(11); // the cover is open
     window->findChild<QAction*>("MNU_FILE_PERSONALIZZA")->trigger();
     EXPECT_EQ(driver.closeCount, 1);
     EXPECT_EQ(driver.openedPorts, QStringList({"1", "1"}));

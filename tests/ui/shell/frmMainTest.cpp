@@ -294,7 +294,7 @@ TEST_F(frmMainTest, LongErrorTextsFitWhole)
     const QRect place = label->geometry();
     for (const auto& [offset, id] : {std::pair{0, 573}, std::pair{1000, 584}}) {
         const QString message = LocalisedText(offset, id);
-        window().setErrorText(message);
+        server->status().showNotice(message);
         const QRect needed = QFontMetrics(label->font())
                                  .boundingRect(QRect(0, 0, label->width(), 100000),
                                                Qt::AlignLeft | Qt::TextWordWrap, message);
