@@ -1,9 +1,10 @@
 #pragma once
 
-#include "ActivityLog.h"
-#include "FolderFaults.h"
+#include "CrashRecovery.h"
 #include "InputFolderScanner.h"
+#include "PipelineFaults.h"
 #include "RecoveryRecord.h"
+#include "VerdictWriter.h"
 #include "common/Clock.h"
 #include "common/InterruptibleWait.h"
 #include "driver/RegisterDriver.h"
@@ -14,10 +15,11 @@
 #include <functional>
 #include <memory>
 
-// Sends command files to the register line by line and leaves the verdict: result files beside
-// the file, a line in the activity log, the error on screen and a dated copy of a failed file in
-// the output folder. Runs on the UI thread; a send blocks it except while waiting for an open
-// printer cover, when events keep being served.
+// Sends command files to the register line by line, each guarded by the recovery record, and
+// has the verdict left (VerdictWriter): result files beside the file, a line in the activity
+// log, the error on screen and a dated copy of a failed file in the output folder. Runs on the
+// UI thread; a send blocks it except while waiting for an open printer cover, when events keep
+// being served.
 class CommandFilePipeline
 {
 public:
@@ -77,7 +79,7 @@ public:
     // file again by itself.
     void recoverInterruptedFile();
     // The most receipts one command file is taken to make (and never more than its lines).
-    static constexpr int kMaxReceiptsPerFile = 100;
+    static constexpr int kMaxReceiptsPerFile = CrashRecovery::kMaxReceiptsPerFile;
 
     // Shows that the driver program does not work (why), or clears it (empty).
     void setDriverFault(const QString& why);
@@ -102,59 +104,17 @@ public:
 
 private:
     struct BusyScope;
-    // What the lines of a file came to: the row reached, its text and the result (0: all sent).
-    struct LinesSent
-    {
-        qint32 result = 0;
-        qint32 row = 0;
-        QString line;
-    };
-    // A polled file is deleted once it has its verdict, is copied when it fails, and is guarded
-    // by the recovery record; the start, stop and document files are given and stay.
-    enum class FileOrigin { Polled, Given };
     // A polled file comes with its size and time as seen just before. False when nothing more
     // can be sent now (no room for a verdict, the folder is not ours).
     bool sendPolledFile(const QString& path, const std::optional<FileSignature>& signature);
-    qint64 verdictReserveBytes() const;
-    // A write of a verdict that, failing, is tried again with the room kept for it.
-    bool writeWithReserve(const std::function<bool()>& write);
-    void takeOverInputFolder();
-    void recoverFromRecord();
-    // The files passed over (left in the folder with their verdict) onto the disk.
-    void persistLeftFiles();
-    void keepWithoutVerdict(const QString& path);
+    // The start, stop and document files are given and stay.
     void sendGivenFile(const QString& path);
-    // Clears the earlier results of the file; its result base.
-    QString startResults(const QString& path);
+    qint64 verdictReserveBytes() const;
     // nullptr when the file is missing or cannot be read (then it has its verdict already).
     std::unique_ptr<QIODevice> openCommandFile(const QString& path, const QString& base,
                                                bool& unreadable);
     LinesSent sendLines(QIODevice& device, RecoveryRecord* record);
-    ActivityLog log() const;
     qint32 sendLine(qint32 row, const QString& line);
-    bool copyToOutputFolder(const QString& path);
-    void finishFile(const QString& path, FileOrigin origin, const LinesSent& sent,
-                    const QString& base);
-    QString lineAt(const QString& path, qint32 row) const;
-    // False when the .KO was asked for and could not be written.
-    bool recordFailure(qint32 row, const QString& line, qint32 code, const QString& base,
-                       bool toLog, bool toFile);
-    void failKeepingACopy(const QString& path, qint32 code, bool polled, bool verdictWritten);
-    void deleteOrPassOver(const QString& path);
-    // Everything the verdict of a polled file needs is on the disk before the record says that
-    // nothing is being sent.
-    void makeDurable(const QString& path);
-    // The register's status answer; nothing when the driver call itself failed.
-    struct StatusAnswer
-    {
-        qint32 result = 0;
-        QString answer;
-    };
-    std::optional<StatusAnswer> queryStatus();
-    int countLines(const QString& path) const;
-    void setFault(FolderFaults::Source source, bool failed, const QString& file);
-    void showFaults();
-    void reportFaults();
 
     const Settings& m_settings;
     RegisterDriver& m_driver;
@@ -163,19 +123,14 @@ private:
     QString m_programName;
     Options m_options;
     FileOpener m_openFile;
+    PipelineFaults m_faults;
     InputFolderScanner m_scanner;
     RecoveryRecord m_record;
-    QString m_resultBasePath;
-    std::optional<int> m_lastReceipt; // as last read from the register
+    VerdictWriter m_verdicts;
+    CrashRecovery m_recovery;
     std::function<bool()> m_abortCheck;
     std::function<void()> m_closeRequest;
     InterruptibleWait m_ownWaits;
     InterruptibleWait* m_waits;
-    FolderFaults m_faults;
-    // While a given file is sent: its result file that could not be written (not a fault of
-    // a folder the program works in).
-    std::optional<QString> m_givenResultNotWritten;
-    bool m_sendingGiven = false;
-    QMap<FolderFaults::Source, FolderFaults::Fault> m_reportedFaults; // on standard error
     int m_busyDepth = 0;
 };
