@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr int kMaxErrorLinesPerMinute = 100;
-constexpr int kMaxErrorLineChars = 1000;
 constexpr int kOutputClosedGraceMs = 100;
 
 QString seconds(int ms)
@@ -205,7 +203,7 @@ bool ExternalDriver::start()
     m_process->setProgram(m_options.program);
     m_process->setArguments(m_options.arguments);
     m_output.clear();
-    m_errors.clear();
+    m_errorOutput.restart();
     m_link = Link::Greeting;
     m_broken.clear();
     connect(m_process.get(), &QProcess::readyReadStandardError, this, &ExternalDriver::readErrors);
@@ -407,34 +405,6 @@ void ExternalDriver::handleLine(const QByteArray& line)
 
 void ExternalDriver::readErrors()
 {
-    if (!m_process)
-        return;
-    m_errors += m_process->readAllStandardError();
-    for (;;) {
-        const qsizetype end = m_errors.indexOf('\n');
-        if (end < 0 && m_errors.size() <= kMaxErrorLineChars)
-            return;
-        const qsizetype take = end < 0 ? kMaxErrorLineChars : end;
-        QByteArray line = m_errors.left(take);
-        m_errors.remove(0, end < 0 ? take : take + 1);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        forwardError(line);
-    }
-}
-
-void ExternalDriver::forwardError(const QByteArray& line)
-{
-    if (!m_errorWindow.isValid() || m_errorWindow.elapsed() > 60000) {
-        m_errorWindow.start();
-        m_errorLines = 0;
-    }
-    ++m_errorLines;
-    const QString& name = m_name;
-    if (m_errorLines <= kMaxErrorLinesPerMinute)
-        qWarning("Driver %s says: %s", qPrintable(name),
-                 qPrintable(QString::fromUtf8(line).left(kMaxErrorLineChars)));
-    else if (m_errorLines == kMaxErrorLinesPerMinute + 1)
-        qWarning("Driver %s says more than %d lines a minute; the rest of this minute is dropped",
-                 qPrintable(name), kMaxErrorLinesPerMinute);
+    if (m_process)
+        m_errorOutput.take(m_name, m_process->readAllStandardError());
 }

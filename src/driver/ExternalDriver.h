@@ -1,12 +1,12 @@
 #pragma once
 
+#include "DriverErrorOutput.h"
 #include "DriverProtocol.h"
 #include "RegisterDriver.h"
 #include "common/InterruptibleWait.h"
 #include "platform/ChildProcess.h"
 
 #include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <functional>
 #include <memory>
@@ -79,7 +79,6 @@ private:
     void readOutput();
     void readErrors();
     void handleLine(const QByteArray& line);
-    void forwardError(const QByteArray& line);
 
     Options m_options;
     InterruptibleWait m_ownWaits;
@@ -89,7 +88,6 @@ private:
     std::unique_ptr<QProcess> m_process;
     ChildProcess m_child;
     QByteArray m_output;
-    QByteArray m_errors;
     // How far the driver program is: not running, started and awaited, greeted, and greeted
     // with its port as it should be (opened again after a restart, or not needed).
     enum class Link { Down, Greeting, Greeted, Ready };
@@ -109,7 +107,5 @@ private:
     std::optional<QString> m_openPort;
     bool m_sendFailed = false;
 
-    // Standard error of the driver reaches ours, bounded per minute.
-    QElapsedTimer m_errorWindow;
-    int m_errorLines = 0;
+    DriverErrorOutput m_errorOutput;
 };
