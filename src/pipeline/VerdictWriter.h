@@ -69,7 +69,6 @@ public:
     QString QueryAnswerTail();
     // The receipt number last read from the register; none after a failed file.
     std::optional<int> lastReceipt() const { return m_lastReceipt; }
-    void forgetLastReceipt() { m_lastReceipt.reset(); }
 
 private:
     ActivityLog log() const;

@@ -174,6 +174,8 @@ void frmMain::showTrayIcon()
 {
     m_tray = std::make_unique<TrayIcon>(m_trayAvailable);
     m_tray->setObjectName(QStringLiteral("MyTray"));
+    // Found by its name among the window's children, like the window's other controls.
+    m_tray->setParent(this);
     connect(m_tray.get(), &TrayIcon::DoubleClick, this, &frmMain::MyTray_DoubleClick);
     m_iconPicture.reset();
     renderIcon();

@@ -34,8 +34,6 @@ public:
     // exit status of a program that must end at once.
     int Form_Load();
 
-    TrayIcon* MyTray() const { return m_tray.get(); }
-
     // ServerView
     void showCritical(const QString& text) override;
     void applyLanguage(int languageOffset) override;

@@ -138,7 +138,8 @@ TEST_F(WindowStacking, WindowsOpenedAfterAnErrorStayAboveTheMainWindow)
 TEST_F(WindowStacking, ShowingTheMinimisedWindowRestoresItWithTheDialogThatBlocksIt)
 {
     const std::pair<const char*, std::function<void()>> ways[] = {
-        {"double click on the icon", [&] { emit window->MyTray()->DoubleClick(0, 0); }},
+        {"double click on the icon",
+         [&] { emit window->findChild<TrayIcon*>("MyTray")->DoubleClick(0, 0); }},
         {"a failed file", [&] { server->status().bringForward(); }},
     };
     for (const auto& [how, bringBack] : ways) {
@@ -156,7 +157,7 @@ TEST_F(WindowStacking, ShowingTheMinimisedWindowRestoresItWithTheDialogThatBlock
                            modal->showMinimized();
                            if (!serveEventsUntil([&] { return wmState(modal) == "Iconic"; }))
                                return false;
-                           emit window->MyTray()->DoubleClick(0, 0);
+                           emit window->findChild<TrayIcon*>("MyTray")->DoubleClick(0, 0);
                            return serveEventsUntil([&] {
                                return onTopAndNormal(modal) && wmState(window.get()) == "Normal";
                            });

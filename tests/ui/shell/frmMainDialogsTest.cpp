@@ -82,7 +82,7 @@ TEST_F(frmMainDialogsTest, PortThatDoesNotReopenEndsAtOnce)
         dialogs.messages.last().endsWith("Impossibile caricare il programma gestione cassa."));
     EXPECT_TRUE(driver.sent.empty()); // no Stop.txt
     EXPECT_FALSE(pollTimer().isActive());
-    EXPECT_EQ(window->MyTray(), nullptr);
+    EXPECT_EQ(window->findChild<TrayIcon*>("MyTray"), nullptr);
 }
 
 TEST_F(frmMainDialogsTest, CancelledOpenDialogSendsNothing)

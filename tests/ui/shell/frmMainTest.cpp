@@ -62,9 +62,10 @@ TEST_F(frmMainTest, StartsUpInItalian)
     EXPECT_EQ(text("lblTitCol_2"), "Numero ");
     EXPECT_EQ(text("lblTitCol_3"), "Ora ");
     EXPECT_EQ(window().windowTitle(), "Quorin Driver Server - ORVEK S.P.A.");
-    ASSERT_NE(window().MyTray(), nullptr);
-    EXPECT_TRUE(window().MyTray()->I_Visible());
-    EXPECT_EQ(window().MyTray()->I_ToolTipText(), "Quorin Server - ORVEK S.P.A.");
+    ASSERT_NE(window().findChild<TrayIcon*>("MyTray"), nullptr);
+    EXPECT_TRUE(window().findChild<TrayIcon*>("MyTray")->I_Visible());
+    EXPECT_EQ(window().findChild<TrayIcon*>("MyTray")->I_ToolTipText(),
+              "Quorin Server - ORVEK S.P.A.");
     EXPECT_EQ(driver.sentLines(), QStringList({"AVVIO"}));
     EXPECT_TRUE(pollTimer().isActive());
     EXPECT_EQ(pollTimer().interval(), 5000);
@@ -100,7 +101,7 @@ TEST_F(frmMainTest, PortFailureEndsAtOnceInItalian)
     EXPECT_EQ(named.seen(), 1);
     EXPECT_EQ(dialogs.messages, QStringList({"Quorin Server - ORVEK S.P.A.|Impossibile caricare il "
                                              "programma gestione cassa."}));
-    EXPECT_EQ(window().MyTray(), nullptr);
+    EXPECT_EQ(window().findChild<TrayIcon*>("MyTray"), nullptr);
     EXPECT_TRUE(driver.sent.empty());
     EXPECT_EQ(driver.closeCount, 0);
     EXPECT_FALSE(pollTimer().isActive());
@@ -125,14 +126,17 @@ TEST_F(frmMainTest, DriverEventsShowTheState)
     window().hide();
     emit driver.StatusUpdate(30);
     EXPECT_FALSE(window().isVisible());
-    EXPECT_EQ(window().MyTray()->I_ToolTipText(), QStringLiteral("La stampante è occupata"));
+    EXPECT_EQ(window().findChild<TrayIcon*>("MyTray")->I_ToolTipText(),
+              QStringLiteral("La stampante è occupata"));
     emit driver.StatusUpdate(11);
     EXPECT_TRUE(window().isVisible());
     EXPECT_TRUE(topMost());
     EXPECT_EQ(text("lblStato"), QStringLiteral("Il coperchio è aperto"));
-    EXPECT_EQ(window().MyTray()->I_ToolTipText(), QStringLiteral("Il coperchio è aperto"));
+    EXPECT_EQ(window().findChild<TrayIcon*>("MyTray")->I_ToolTipText(),
+              QStringLiteral("Il coperchio è aperto"));
     emit driver.StatusUpdate(1001);
-    EXPECT_EQ(window().MyTray()->I_ToolTipText(), "Quorin Server - ORVEK S.P.A.");
+    EXPECT_EQ(window().findChild<TrayIcon*>("MyTray")->I_ToolTipText(),
+              "Quorin Server - ORVEK S.P.A.");
     EXPECT_TRUE(topMost()); // never lowered again
 }
 
@@ -143,10 +147,11 @@ TEST_F(frmMainTest, DoubleClickOfAnyButtonShowsTheHiddenWindow)
     for (int message : {0x203, 0x206, 0x209}) {
         window().findChild<QAction*>("mnuNascondi")->trigger();
         EXPECT_FALSE(window().isVisible());
-        window().MyTray()->deliverMouseMessage(0x201, 0); // a single click does nothing
-        window().MyTray()->deliverMouseMessage(0x204, 0);
+        window().findChild<TrayIcon*>("MyTray")->deliverMouseMessage(
+            0x201, 0); // a single click does nothing
+        window().findChild<TrayIcon*>("MyTray")->deliverMouseMessage(0x204, 0);
         EXPECT_FALSE(window().isVisible());
-        window().MyTray()->deliverMouseMessage(message, 0);
+        window().findChild<TrayIcon*>("MyTray")->deliverMouseMessage(message, 0);
         EXPECT_TRUE(window().isVisible()) << message;
     }
     EXPECT_FALSE(done()); // hiding never ends the program
@@ -163,7 +168,7 @@ TEST_F(frmMainTest, FilesUpdateErrorAndLastReceipt)
     EXPECT_EQ(text("lblErrore"), "Errore generico");
     EXPECT_TRUE(window().isVisible());
     EXPECT_TRUE(topMost());
-    EXPECT_EQ(window().MyTray()->I_ToolTipText(), "Errore generico");
+    EXPECT_EQ(window().findChild<TrayIcon*>("MyTray")->I_ToolTipText(), "Errore generico");
     writeBytes(in + "GOOD.TXT", "Y\r\n");
     tick();
     EXPECT_EQ(text("lblErrore"), "");
@@ -180,7 +185,7 @@ TEST_F(frmMainTest, ShutDownRunsExactlyOnce)
     EXPECT_TRUE(done());
     EXPECT_EQ(driver.sentLines(), QStringList({"FERMA"}));
     EXPECT_EQ(driver.closeCount, 1);
-    EXPECT_EQ(window().MyTray(), nullptr);
+    EXPECT_EQ(window().findChild<TrayIcon*>("MyTray"), nullptr);
     EXPECT_FALSE(pollTimer().isActive());
     window().close();
     QCoreApplication::processEvents();
@@ -264,17 +269,18 @@ TEST_F(frmMainTest, IconGoesBackWhenTheErrorIsCleared)
 {
     ASSERT_EQ(window().Form_Load(), 0);
     const QString in = server->settings().DirectoryInput;
-    const qint64 normal = window().MyTray()->I_Icon().cacheKey();
+    const qint64 normal = window().findChild<TrayIcon*>("MyTray")->I_Icon().cacheKey();
     driver.answer("BAD", {{17, 0}});
     writeBytes(in + "A.TXT", "BAD\r\n");
     tick();
-    EXPECT_NE(window().MyTray()->I_Icon().cacheKey(), normal);
-    EXPECT_EQ(window().MyTray()->I_ToolTipText(), "Errore generico");
+    EXPECT_NE(window().findChild<TrayIcon*>("MyTray")->I_Icon().cacheKey(), normal);
+    EXPECT_EQ(window().findChild<TrayIcon*>("MyTray")->I_ToolTipText(), "Errore generico");
     writeBytes(in + "B.TXT", "GOOD\r\n");
     tick();
     EXPECT_EQ(text("lblErrore"), "");
-    EXPECT_EQ(window().MyTray()->I_Icon().cacheKey(), normal);
-    EXPECT_EQ(window().MyTray()->I_ToolTipText(), "Quorin Server - ORVEK S.P.A.");
+    EXPECT_EQ(window().findChild<TrayIcon*>("MyTray")->I_Icon().cacheKey(), normal);
+    EXPECT_EQ(window().findChild<TrayIcon*>("MyTray")->I_ToolTipText(),
+              "Quorin Server - ORVEK S.P.A.");
 
     // While the register still reports its cover open, the icon keeps saying so.
     writeBytes(in + "C.TXT", "BAD\r\n");
@@ -283,8 +289,8 @@ TEST_F(frmMainTest, IconGoesBackWhenTheErrorIsCleared)
     emit driver.StatusUpdate(11);
     writeBytes(in + "D.TXT", "GOOD\r\n");
     tick();
-    EXPECT_NE(window().MyTray()->I_Icon().cacheKey(), normal);
-    EXPECT_EQ(window().MyTray()->I_ToolTipText(), text("lblStato"));
+    EXPECT_NE(window().findChild<TrayIcon*>("MyTray")->I_Icon().cacheKey(), normal);
+    EXPECT_EQ(window().findChild<TrayIcon*>("MyTray")->I_ToolTipText(), text("lblStato"));
 }
 
 TEST_F(frmMainTest, LongErrorTextsFitWhole)
@@ -301,7 +307,8 @@ TEST_F(frmMainTest, LongErrorTextsFitWhole)
         EXPECT_LE(needed.height(), label->height()) << id;
         EXPECT_EQ(label->geometry(), place);
         EXPECT_EQ(label->toolTip(), message);
-        EXPECT_EQ(window().MyTray()->shownToolTip(), window().MyTray()->I_ToolTipText());
+        EXPECT_EQ(window().findChild<TrayIcon*>("MyTray")->shownToolTip(),
+                  window().findChild<TrayIcon*>("MyTray")->I_ToolTipText());
     }
 }
 
