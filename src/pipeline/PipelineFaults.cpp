@@ -1,15 +1,8 @@
 #include "PipelineFaults.h"
 
+#include "ResultFiles.h"
+
 #include <QSet>
-
-namespace {
-
-QString folderOf(const QString& path)
-{
-    return path.left(path.lastIndexOf(u'/') + 1);
-}
-
-} // namespace
 
 PipelineFaults::PipelineFaults(const Settings& settings, StatusModel& status)
     : m_settings(settings), m_status(status)

@@ -124,3 +124,8 @@ std::optional<int> readableReceiptNumber(const QString& answer)
         return std::nullopt;
     return digits.toInt();
 }
+
+QString folderOf(const QString& path)
+{
+    return path.left(path.lastIndexOf(u'/') + 1);
+}

@@ -4,6 +4,9 @@
 #include <QString>
 #include <optional>
 
+// The folder of a path, with its final "/" (empty for a bare name).
+QString folderOf(const QString& path);
+
 // Base of the result files of a command file: the path cut before the first ".TXT" (any letter
 // case) of the file's name. A name without ".TXT" loses its last extension instead, so the
 // results of a configuration document lie beside it.

@@ -17,11 +17,6 @@ void removeIfExists(const QString& path)
         qWarning("Cannot remove old result file %s", qPrintable(path));
 }
 
-QString folderOf(const QString& path)
-{
-    return path.left(path.lastIndexOf(u'/') + 1);
-}
-
 QString fileNameOf(const QString& path)
 {
     return path.mid(path.lastIndexOf(u'/') + 1);

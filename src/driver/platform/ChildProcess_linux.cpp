@@ -107,6 +107,7 @@ void ChildProcess::end()
     if (m_group > 0)
         ::kill(-static_cast<pid_t>(m_group), SIGKILL);
     m_group = 0;
+    m_process = nullptr; // it may be deleted once ended
     m_outputNotifier.reset();
     closeFd(m_watcherEnd);
     closeFd(m_lifeline);

@@ -18,7 +18,10 @@ void ChildProcess::prepare(QProcess& process)
 
 void ChildProcess::started(QProcess&) {}
 
-void ChildProcess::end() {}
+void ChildProcess::end()
+{
+    m_process = nullptr; // it may be deleted once ended
+}
 
 bool ChildProcess::hasEnded() const
 {
