@@ -16,6 +16,7 @@ LAYERS = [
     ["status"],
     ["pipeline", "register_sim", "settings_dialog", "tray"],
     ["server"],
+    ["http"],
     ["ui/widgets", "ui/tray"],
     ["ui/documents", "ui/settings_dialog"],
     ["ui/shell"],

@@ -12,12 +12,32 @@ const QString kStopLine = QStringLiteral("STOP");
 
 } // namespace
 
+// Marks the pipeline busy; a verdict left meanwhile is announced once the work that left it
+// is over (its file deleted, the record updated).
 struct CommandFilePipeline::BusyScope
 {
-    explicit BusyScope(int& depth) : m_depth(depth) { ++m_depth; }
-    ~BusyScope() { --m_depth; }
-    int& m_depth;
+    explicit BusyScope(CommandFilePipeline& pipeline) : m_pipeline(pipeline)
+    {
+        ++m_pipeline.m_busyDepth;
+    }
+    ~BusyScope()
+    {
+        --m_pipeline.m_busyDepth;
+        m_pipeline.announceVerdict();
+    }
+    CommandFilePipeline& m_pipeline;
 };
+
+void CommandFilePipeline::announceVerdict()
+{
+    if (auto verdict = m_verdicts.takeVerdict(); verdict && m_verdictListener)
+        m_verdictListener(*verdict);
+}
+
+void CommandFilePipeline::markComplete(const QString& path)
+{
+    m_scanner.markComplete(path);
+}
 
 CommandFilePipeline::CommandFilePipeline(const Settings& settings, RegisterDriver& driver,
                                          StatusModel& status, const Clock& clock,
@@ -54,7 +74,7 @@ void CommandFilePipeline::runTick(const std::function<bool()>& stopRequested, Ti
                                   const std::function<bool()>& endAfterRound)
 {
     auto stopping = [&] { return stopRequested && stopRequested(); };
-    BusyScope busy(m_busyDepth);
+    BusyScope busy(*this);
     bool byTimer = cause == TickCause::Timer;
     // The folder may have been deleted and made again since the watch was lost.
     if (byTimer && folderWatcher() && !folderWatcher()->isWatching())
@@ -80,6 +100,8 @@ void CommandFilePipeline::runTick(const std::function<bool()>& stopRequested, Ti
             if (it == sent.cend() || commandFileSignature(path) != *it)
                 batch.append(path);
         }
+        qsizetype waiting = batch.size() + listing.settling;
+        m_status.filesWaiting(int(waiting));
         if (batch.isEmpty()) {
             // Files still being written are worth one short wait, so that a file dropped during
             // the tick is still sent in it.
@@ -101,6 +123,7 @@ void CommandFilePipeline::runTick(const std::function<bool()>& stopRequested, Ti
             // Nothing more can be sent now (no room, the folder is not ours): the rest waits.
             if (!sendPolledFile(path, signature))
                 return;
+            m_status.filesWaiting(int(--waiting));
         }
     }
 }
@@ -139,7 +162,7 @@ qint32 CommandFilePipeline::sendLine(qint32 row, const QString& line)
 
 bool CommandFilePipeline::checkInputFolder()
 {
-    BusyScope busy(m_busyDepth);
+    BusyScope busy(*this);
     const QString& folder = m_settings.DirectoryInput;
     const int language = m_settings.languageOffset();
     using Source = FolderFaults::Source;
@@ -229,7 +252,7 @@ LinesSent CommandFilePipeline::sendLines(QIODevice& device, RecoveryRecord* reco
 
 void CommandFilePipeline::sendGivenFile(const QString& path)
 {
-    BusyScope busy(m_busyDepth);
+    BusyScope busy(*this);
     m_faults.beginGivenFile();
     const QString base = m_verdicts.startResults(path);
     bool unreadable = false;
@@ -257,7 +280,7 @@ void CommandFilePipeline::sendGivenFile(const QString& path)
 bool CommandFilePipeline::sendPolledFile(const QString& path,
                                          const std::optional<FileSignature>& signature)
 {
-    BusyScope busy(m_busyDepth);
+    BusyScope busy(*this);
     // A polled file that vanished since the listing is simply passed over.
     if (!signature)
         return true;
@@ -282,6 +305,8 @@ bool CommandFilePipeline::sendPolledFile(const QString& path,
         m_recovery.persistLeftFiles();
         return true;
     }
+    if (m_fileStarted)
+        m_fileStarted(path);
     // Polled files are the ones that could be sent again automatically after a crash.
     m_record.setPath(recoveryRecordPath());
     RecoveryState state;
@@ -314,7 +339,7 @@ qint64 CommandFilePipeline::verdictReserveBytes() const
 
 void CommandFilePipeline::recoverInterruptedFile()
 {
-    BusyScope busy(m_busyDepth);
+    BusyScope busy(*this);
     // Taking the folder deals with its record; a folder another instance holds is dealt with
     // when it is taken over.
     checkInputFolder();

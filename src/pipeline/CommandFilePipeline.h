@@ -102,8 +102,22 @@ public:
 
     void setFileOpener(FileOpener opener) { m_openFile = std::move(opener); }
 
+    // Told of every verdict once the file's handling is over (file deleted, record updated),
+    // and of every polled file as its sending begins.
+    void setVerdictListener(std::function<void(const FileVerdict&)> listener)
+    {
+        m_verdictListener = std::move(listener);
+    }
+    void setFileStartListener(std::function<void(const QString& path)> listener)
+    {
+        m_fileStarted = std::move(listener);
+    }
+    // A command file this program wrote and closed: it is taken without settling.
+    void markComplete(const QString& path);
+
 private:
     struct BusyScope;
+    void announceVerdict();
     // A polled file comes with its size and time as seen just before. False when nothing more
     // can be sent now (no room for a verdict, the folder is not ours).
     bool sendPolledFile(const QString& path, const std::optional<FileSignature>& signature);
@@ -130,6 +144,8 @@ private:
     CrashRecovery m_recovery;
     std::function<bool()> m_abortCheck;
     std::function<void()> m_closeRequest;
+    std::function<void(const FileVerdict&)> m_verdictListener;
+    std::function<void(const QString&)> m_fileStarted;
     InterruptibleWait m_ownWaits;
     InterruptibleWait* m_waits;
     int m_busyDepth = 0;

@@ -51,6 +51,12 @@ bool InputFolderScanner::watch(const QString& folder)
     return m_watcher && m_watcher->watch(folder);
 }
 
+void InputFolderScanner::markComplete(const QString& path)
+{
+    if (const auto signature = commandFileSignature(path))
+        m_completed.insert(path.mid(path.lastIndexOf(u'/') + 1), *signature);
+}
+
 void InputFolderScanner::takeWatcherEvents()
 {
     if (!m_watcher)

@@ -66,6 +66,9 @@ public:
     // Watches the folder (again); false without a watcher or when the folder cannot be watched.
     bool watch(const QString& folder);
 
+    // A file whose writer is known to have closed it: ready at once, as long as it stays so.
+    void markComplete(const QString& path);
+
     // The file is not offered again until its size or modification time changes.
     void passOver(const QString& path);
     void passOver(const QString& path, const FileSignature& signature);

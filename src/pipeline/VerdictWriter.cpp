@@ -108,6 +108,7 @@ void VerdictWriter::finish(const QString& path, bool polled, const LinesSent& se
         const bool verdict = recordFailure(row, line, result, base, false, true);
         failKeepingACopy(path, result, polled, verdict);
         recordFailure(row, line, result, base, true, false);
+        noteVerdict(path, result, row, line);
         return;
     }
     const bool verdict = WriteDumpLine(QueryAnswerTail());
@@ -119,6 +120,7 @@ void VerdictWriter::finish(const QString& path, bool polled, const LinesSent& se
     else if (polled)
         keepWithoutVerdict(path);
     RecordOutcome(row, line, result, base);
+    noteVerdict(path, result, row, line);
 }
 
 void VerdictWriter::RecordOutcome(qint32 row, const QString& line, qint32 code, const QString& base)
@@ -273,6 +275,7 @@ void VerdictWriter::unreadable(const QString& path, const QString& base)
     m_status.bringForward();
     m_scanner.passOver(path);
     RecordOutcome(0, QString(), ResultCode::CannotSend, base);
+    noteVerdict(path, ResultCode::CannotSend, 0, QString());
 }
 
 void VerdictWriter::finishReached(const QString& path, const QString& answer, qint32 acceptedRow,
@@ -285,4 +288,15 @@ void VerdictWriter::finishReached(const QString& path, const QString& answer, qi
     else
         keepWithoutVerdict(path);
     RecordOutcome(acceptedRow, QString(), 0, base);
+    noteVerdict(path, 0, acceptedRow, QString());
+}
+
+void VerdictWriter::noteVerdict(const QString& path, qint32 code, qint32 row, const QString& line)
+{
+    FileVerdict verdict{path, m_clock.now(), code, row, line, QString(), std::nullopt};
+    if (code != 0)
+        verdict.text = ResultCodeText(m_settings.languageOffset(), code);
+    else
+        verdict.receipt = m_lastReceipt;
+    m_verdict = verdict;
 }

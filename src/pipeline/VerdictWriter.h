@@ -9,8 +9,22 @@
 #include "settings/Settings.h"
 #include "status/StatusModel.h"
 
+#include <QDateTime>
 #include <functional>
 #include <optional>
+#include <utility>
+
+// The verdict a command file got, as its result files and log line say it.
+struct FileVerdict
+{
+    QString path;
+    QDateTime time;
+    qint32 code = 0; // 0: sent
+    qint32 row = 0;
+    QString line;
+    QString text;               // the error's text, in the language of the settings
+    std::optional<int> receipt; // the register's receipt number after a sent file, when read
+};
 
 // What the lines of a file came to: the row reached, its text and the result (0: all sent).
 struct LinesSent
@@ -67,6 +81,8 @@ public:
     std::optional<StatusAnswer> queryStatus();
     // Last four characters of the register's status answer.
     QString QueryAnswerTail();
+    // The verdict left since the last call, if any.
+    std::optional<FileVerdict> takeVerdict() { return std::exchange(m_verdict, std::nullopt); }
     // The receipt number last read from the register; none after a failed file.
     std::optional<int> lastReceipt() const { return m_lastReceipt; }
 
@@ -79,6 +95,7 @@ private:
     bool copyToOutputFolder(const QString& path);
     void deleteOrPassOver(const QString& path);
     void keepWithoutVerdict(const QString& path);
+    void noteVerdict(const QString& path, qint32 code, qint32 row, const QString& line);
 
     const Settings& m_settings;
     RegisterDriver& m_driver;
@@ -90,4 +107,5 @@ private:
     PipelineFaults& m_faults;
     QString m_resultBase;
     std::optional<int> m_lastReceipt; // as last read from the register
+    std::optional<FileVerdict> m_verdict;
 };

@@ -25,14 +25,16 @@ DriverServer::DriverServer(QString programFolder, QString programName, RegisterD
         QMetaObject::invokeMethod(
             this, [this] { requestShutdown(Origin::Own); }, Qt::QueuedConnection);
     });
+    m_pipeline->setVerdictListener([this](const FileVerdict& v) { emit verdictLeft(v); });
+    m_pipeline->setFileStartListener([this](const QString& path) { emit fileStarted(path); });
+    m_tmrPickUp.setSingleShot(true);
+    m_tmrPickUp.setInterval(0);
+    connect(&m_tmrPickUp, &QTimer::timeout, this,
+            [this] { tick(CommandFilePipeline::TickCause::FolderEvent); });
     if (m_options.watchInputFolder) {
         m_pipeline->setFolderWatcher(createFolderWatcher(&InputFolderScanner::isCommandFileName));
-        m_tmrPickUp.setSingleShot(true);
-        m_tmrPickUp.setInterval(0);
         connect(m_pipeline->folderWatcher(), &FolderWatcher::eventsPending, &m_tmrPickUp,
                 qOverload<>(&QTimer::start));
-        connect(&m_tmrPickUp, &QTimer::timeout, this,
-                [this] { tick(CommandFilePipeline::TickCause::FolderEvent); });
     }
     // Driver -> events -> pipeline: what the register reports while a line is sent ends up in
     // that file's .OK.
@@ -135,6 +137,14 @@ void DriverServer::startPolling()
 void DriverServer::pickUpIfWanted()
 {
     if (m_pickUpWanted)
+        m_tmrPickUp.start();
+}
+
+void DriverServer::commandFileWritten(const QString& path)
+{
+    m_pipeline->markComplete(path);
+    m_pickUpWanted = true;
+    if (ticksAllowed())
         m_tmrPickUp.start();
 }
 

@@ -79,10 +79,19 @@ public:
     StatusModel& status() { return m_status; }
     const QString& programFolder() const { return m_programFolder; }
 
+    // A command file this program has just written into the input folder and closed (an HTTP
+    // job): taken at once, as if the folder watch had seen it.
+    void commandFileWritten(const QString& path);
+    // A dated "<key>=<value>" line in the activity log.
+    void logNotice(const QString& key, const QString& value) { m_pipeline->logNotice(key, value); }
+
 signals:
     // The run is over, with the program's exit status: 0 after the shut-down, or the status of
     // a program that had to end at once (the port did not open again).
     void ended(int status);
+    // A command file got its verdict (its handling is over), or began to be sent.
+    void verdictLeft(const FileVerdict& verdict);
+    void fileStarted(const QString& path);
 
 private:
     QString startFilePath() const;

@@ -158,6 +158,18 @@ DriverSettings SettingsFile::loadDriver() const
     return d;
 }
 
+HttpSettings SettingsFile::loadHttp() const
+{
+    const PrivateProfileFile file(m_path);
+    const QString section = QStringLiteral("Http");
+    HttpSettings h;
+    h.Listen = file.readString(section, QStringLiteral("Listen"), QString(), kReadBuffer);
+    h.Token = file.readString(section, QStringLiteral("Token"), QString(), 4096);
+    h.AllowOrigin = file.readString(section, QStringLiteral("AllowOrigin"), QString(), 4096);
+    h.MaxBodyKB = file.readString(section, QStringLiteral("MaxBodyKB"), QString(), kReadBuffer);
+    return h;
+}
+
 void SettingsFile::write(const Settings& settings, const QList<SettingKey>& keys) const
 {
     const PrivateProfileFile file(m_path);

@@ -41,6 +41,18 @@ struct DriverSettings
     int startTimeoutMs() const;
 };
 
+// Section Http: the HTTP front, off unless Listen names where to listen. The values are checked
+// where they are used (they need the network layer).
+struct HttpSettings
+{
+    QString Listen;      // "8750" (loopback) or "address:port"
+    QString Token;       // empty: the one kept in the program folder's token file
+    QString AllowOrigin; // origins allowed by CORS, separated by blanks
+    QString MaxBodyKB;   // empty: 16384
+
+    bool enabled() const { return !Listen.trimmed().isEmpty(); }
+};
+
 // 0 when the language, upper-cased, is ITALIANO; 1000 for anything else.
 int languageOffsetFor(const QString& language);
 int pollingIntervalMs(const QString& frequence);
@@ -76,6 +88,7 @@ public:
     // missing, one level only. Never fails.
     Settings load() const;
     DriverSettings loadDriver() const;
+    HttpSettings loadHttp() const;
     // Writes the given keys in the given order; folders are written trimmed. Writing failures
     // are ignored.
     void write(const Settings& settings, const QList<SettingKey>& keys) const;

@@ -179,3 +179,11 @@ void StatusModel::iconCreated()
     setIcon(TrayPicture::Normal, kProgramTitle);
     emit changed();
 }
+
+void StatusModel::filesWaiting(int count)
+{
+    if (count == m_waiting)
+        return;
+    m_waiting = count;
+    emit changed();
+}

@@ -46,6 +46,8 @@ public:
     void showNotice(const QString& text);
     // The window comes forward and stays above ordinary windows.
     void bringForward();
+    // How many command files wait to be sent.
+    void filesWaiting(int count);
     // A new icon in the notification area starts with the program's picture and title.
     void iconCreated();
 
@@ -60,6 +62,7 @@ public:
     Condition condition() const { return m_condition; }
     bool driverFault() const { return m_driverFault; }
     std::optional<Receipt> lastReceipt() const { return m_receipt; }
+    int waiting() const { return m_waiting; }
 
 signals:
     void changed();
@@ -79,4 +82,5 @@ private:
     bool m_driverFault = false;
     std::optional<Receipt> m_receipt;
     QString m_shownFault; // the fault text last put on the error line
+    int m_waiting = 0;
 };

@@ -97,6 +97,24 @@ TEST(Settings, DriverStartTimeoutDefaultsToTheCallTimeout)
     }
 }
 
+TEST(Settings, TheSettingsWriterKeepsTheHttpSection)
+{
+    TempFolder dir;
+    writeBytes(dir.file("ZEZOVURADUR.INI"),
+               "[Http]\r\nListen=127.0.0.1:8750\r\nToken=abcdefghijklmnop\r\n"
+               "AllowOrigin=https://pos.example\r\n");
+    const SettingsFile file(dir.path());
+    Settings settings = file.load();
+    settings.Port = QStringLiteral("3");
+    file.write(settings, {SettingKey::Port, SettingKey::Language});
+    const HttpSettings http = file.loadHttp();
+    EXPECT_TRUE(http.enabled());
+    EXPECT_EQ(http.Listen, "127.0.0.1:8750");
+    EXPECT_EQ(http.Token, "abcdefghijklmnop");
+    EXPECT_EQ(http.AllowOrigin, "https://pos.example");
+    EXPECT_EQ(file.load().Port, "3");
+}
+
 TEST(Settings, SurvivesBadFiles)
 {
     TempFolder dir;

@@ -1,5 +1,7 @@
 #include "frmMain.h"
 
+#include <QDesktopServices>
+
 #include "documents/DocumentText.h"
 #include "messages/LanguageCaptions.h"
 #include "messages/MessageCatalogue.h"
@@ -189,6 +191,17 @@ void frmMain::removeTrayIcon()
     m_tray.reset();
 }
 
+void frmMain::addLivePageEntry(const QUrl& page)
+{
+    MNU_FILE_PAGINA = new QAction(MNU_FILE);
+    MNU_FILE_PAGINA->setObjectName(QStringLiteral("MNU_FILE_PAGINA"));
+    MNU_FILE_PAGINA->setData(page);
+    MNU_FILE->insertAction(MNU_FILE_SEP, MNU_FILE_PAGINA);
+    connect(MNU_FILE_PAGINA, &QAction::triggered, this,
+            [page] { QDesktopServices::openUrl(page); });
+    applyLanguage(m_server.settings().languageOffset());
+}
+
 void frmMain::applyLanguage(int offset)
 {
     // Qt's own dialogs (file choosers, standard buttons) speak the chosen language too.
@@ -198,6 +211,9 @@ void frmMain::applyLanguage(int offset)
                                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&m_qtTranslator);
     applyCaptions(this, mainWindowCaptions(), offset);
+    if (MNU_FILE_PAGINA)
+        MNU_FILE_PAGINA->setText(offset == 0 ? QStringLiteral("Pagina di &stato...")
+                                             : QStringLiteral("&Status page..."));
 }
 
 void frmMain::closeEvent(QCloseEvent* event)

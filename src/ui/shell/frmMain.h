@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QUrl>
+
 #include "documents/CommonDialog.h"
 #include "server/DriverServer.h"
 
@@ -29,6 +31,10 @@ public:
     // Becomes the server's view.
     frmMain(DriverServer& server, UserDialogs& dialogs, Options options);
     ~frmMain() override;
+
+    // File menu: one more entry, opening the HTTP front's live page (its token in the
+    // fragment) in the default browser.
+    void addLivePageEntry(const QUrl& page);
 
     // Start-up. 0 when the program goes on (the caller then shows the window); otherwise the
     // exit status of a program that must end at once.
@@ -86,6 +92,7 @@ private:
     QMenu* MNU_FILE = nullptr;
     QAction* MNU_FILE_PERSONALIZZA = nullptr;
     QAction* MNU_FILE_INVIA = nullptr;
+    QAction* MNU_FILE_PAGINA = nullptr; // only while the HTTP front is on
     QAction* MNU_FILE_SEP = nullptr;
     QAction* MNU_FILE_ESCI = nullptr;
     QAction* mnuNascondi = nullptr;

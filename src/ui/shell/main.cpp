@@ -1,5 +1,7 @@
 #include "common/Clock.h"
 #include "frmMain.h"
+#include "http/HttpConfig.h"
+#include "http/HttpFront.h"
 #include "server/DriverChoice.h"
 #include "server/DriverServer.h"
 #include "server/ProgramFolder.h"
@@ -116,6 +118,31 @@ int main(int argc, char** argv)
 
     if (const int status = window.Form_Load(); status != 0)
         return status;
+    // The HTTP front starts once this instance holds its folder, and only when configured;
+    // settings it cannot use leave it off, never the program.
+    std::unique_ptr<HttpFront> front;
+    if (const HttpSettings http = SettingsFile(programFolder).loadHttp(); http.enabled()) {
+        const HttpConfigCheck check = checkHttpSettings(http, programFolder);
+        QString why = check.error;
+        if (check.config) {
+            HttpFront::Options frontOptions;
+            frontOptions.version = app.applicationVersion();
+            front = std::make_unique<HttpFront>(
+                *check.config, server, pathInFolder(programFolder, QStringLiteral("HttpJobs")),
+                frontOptions);
+            if (!front->start(why))
+                front.reset();
+        }
+        if (front) {
+            window.addLivePageEntry(QUrl(front->pageUrl()));
+            complain(QStringLiteral("HTTP front on %1 (jobs kept in %2)")
+                         .arg(check.config->listenText(),
+                              pathInFolder(programFolder, QStringLiteral("HttpJobs"))));
+        } else {
+            complain(QStringLiteral("the HTTP front stays off: %1").arg(why));
+            server.logNotice(QStringLiteral("HttpOff"), why);
+        }
+    }
     // One line at the start and one at the end: a service's journal shows what ran, and where.
     complain(QStringLiteral("started in %1 (input folder %2, %3, port %4)")
                  .arg(programFolder, server.settings().DirectoryInput,

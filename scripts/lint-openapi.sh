@@ -1,0 +1,5 @@
+#!/usr/bin/env bash
+# Lints the HTTP front's OpenAPI document with Redocly's linter (from npm, at a pinned version).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+npx --yes @redocly/cli@1.34.20 lint --format=stylish docs/http-api.yaml

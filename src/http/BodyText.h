@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+// The body of a POST as a command file: Windows-1252 bytes, as every producer writes them.
+enum class BodyCharset { Windows1252, Utf8 };
+
+// The charset a Content-Type names: none (text/plain without one) is Windows-1252; anything
+// but text/plain, or another charset, is refused (nullopt, with why).
+std::optional<BodyCharset> bodyCharset(const QByteArray& contentType, QString& error);
+
+struct CommandFileBody
+{
+    QByteArray bytes; // the command file, when the body could be converted
+    int badRow = 0;   // otherwise the line that cannot be, from 1
+    QString error;
+};
+
+// A Windows-1252 body is taken as it is; a UTF-8 one (a byte order mark first is dropped) is
+// converted, and fails on the first line that is not UTF-8 or holds a character Windows-1252
+// has not.
+CommandFileBody commandFileBody(const QByteArray& body, BodyCharset charset);

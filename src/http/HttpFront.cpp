@@ -1,0 +1,494 @@
+#include "HttpFront.h"
+
+#include "BodyText.h"
+#include "LivePage.h"
+#include "server/DriverServer.h"
+
+#include <QHttpServerRequest>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkInterface>
+#include <QUrlQuery>
+
+namespace {
+
+QByteArray json(const QJsonObject& object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+// Every byte is looked at whatever the first difference: the time taken tells nothing.
+bool sameSecret(const QByteArray& given, const QByteArray& expected)
+{
+    unsigned difference = given.size() == expected.size() ? 0 : 1;
+    for (qsizetype i = 0; i < expected.size(); ++i)
+        difference |= uchar((i < given.size() ? given[i] : 0) ^ expected[i]);
+    return difference == 0 && !expected.isEmpty();
+}
+
+bool isVisibleAscii(const QByteArray& text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x21 && c <= 0x7E; });
+}
+
+QString registerName(const StatusModel& status)
+{
+    if (status.driverFault())
+        return QStringLiteral("driver-fault");
+    switch (status.condition()) {
+    case StatusModel::Condition::Ready:
+        return QStringLiteral("ready");
+    case StatusModel::Condition::CoverOpen:
+        return QStringLiteral("cover-open");
+    case StatusModel::Condition::PaperOut:
+        return QStringLiteral("paper-out");
+    case StatusModel::Condition::Busy:
+        return QStringLiteral("busy");
+    }
+    return QStringLiteral("ready");
+}
+
+QString fileNameOf(const QString& path)
+{
+    return path.mid(path.lastIndexOf(u'/') + 1);
+}
+
+} // namespace
+
+HttpFront::HttpFront(HttpConfig config, DriverServer& server, QString jobsFolder, Options options,
+                     QObject* parent)
+    : QAbstractHttpServer(parent), m_config(std::move(config)), m_server(server),
+      m_jobs(std::move(jobsFolder)), m_options(std::move(options))
+{
+    m_options.limits.maxBodyBytes = m_config.maxBodyBytes;
+    m_gate = new ConnectionGate(m_options.limits, this);
+    m_gate->setReader(this);
+    m_newsTimer.setSingleShot(true);
+    m_newsTimer.setInterval(0);
+    connect(&m_newsTimer, &QTimer::timeout, this, &HttpFront::releaseNews);
+    connect(&server, &DriverServer::verdictLeft, this, &HttpFront::verdictLeft);
+    connect(&server, &DriverServer::fileStarted, this, [this](const QString& path) {
+        m_sendingFile = path;
+        newsHappened();
+    });
+    connect(&server.status(), &StatusModel::changed, this, &HttpFront::newsHappened);
+}
+
+HttpFront::~HttpFront() = default;
+
+bool HttpFront::start(QString& error)
+{
+    if (!m_jobs.load(QDateTime::currentDateTimeUtc())) {
+        error = QStringLiteral("the jobs folder cannot be made or read");
+        return false;
+    }
+    m_jobs.reconcile();
+    if (!m_gate->listen(m_config.address, m_config.port)) {
+        error = QStringLiteral("cannot listen on %1: %2")
+                    .arg(m_config.listenText(), m_gate->errorString());
+        return false;
+    }
+    bind(m_gate);
+    return true;
+}
+
+QString HttpFront::pageUrl() const
+{
+    QHostAddress address = m_config.address;
+    if (address == QHostAddress::Any || address == QHostAddress::AnyIPv4)
+        address = QHostAddress::LocalHost;
+    else if (address == QHostAddress::AnyIPv6)
+        address = QHostAddress::LocalHostIPv6;
+    HttpConfig shown = m_config;
+    shown.address = address;
+    return QStringLiteral("http://%1/#token=%2")
+        .arg(shown.listenText(), QString::fromLatin1(m_config.token));
+}
+
+bool HttpFront::hostAllowed(const QByteArray& value) const
+{
+    const auto [host, port] = splitHostHeader(value);
+    if (port == -2 || (port == -1 ? this->port() != 80 : port != this->port()))
+        return false;
+    if (host.compare(u"localhost", Qt::CaseInsensitive) == 0)
+        return true;
+    const QHostAddress named(host);
+    if (named.isNull())
+        return false; // a name: it could be made to point anywhere
+    if (named.isEqual(m_config.address, QHostAddress::ConvertV4MappedToIPv4))
+        return true;
+    // Listening on every address: any address of this machine.
+    if (m_config.address == QHostAddress::Any || m_config.address == QHostAddress::AnyIPv4 ||
+        m_config.address == QHostAddress::AnyIPv6) {
+        for (const QHostAddress& own : QNetworkInterface::allAddresses())
+            if (named.isEqual(own, QHostAddress::ConvertV4MappedToIPv4))
+                return true;
+    }
+    return false;
+}
+
+bool HttpFront::originAllowed(const QByteArray& origin, const QByteArray& host) const
+{
+    return origin.isEmpty() || m_config.allowOrigins.contains(QString::fromLatin1(origin)) ||
+           origin == "http://" + host.trimmed();
+}
+
+bool HttpFront::bearsToken(const QHttpServerRequest& request) const
+{
+    const QByteArray value = request.value("Authorization").trimmed();
+    const qsizetype blank = value.indexOf(' ');
+    if (blank < 0 || value.left(blank).toLower() != "bearer")
+        return false;
+    return sameSecret(value.mid(blank + 1).trimmed(), m_config.token);
+}
+
+HttpFront::Answer HttpFront::error(int status, const QString& text, int row)
+{
+    QJsonObject e{{"status", status}, {"text", text}};
+    if (row > 0)
+        e.insert("row", row);
+    return {status, json({{"error", e}}), "application/json", {}};
+}
+
+void HttpFront::write(QHttpServerResponder& responder, const Answer& answer,
+                      const QByteArray& origin, const QStringList& allowOrigins)
+{
+    responder.writeStatusLine(QHttpServerResponder::StatusCode(answer.status));
+    responder.writeHeader("Content-Type", answer.contentType);
+    responder.writeHeader("Content-Length", QByteArray::number(answer.body.size()));
+    responder.writeHeader("Cache-Control", "no-store");
+    responder.writeHeader("X-Content-Type-Options", "nosniff");
+    responder.writeHeader("Referrer-Policy", "no-referrer");
+    if (!origin.isEmpty() && allowOrigins.contains(QString::fromLatin1(origin))) {
+        responder.writeHeader("Access-Control-Allow-Origin", origin);
+        responder.writeHeader("Access-Control-Expose-Headers", "Location, Retry-After");
+    }
+    responder.writeHeader("Vary", "Origin");
+    for (const auto& [name, value] : answer.headers)
+        responder.writeHeader(name, value);
+    responder.writeBody(answer.body);
+    if (QTcpSocket* socket = responder.socket()) {
+        ConnectionGate::setAwaitingAnswer(socket, false);
+        socket->flush();
+    }
+}
+
+void HttpFront::answer(const QHttpServerRequest& request, QTcpSocket* socket,
+                       const QByteArray& origin, const Answer& answer)
+{
+    QHttpServerResponder responder = makeResponder(request, socket);
+    write(responder, answer, origin, m_config.allowOrigins);
+}
+
+void HttpFront::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket)
+{
+    answer(request, socket, {}, error(404, QStringLiteral("nothing here")));
+}
+
+bool HttpFront::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket)
+{
+    const QByteArray host = request.value("Host");
+    const QByteArray origin = request.value("Origin");
+    if (!hostAllowed(host)) {
+        answer(request, socket, {},
+               error(421, QStringLiteral("the Host header must name this machine's address as "
+                                         "it listens, or localhost")));
+        return true;
+    }
+    if (!originAllowed(origin, host)) {
+        answer(request, socket, {}, error(403, QStringLiteral("this origin is not allowed")));
+        return true;
+    }
+    route(request, socket, origin);
+    return true;
+}
+
+void HttpFront::route(const QHttpServerRequest& request, QTcpSocket* socket,
+                      const QByteArray& origin)
+{
+    using Method = QHttpServerRequest::Method;
+    const QString path = request.url().path();
+    const Method method = request.method();
+    const bool listed = m_config.allowOrigins.contains(QString::fromLatin1(origin));
+
+    if (method == Method::Options) {
+        if (!listed) {
+            answer(request, socket, {}, error(403, QStringLiteral("this origin is not allowed")));
+            return;
+        }
+        Answer a{204, {}, "text/plain", {}};
+        a.headers = {
+            {"Access-Control-Allow-Methods", "GET, POST"},
+            {"Access-Control-Allow-Headers", "Authorization, Content-Type, Idempotency-Key"},
+            {"Access-Control-Max-Age", "600"}};
+        if (request.value("Access-Control-Request-Private-Network").toLower() == "true")
+            a.header("Access-Control-Allow-Private-Network", "true");
+        answer(request, socket, origin, a);
+        return;
+    }
+
+    if (!path.startsWith(QStringLiteral("/v1/"))) {
+        const auto page = livePageFile(path, m_server.settings().languageOffset());
+        if (!page) {
+            answer(request, socket, origin, error(404, QStringLiteral("nothing here")));
+        } else if (method != Method::Get && method != Method::Head) {
+            Answer a = error(405, QStringLiteral("only GET here"));
+            a.header("Allow", "GET");
+            answer(request, socket, origin, a);
+        } else {
+            Answer a{200, page->body, page->contentType, {}};
+            a.headers = {{"Content-Security-Policy", kLivePagePolicy}, {"X-Frame-Options", "DENY"}};
+            answer(request, socket, origin, a);
+        }
+        return;
+    }
+
+    // The token goes in the Authorization header only: an address is logged and shown.
+    const QUrlQuery query(request.url());
+    for (const auto& [name, value] : query.queryItems(QUrl::FullyDecoded)) {
+        const QString lower = name.toLower();
+        if (lower.contains(QStringLiteral("token")) || lower.contains(QStringLiteral("auth")) ||
+            (!m_config.token.isEmpty() && value.contains(QString::fromLatin1(m_config.token)))) {
+            answer(request, socket, origin,
+                   error(400, QStringLiteral("the token goes in the Authorization header, "
+                                             "never in the address")));
+            return;
+        }
+    }
+    if (!bearsToken(request)) {
+        Answer a = error(401, QStringLiteral("a valid Authorization: Bearer token is needed"));
+        a.header("WWW-Authenticate", "Bearer");
+        answer(request, socket, origin, a);
+        return;
+    }
+
+    auto onlyMethod = [&](Method allowed, const QByteArray& name) {
+        if (method == allowed)
+            return true;
+        Answer a = error(405, QStringLiteral("only %1 here").arg(QString::fromLatin1(name)));
+        a.header("Allow", name);
+        answer(request, socket, origin, a);
+        return false;
+    };
+
+    if (path == u"/v1/files") {
+        if (onlyMethod(Method::Post, "POST"))
+            postFile(request, socket, origin);
+    } else if (path.startsWith(u"/v1/files/")) {
+        if (!onlyMethod(Method::Get, "GET"))
+            return;
+        const QString id = path.mid(10);
+        const HttpJobs::Job* job = HttpJobs::isJobId(id) ? m_jobs.find(id) : nullptr;
+        answer(request, socket, origin,
+               job ? jobAnswer(*job, 200) : error(404, QStringLiteral("no such job")));
+    } else if (path == u"/v1/status") {
+        if (onlyMethod(Method::Get, "GET"))
+            answer(request, socket, origin, {200, json(statusJson()), "application/json", {}});
+    } else if (path == u"/v1/events") {
+        if (!onlyMethod(Method::Get, "GET"))
+            return;
+        bool ok = false;
+        const quint64 after = query.queryItemValue(QStringLiteral("after")).toULongLong(&ok);
+        if (ok && after == m_newsSeq)
+            hold(request, socket, origin, QString(), after, m_options.eventsHoldMs);
+        else
+            answer(request, socket, origin, {200, json(newsJson()), "application/json", {}});
+    } else {
+        answer(request, socket, origin, error(404, QStringLiteral("nothing here")));
+    }
+}
+
+void HttpFront::postFile(const QHttpServerRequest& request, QTcpSocket* socket,
+                         const QByteArray& origin)
+{
+    QString why;
+    const auto charset = bodyCharset(request.value("Content-Type"), why);
+    if (!charset) {
+        answer(request, socket, origin, error(415, why));
+        return;
+    }
+    const QUrlQuery query(request.url());
+    int wait = kDefaultWaitSeconds;
+    if (query.hasQueryItem(QStringLiteral("wait"))) {
+        const QString text = query.queryItemValue(QStringLiteral("wait"));
+        bool ok = false;
+        wait = text.toInt(&ok);
+        if (!ok || wait < 0 || wait > kMaxWaitSeconds || !isVisibleAscii(text.toLatin1()) ||
+            text.startsWith(u'+')) {
+            answer(request, socket, origin,
+                   error(400, QStringLiteral("wait is a number of seconds from 0 to 120")));
+            return;
+        }
+    }
+    QByteArray key;
+    int keys = 0;
+    for (const auto& [name, value] : request.headers()) {
+        if (name.compare("Idempotency-Key", Qt::CaseInsensitive) == 0) {
+            key = value.trimmed();
+            ++keys;
+        }
+    }
+    if (keys > 1 || (keys == 1 && (key.isEmpty() || key.size() > 255 || !isVisibleAscii(key)))) {
+        answer(request, socket, origin,
+               error(400, QStringLiteral("Idempotency-Key must be 1 to 255 visible characters")));
+        return;
+    }
+    const CommandFileBody body = commandFileBody(request.body(), *charset);
+    if (body.badRow > 0) {
+        answer(request, socket, origin, error(422, body.error, body.badRow));
+        return;
+    }
+    const QString keyText = QString::fromLatin1(key);
+    if (const HttpJobs::Job* job = key.isEmpty() ? nullptr : m_jobs.findByKey(keyText)) {
+        if (job->digest != HttpJobs::digestOf(body.bytes)) {
+            answer(request, socket, origin,
+                   error(422, QStringLiteral("this Idempotency-Key was used for another body")));
+        } else if (job->done || wait == 0) {
+            answer(request, socket, origin, jobAnswer(*job, job->done ? 200 : 202));
+        } else {
+            hold(request, socket, origin, job->id, 0, wait * 1000);
+        }
+        return;
+    }
+    if (m_jobs.waiting() >= kMaxWaitingJobs) {
+        Answer a = error(503, QStringLiteral("too many jobs are waiting"));
+        a.header("Retry-After", "5");
+        answer(request, socket, origin, a);
+        return;
+    }
+    QString id;
+    const auto made = m_jobs.create(body.bytes, keyText, m_server.settings().DirectoryInput,
+                                    QDateTime::currentDateTimeUtc(), id);
+    if (made != HttpJobs::Made::Yes) {
+        Answer a = error(503, made == HttpJobs::Made::NoRecord
+                                  ? QStringLiteral("the job cannot be recorded")
+                                  : QStringLiteral("the command file cannot be written into the "
+                                                   "input folder"));
+        a.header("Retry-After", "5");
+        answer(request, socket, origin, a);
+        return;
+    }
+    m_server.commandFileWritten(m_jobs.find(id)->file);
+    newsHappened();
+    if (wait == 0)
+        answer(request, socket, origin, jobAnswer(*m_jobs.find(id), 202));
+    else
+        hold(request, socket, origin, id, 0, wait * 1000);
+}
+
+HttpFront::Answer HttpFront::jobAnswer(const HttpJobs::Job& job, int status) const
+{
+    const auto state =
+        job.file == m_sendingFile ? HttpJobs::State::Sending : HttpJobs::State::Waiting;
+    Answer a{status, json(HttpJobs::toJson(job, state)), "application/json", {}};
+    if (status == 202)
+        a.header("Location", "/v1/files/" + job.id.toLatin1());
+    return a;
+}
+
+void HttpFront::hold(const QHttpServerRequest& request, QTcpSocket* socket,
+                     const QByteArray& origin, const QString& jobId, quint64 after, int ms)
+{
+    ConnectionGate::setAwaitingAnswer(socket, true);
+    m_held.push_back(Held{socket, makeResponder(request, socket), origin, jobId, after, nullptr});
+    auto it = std::prev(m_held.end());
+    it->timer = new QTimer(this);
+    it->timer->setSingleShot(true);
+    connect(it->timer, &QTimer::timeout, this, [this, it] {
+        if (it->jobId.isEmpty()) {
+            release(it, {200, json(newsJson()), "application/json", {}});
+        } else if (const HttpJobs::Job* job = m_jobs.find(it->jobId)) {
+            release(it, jobAnswer(*job, job->done ? 200 : 202));
+        }
+    });
+    // A client that goes does not cancel its job; only its answer is dropped.
+    connect(socket, &QObject::destroyed, it->timer, [this, it] {
+        it->timer->deleteLater();
+        m_held.erase(it);
+    });
+    it->timer->start(ms);
+}
+
+void HttpFront::release(std::list<Held>::iterator it, const Answer& answer)
+{
+    if (it->socket && it->socket->state() == QAbstractSocket::ConnectedState)
+        write(it->responder, answer, it->origin, m_config.allowOrigins);
+    it->timer->deleteLater();
+    if (it->socket)
+        disconnect(it->socket, nullptr, it->timer, nullptr);
+    m_held.erase(it);
+}
+
+void HttpFront::releaseJob(const QString& id)
+{
+    const HttpJobs::Job* job = m_jobs.find(id);
+    for (auto it = m_held.begin(); it != m_held.end();) {
+        auto next = std::next(it);
+        if (job && it->jobId == id)
+            release(it, jobAnswer(*job, 200));
+        it = next;
+    }
+}
+
+void HttpFront::newsHappened()
+{
+    ++m_newsSeq;
+    if (!m_newsTimer.isActive())
+        m_newsTimer.start();
+}
+
+void HttpFront::releaseNews()
+{
+    const Answer news{200, json(newsJson()), "application/json", {}};
+    for (auto it = m_held.begin(); it != m_held.end();) {
+        auto next = std::next(it);
+        if (it->jobId.isEmpty() && it->after != m_newsSeq)
+            release(it, news);
+        it = next;
+    }
+}
+
+void HttpFront::verdictLeft(const FileVerdict& verdict)
+{
+    if (verdict.path == m_sendingFile)
+        m_sendingFile.clear();
+    QJsonObject shown{{"time", verdict.time.toString(Qt::ISODate)},
+                      {"file", fileNameOf(verdict.path)},
+                      {"outcome", verdict.code == 0 ? "sent" : "failed"}};
+    if (verdict.code != 0) {
+        shown.insert("error", verdict.text);
+        shown.insert("row", verdict.row);
+    }
+    m_verdicts.push_front(shown);
+    if (m_verdicts.size() > kVerdictsShown)
+        m_verdicts.pop_back();
+    if (const HttpJobs::Job* job = m_jobs.jobOfFile(verdict.path);
+        job && m_jobs.takeVerdict(verdict))
+        releaseJob(job->id);
+    newsHappened();
+}
+
+QJsonObject HttpFront::statusJson() const
+{
+    const StatusModel& status = m_server.status();
+    QJsonValue receipt;
+    if (const auto r = status.lastReceipt())
+        receipt = QJsonObject{{"number", r->number}, {"time", r->time.toString(Qt::ISODate)}};
+    const QString error = status.errorText();
+    return {{"register", registerName(status)},
+            {"error", error.isEmpty() ? QJsonValue() : QJsonValue(error)},
+            {"lastReceipt", receipt},
+            {"waiting", status.waiting()},
+            {"version", m_options.version}};
+}
+
+QJsonObject HttpFront::newsJson() const
+{
+    QJsonArray verdicts;
+    for (const QJsonObject& v : m_verdicts)
+        verdicts.append(v);
+    return {{"seq", qint64(m_newsSeq)},
+            {"status", statusJson()},
+            {"stateText", m_server.status().stateText()},
+            {"verdicts", verdicts}};
+}

@@ -1,0 +1,292 @@
+#include "http/BodyText.h"
+#include "http/HttpConfig.h"
+#include "http/HttpJobs.h"
+#include "support/TempFolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray readBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+HttpSettings listening(const QString& listen)
+{
+    HttpSettings s;
+    s.Listen = listen;
+    s.Token = QStringLiteral("0123456789abcdef-token");
+    return s;
+}
+
+} // namespace
+
+TEST(HttpConfigTest, ListenNamesAPortOrAnAddressAndPort)
+{
+    TempFolder folder;
+    struct Case
+    {
+        const char* listen;
+        const char* expected; // empty: refused
+    };
+    const Case cases[] = {
+        {"8750", "127.0.0.1:8750"},
+        {" 8750 ", "127.0.0.1:8750"},
+        {"localhost:81", "127.0.0.1:81"},
+        {"127.0.0.1:8750", "127.0.0.1:8750"},
+        {"0.0.0.0:9000", "0.0.0.0:9000"},
+        {"[::1]:8750", "[::1]:8750"},
+        {"192.168.1.20:80", "192.168.1.20:80"},
+        {"0", ""},
+        {"65536", ""},
+        {"+80", ""},
+        {"abc", ""},
+        {"::1:8750", ""},
+        {"shop.example:8750", ""},
+        {"127.0.0.1:", ""},
+        {":8750", ""},
+    };
+    for (const Case& c : cases) {
+        const auto check =
+            checkHttpSettings(listening(QString::fromLatin1(c.listen)), folder.path());
+        if (*c.expected) {
+            ASSERT_TRUE(check.config) << c.listen << ": " << qPrintable(check.error);
+            EXPECT_EQ(check.config->listenText(), QLatin1String(c.expected)) << c.listen;
+        } else {
+            EXPECT_FALSE(check.config) << c.listen;
+            EXPECT_FALSE(check.error.isEmpty()) << c.listen;
+        }
+    }
+    EXPECT_FALSE(checkHttpSettings(HttpSettings{}, folder.path()).config) << "off by default";
+    EXPECT_TRUE(checkHttpSettings(HttpSettings{}, folder.path()).error.isEmpty());
+}
+
+TEST(HttpConfigTest, TokenOriginsAndBodyLimitAreChecked)
+{
+    TempFolder folder;
+    struct Case
+    {
+        const char* token;
+        const char* origins;
+        const char* maxBodyKB;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"0123456789abcdef", "", "", true},
+        {"short", "", "", false},
+        {"0123456789 abcdef", "", "", false},
+        {"0123456789abcdef", "https://shop.example http://192.168.1.20:8080", "64", true},
+        {"0123456789abcdef", "*", "", false},
+        {"0123456789abcdef", "https://shop.example/", "", false},
+        {"0123456789abcdef", "null", "", false},
+        {"0123456789abcdef", "ftp://shop.example", "", false},
+        {"0123456789abcdef", "", "0", false},
+        {"0123456789abcdef", "", "many", false},
+    };
+    for (const Case& c : cases) {
+        HttpSettings s;
+        s.Listen = QStringLiteral("8750");
+        s.Token = QString::fromLatin1(c.token);
+        s.AllowOrigin = QString::fromLatin1(c.origins);
+        s.MaxBodyKB = QString::fromLatin1(c.maxBodyKB);
+        const auto check = checkHttpSettings(s, folder.path());
+        EXPECT_EQ(bool(check.config), c.accepted) << c.token << " / " << c.origins << " / "
+                                                  << c.maxBodyKB << ": " << qPrintable(check.error);
+    }
+    HttpSettings s = listening(QStringLiteral("8750"));
+    s.MaxBodyKB = QStringLiteral("64");
+    EXPECT_EQ(checkHttpSettings(s, folder.path()).config->maxBodyBytes, 64 * 1024);
+}
+
+TEST(HttpConfigTest, AnEmptyTokenIsMadeOnceAndKeptForItsOwnerOnly)
+{
+    TempFolder folder;
+    HttpSettings s;
+    s.Listen = QStringLiteral("8750");
+    const auto first = checkHttpSettings(s, folder.path());
+    ASSERT_TRUE(first.config) << qPrintable(first.error);
+    EXPECT_EQ(first.config->token.size(), 64);
+    const QString path = tokenFilePath(folder.path());
+    const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+                        QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    EXPECT_EQ(QFile::permissions(path) & others, 0);
+    EXPECT_TRUE(QFile::permissions(path) & QFileDevice::ReadOwner);
+    EXPECT_EQ(checkHttpSettings(s, folder.path()).config->token, first.config->token);
+
+    writeBytes(path, "too short\n");
+    const auto broken = checkHttpSettings(s, folder.path());
+    EXPECT_FALSE(broken.config);
+    EXPECT_TRUE(broken.error.contains(path)) << qPrintable(broken.error);
+}
+
+TEST(BodyTextTest, ContentTypeNamesTheCharset)
+{
+    struct Case
+    {
+        const char* contentType;
+        std::optional<BodyCharset> expected;
+    };
+    const Case cases[] = {
+        {"", BodyCharset::Windows1252},
+        {"text/plain", BodyCharset::Windows1252},
+        {"text/plain; charset=windows-1252", BodyCharset::Windows1252},
+        {"Text/Plain;Charset=\"UTF-8\"", BodyCharset::Utf8},
+        {"text/plain; charset=utf8", BodyCharset::Utf8},
+        {"text/plain; charset=iso-8859-15", std::nullopt},
+        {"application/json", std::nullopt},
+        {"application/x-www-form-urlencoded", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        QString error;
+        EXPECT_EQ(bodyCharset(c.contentType, error), c.expected) << c.contentType;
+        EXPECT_EQ(error.isEmpty(), c.expected.has_value()) << c.contentType;
+    }
+}
+
+TEST(BodyTextTest, Utf8IsConvertedOrRefusedNamingTheLine)
+{
+    struct Case
+    {
+        QByteArray body;
+        QByteArray expected;
+        int badRow;
+    };
+    const Case cases[] = {
+        {"caf\xc3\xa9\r\n\xe2\x82\xac 5\r\n", "caf\xe9\r\n\x80 5\r\n", 0},
+        {"\xef\xbb\xbfuno\ndue", "uno\ndue", 0},
+        {"", "", 0},
+        {"uno\r\ndue\r\n\xe4\xb8\xad\r\n", "", 3},
+        {"uno\n\xf0\x9f\x98\x80\n", "", 2},
+        {"uno\n\xc3\n", "", 2},
+        {"\xe9\n", "", 1},
+    };
+    for (const Case& c : cases) {
+        const CommandFileBody body = commandFileBody(c.body, BodyCharset::Utf8);
+        EXPECT_EQ(body.badRow, c.badRow) << c.body.toHex().constData();
+        if (c.badRow == 0)
+            EXPECT_EQ(body.bytes, c.expected) << c.body.toHex().constData();
+        else
+            EXPECT_TRUE(body.bytes.isEmpty() && !body.error.isEmpty());
+    }
+    EXPECT_EQ(commandFileBody("\xe9\x81\n", BodyCharset::Windows1252).bytes, "\xe9\x81\n");
+}
+
+class HttpJobsTest : public ::testing::Test
+{
+protected:
+    QString input() const { return folder.path() + QStringLiteral("/in/"); }
+    QString jobs() const { return folder.path() + QStringLiteral("/jobs"); }
+    void SetUp() override { QDir().mkpath(input()); }
+
+    const HttpJobs::Job& made(HttpJobs& store, const QByteArray& body, const QString& key = {})
+    {
+        QString id;
+        EXPECT_EQ(store.create(body, key, input(), now, id), HttpJobs::Made::Yes);
+        return *store.find(id);
+    }
+    static QString base(const HttpJobs::Job& job) { return job.file.chopped(4); }
+
+    TempFolder folder;
+    const QDateTime now =
+        QDateTime::fromString(QStringLiteral("2026-12-09T10:00:00Z"), Qt::ISODate);
+};
+
+TEST_F(HttpJobsTest, AJobIsACommandFileWhoseVerdictMovesIntoItsRecord)
+{
+    HttpJobs store(jobs());
+    ASSERT_TRUE(store.load(now));
+    const HttpJobs::Job& job = made(store, "riga\r\n", QStringLiteral("key-1"));
+    EXPECT_TRUE(job.file.startsWith(input() + QStringLiteral("HTTP-")));
+    EXPECT_EQ(readBytes(job.file), "riga\r\n");
+    EXPECT_EQ(store.waiting(), 1);
+    const QString id = job.id;
+
+    writeBytes(base(job) + ".OK",
+               "09/12/2026 11:00;Dump=TOTALE 5,00\r\n09/12/2026 11:00;Dump=0042\r\n");
+    QFile::remove(job.file);
+    EXPECT_TRUE(store.takeVerdict(FileVerdict{job.file, {}, 0, 1, {}, {}, 42}));
+    EXPECT_FALSE(QFile::exists(base(job) + ".OK")) << "results leave the input folder";
+    EXPECT_EQ(store.waiting(), 0);
+
+    HttpJobs again(jobs());
+    ASSERT_TRUE(again.load(now.addDays(1)));
+    const HttpJobs::Job* kept = again.findByKey(QStringLiteral("key-1"));
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->id, id);
+    EXPECT_EQ(kept->digest, HttpJobs::digestOf("riga\r\n"));
+    const QJsonObject json = HttpJobs::toJson(*kept, HttpJobs::State::Waiting);
+    EXPECT_EQ(json.value("state").toString(), "done");
+    EXPECT_EQ(json.value("outcome").toString(), "sent");
+    EXPECT_EQ(json.value("receipt").toInt(), 42);
+    EXPECT_EQ(json.value("dump").toArray().size(), 2);
+    EXPECT_EQ(json.value("dump")[0].toString(), "TOTALE 5,00");
+    EXPECT_FALSE(json.contains("error"));
+
+    HttpJobs later(jobs());
+    ASSERT_TRUE(later.load(now.addDays(HttpJobs::kKeepDays + 1)));
+    EXPECT_FALSE(later.find(id)) << "expired";
+}
+
+TEST_F(HttpJobsTest, ARestartSettlesWhatTheCrashLeft)
+{
+    struct Case
+    {
+        const char* name;
+        bool keepFile;
+        QByteArray ok, ko;
+        const char* state;
+        const char* outcome;
+        int code;
+        int row;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"failed", false, "", "Error=553;Interrotto;Row 2;VEND 1;Err.Esteso=7\r\n", "done",
+         "failed", 553, 2, "VEND 1"},
+        {"sent", false, "09/12/2026 11:00;Dump=0007\r\n", "", "done", "sent", 0, 0, ""},
+        {"not yet sent", true, "", "", "waiting", "", 0, 0, ""},
+        {"file gone", false, "", "", "done", "failed", 553, 0, ""},
+    };
+    for (const Case& c : cases) {
+        QDir(jobs()).removeRecursively();
+        HttpJobs store(jobs());
+        ASSERT_TRUE(store.load(now));
+        const HttpJobs::Job& job = made(store, "VEND 1\r\n");
+        const QString id = job.id;
+        if (!c.keepFile)
+            QFile::remove(job.file);
+        if (!c.ok.isEmpty())
+            writeBytes(base(job) + ".OK", c.ok);
+        if (!c.ko.isEmpty())
+            writeBytes(base(job) + ".KO", c.ko);
+
+        HttpJobs restarted(jobs());
+        ASSERT_TRUE(restarted.load(now));
+        restarted.reconcile();
+        const QJsonObject json = HttpJobs::toJson(*restarted.find(id), HttpJobs::State::Waiting);
+        EXPECT_EQ(json.value("state").toString(), c.state) << c.name;
+        EXPECT_EQ(json.value("outcome").toString(), c.outcome) << c.name;
+        if (c.code != 0) {
+            const QJsonObject error = json.value("error").toObject();
+            EXPECT_EQ(error.value("code").toInt(), c.code) << c.name;
+            EXPECT_FALSE(error.value("text").toString().isEmpty()) << c.name;
+            EXPECT_EQ(error.value("row").toInt(), c.row) << c.name;
+            EXPECT_EQ(error.value("line").toString(), c.line) << c.name;
+        }
+        EXPECT_FALSE(QFile::exists(base(job) + ".OK") || QFile::exists(base(job) + ".KO"))
+            << c.name;
+        QFile::remove(job.file);
+    }
+}
