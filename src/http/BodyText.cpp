@@ -67,7 +67,10 @@ CommandFileBody commandFileBody(const QByteArray& body, BodyCharset charset)
         const qsizetype end = rest.indexOf('\n');
         const QByteArrayView line = end < 0 ? rest : rest.first(end + 1);
         rest = rest.sliced(line.size());
-        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        // A byte order mark after the first is a character like any other (and not one of
+        // Windows-1252's).
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                         QStringDecoder::Flag::ConvertInitialBom);
         const QString text = decoder.decode(line);
         if (decoder.hasError()) {
             result = {QByteArray(), row, QStringLiteral("line %1 is not UTF-8 text").arg(row)};

@@ -171,6 +171,9 @@ TEST(BodyTextTest, Utf8IsConvertedOrRefusedNamingTheLine)
         {"uno\n\xf0\x9f\x98\x80\n", "", 2},
         {"uno\n\xc3\n", "", 2},
         {"\xe9\n", "", 1},
+        {"uno\n\xef\xbb\xbf"
+         "due\n",
+         "", 2},
     };
     for (const Case& c : cases) {
         const CommandFileBody body = commandFileBody(c.body, BodyCharset::Utf8);
