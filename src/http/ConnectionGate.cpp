@@ -173,7 +173,8 @@ ConnectionGate::Announced ConnectionGate::announced(const QByteArray& head)
             const qint64 length = value.toLongLong(&ok);
             if (!ok || length < 0 || a.length || value.startsWith('+'))
                 a.valid = false;
-            a.length = length;
+            else
+                a.length = length;
         } else if (name == "transfer-encoding") {
             a.chunked = true;
         } else if (name == "expect") {

@@ -231,7 +231,7 @@ void HttpFront::route(const QHttpServerRequest& request, QTcpSocket* socket,
         const auto page = livePageFile(path, m_server.settings().languageOffset());
         if (!page) {
             answer(request, socket, origin, error(404, QStringLiteral("nothing here")));
-        } else if (method != Method::Get && method != Method::Head) {
+        } else if (method != Method::Get) {
             Answer a = error(405, QStringLiteral("only GET here"));
             a.header("Allow", "GET");
             answer(request, socket, origin, a);
@@ -419,13 +419,12 @@ void HttpFront::release(std::list<Held>::iterator it, const Answer& answer)
     m_held.erase(it);
 }
 
-void HttpFront::releaseJob(const QString& id)
+void HttpFront::releaseJob(const QString& id, const HttpJobs::Job& done)
 {
-    const HttpJobs::Job* job = m_jobs.find(id);
     for (auto it = m_held.begin(); it != m_held.end();) {
         auto next = std::next(it);
-        if (job && it->jobId == id)
-            release(it, jobAnswer(*job, 200));
+        if (it->jobId == id)
+            release(it, jobAnswer(done, 200));
         it = next;
     }
 }
@@ -462,9 +461,13 @@ void HttpFront::verdictLeft(const FileVerdict& verdict)
     m_verdicts.push_front(shown);
     if (m_verdicts.size() > kVerdictsShown)
         m_verdicts.pop_back();
-    if (const HttpJobs::Job* job = m_jobs.jobOfFile(verdict.path);
-        job && m_jobs.takeVerdict(verdict))
-        releaseJob(job->id);
+    // Those waiting are answered first: the verdict is on the disk already, in the result
+    // files the record takes over next.
+    if (const HttpJobs::Job* job = m_jobs.jobOfFile(verdict.path); job && !job->done) {
+        const QString id = job->id;
+        releaseJob(id, m_jobs.withVerdict(*job, verdict));
+        m_jobs.takeVerdict(verdict);
+    }
     newsHappened();
 }
 

@@ -83,7 +83,7 @@ private:
     void hold(const QHttpServerRequest& request, QTcpSocket* socket, const QByteArray& origin,
               const QString& jobId, quint64 after, int ms);
     void release(std::list<Held>::iterator it, const Answer& answer);
-    void releaseJob(const QString& id);
+    void releaseJob(const QString& id, const HttpJobs::Job& done);
     void releaseNews();
 
     bool hostAllowed(const QByteArray& host) const;

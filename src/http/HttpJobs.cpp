@@ -236,18 +236,41 @@ HttpJobs::Made HttpJobs::create(const QByteArray& commandFile, const QString& ke
     return Made::Yes;
 }
 
-void HttpJobs::complete(Job& job, std::optional<int> receipt, const std::optional<Failure>& failure)
+void HttpJobs::fill(Job& job, std::optional<int> receipt, const std::optional<Failure>& failure)
 {
-    const QString base = resultBaseFor(job.file);
     job.done = true;
     job.receipt = failure ? std::nullopt : receipt;
     job.failure = failure;
-    job.dump = dumpTexts(base + QStringLiteral(".OK"));
+    job.dump = dumpTexts(resultBaseFor(job.file) + QStringLiteral(".OK"));
+}
+
+void HttpJobs::complete(Job& job, std::optional<int> receipt, const std::optional<Failure>& failure)
+{
+    fill(job, receipt, failure);
     // The result files go only once the record holds what they say.
     if (!save(job))
         return;
+    const QString base = resultBaseFor(job.file);
     removeFile(base + QStringLiteral(".OK"));
     removeFile(base + QStringLiteral(".KO"));
+}
+
+namespace {
+
+std::optional<HttpJobs::Failure> failureOf(const FileVerdict& verdict)
+{
+    if (verdict.code == 0)
+        return std::nullopt;
+    return HttpJobs::Failure{verdict.code, verdict.text, verdict.row, verdict.line};
+}
+
+} // namespace
+
+HttpJobs::Job HttpJobs::withVerdict(const Job& job, const FileVerdict& verdict)
+{
+    Job done = job;
+    fill(done, verdict.receipt, failureOf(verdict));
+    return done;
 }
 
 bool HttpJobs::takeVerdict(const FileVerdict& verdict)
@@ -258,10 +281,7 @@ bool HttpJobs::takeVerdict(const FileVerdict& verdict)
     Job& job = m_jobs[*it];
     if (job.done)
         return false;
-    std::optional<Failure> failure;
-    if (verdict.code != 0)
-        failure = Failure{verdict.code, verdict.text, verdict.row, verdict.line};
-    complete(job, verdict.receipt, failure);
+    complete(job, verdict.receipt, failureOf(verdict));
     return true;
 }
 

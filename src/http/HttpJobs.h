@@ -63,6 +63,8 @@ public:
     // A verdict for one of our command files: the job takes its facts and its result files go.
     // False when the file is not a job's (or the job is done already).
     bool takeVerdict(const FileVerdict& verdict);
+    // The job as the verdict leaves it, before it is recorded.
+    static Job withVerdict(const Job& job, const FileVerdict& verdict);
     // The job whose command file this is, if any.
     const Job* jobOfFile(const QString& path) const;
 
@@ -76,6 +78,7 @@ private:
     QString recordPath(const QString& id) const;
     bool save(const Job& job) const;
     void complete(Job& job, std::optional<int> receipt, const std::optional<Failure>& failure);
+    static void fill(Job& job, std::optional<int> receipt, const std::optional<Failure>& failure);
     QString newId(const QDateTime& nowUtc) const;
 
     QString m_folder;

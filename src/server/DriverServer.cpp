@@ -143,6 +143,8 @@ void DriverServer::pickUpIfWanted()
 void DriverServer::commandFileWritten(const QString& path)
 {
     m_pipeline->markComplete(path);
+    // Counted at once; the next listing counts again.
+    m_status.filesWaiting(m_status.waiting() + 1);
     m_pickUpWanted = true;
     if (ticksAllowed())
         m_tmrPickUp.start();

@@ -218,6 +218,26 @@ class FrontTest(unittest.TestCase):
         self.assertEqual(job["outcome"], "sent", out)
 
 
+class WaitingTest(unittest.TestCase):
+    def test_a_thousand_jobs_may_wait_and_the_status_says_so(self):
+        p = Program("[Http]\r\nListen={port}\r\n",
+                    rules="Rule1=^COVER => cover 100000000\r\n").start()
+        try:
+            self.assertEqual(p.post(b"COVER 1\r\n", wait=0)[0], 202)
+            deadline = time.monotonic() + budget(20)
+            while p.request("GET", "/v1/status")[2]["register"] != "cover-open":
+                self.assertLess(time.monotonic(), deadline)
+                time.sleep(0.05)
+            for i in range(999):
+                self.assertEqual(p.post(b"VEND %d\r\n" % i, wait=0)[0], 202, i)
+            status, headers, _ = p.post(b"VEND 1000\r\n", wait=0)
+            self.assertEqual(status, 503)
+            self.assertIn("Retry-After", headers)
+            self.assertGreaterEqual(p.request("GET", "/v1/status")[2]["waiting"], 999)
+        finally:
+            p.cleanup()
+
+
 class SettingsTest(unittest.TestCase):
     def test_bad_values_leave_the_front_off_and_the_program_running(self):
         p = Program("[Http]\r\nListen=shop.example:8750\r\n")

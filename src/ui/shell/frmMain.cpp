@@ -212,8 +212,8 @@ void frmMain::applyLanguage(int offset)
         QCoreApplication::installTranslator(&m_qtTranslator);
     applyCaptions(this, mainWindowCaptions(), offset);
     if (MNU_FILE_PAGINA)
-        MNU_FILE_PAGINA->setText(offset == 0 ? QStringLiteral("Pagina di &stato...")
-                                             : QStringLiteral("&Status page..."));
+        MNU_FILE_PAGINA->setText(offset == 0 ? QStringLiteral("Pagina di stato...")
+                                             : QStringLiteral("Status page..."));
 }
 
 void frmMain::closeEvent(QCloseEvent* event)

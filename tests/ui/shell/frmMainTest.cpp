@@ -92,6 +92,26 @@ TEST_F(frmMainTest, StartsUpInEnglishOnAnotherPort)
     EXPECT_EQ(pollTimer().interval(), 30000);
 }
 
+TEST_F(frmMainTest, TheLivePageEntryIsOneMoreFileMenuEntryInTheProgramsLanguage)
+{
+    settingsFile("Language=English\r\n");
+    ASSERT_EQ(window().Form_Load(), 0);
+    auto* file = window().findChild<QMenu*>("MNU_FILE");
+    ASSERT_TRUE(file);
+    const auto before = file->actions();
+    const QUrl page(QStringLiteral("http://127.0.0.1:8750/#token=abc"));
+    window().addLivePageEntry(page);
+    auto after = file->actions();
+    ASSERT_EQ(after.size(), before.size() + 1);
+    EXPECT_EQ(after[2]->objectName(), "MNU_FILE_PAGINA");
+    EXPECT_EQ(after[2]->text(), "Status page...");
+    EXPECT_EQ(after[2]->data().toUrl(), page);
+    QAction* entry = after.takeAt(2);
+    EXPECT_EQ(after, before) << "nothing else of the menu changes";
+    window().applyLanguage(0);
+    EXPECT_EQ(entry->text(), "Pagina di stato...");
+}
+
 TEST_F(frmMainTest, PortFailureEndsAtOnceInItalian)
 {
     settingsFile("Language=English\r\n");
