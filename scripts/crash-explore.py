@@ -2,7 +2,8 @@
 """Explores crashes of the real program systematically.
 
 Records the file-system operations of a short run (Avvio.txt, four command files of which one
-is refused and one read-only, Stop.txt) with strace; then, for every point between two
+is refused and one read-only, a job posted to the HTTP front with an idempotency key, Stop.txt)
+with strace; then, for every point between two
 operations, builds the state that a crash there would leave, starts the program on that state
 and checks what it promises:
 
@@ -10,7 +11,9 @@ and checks what it promises:
   * every command file ends with a verdict (.OK, or .KO with its copy in the output folder),
     or stays in the input folder, or has its copy in the output folder;
   * a file recorded as sent had every line accepted by the register;
-  * no result file, copy or log line is half written.
+  * no result file, copy or log line is half written;
+  * the HTTP job is never sent twice nor lost: the same request again after the restart (same
+    key, same body) gets its verdict, and the register's journal agrees with it.
 
 Two crash models:
   process  the program is killed: every operation before the point is kept.
@@ -30,10 +33,13 @@ Exit status 0 when no invariant broke.
 
 import argparse
 import hashlib
+import http.client
+import json
 import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -59,6 +65,11 @@ SETUP = {
     "Avvio.txt": b"=START\r\n",
     "Stop.txt": b"=END\r\n",
 }
+# The job posted to the HTTP front, once in the recorded run and again after every restart.
+HTTP_TOKEN = "crash-explorer-token-0123456789"
+HTTP_KEY = "crash-explorer-sale"
+HTTP_LINES = [b"H1 SALE", b"H2 TOTAL"]
+HTTP_ANSWER = ".http-answer.json"
 METADATA = {"create", "unlink", "rename", "mkdir", "rmdir", "link", "truncate"}
 RESULT_LINE = re.compile(rb"\d\d/\d\d/\d{4} \d\d:\d\d;Dump=[^\r\n]*\r\n")
 KO_LINE = re.compile(rb"^Error=\d+;[^\r\n]*;Row \d+;[^\r\n]*\r\n$")
@@ -343,6 +354,25 @@ class Tree:
         ino = self.names.get(p)
         return None if ino is None else bytes(self.data.get(ino, b""))
 
+    def restore_time_of_file_being_sent(self, tb):
+        record = os.path.join(tb, b"TOSEND", b"QuorinDriverServer.REC")
+        try:
+            text = open(record, "rb").read()
+        except OSError:
+            return
+        fields = dict(re.findall(rb"^(Busy|Path|Modified)=([^\r\n]*)", text, re.M))
+        if fields.get(b"Busy") != b"1" or b"Path" not in fields or b"Modified" not in fields:
+            return
+        path = bytes.fromhex(fields[b"Path"].decode())
+        ino = self.names.get(os.path.normpath(path))
+        if ino is None or ino in self.times:
+            return
+        ns = int(fields[b"Modified"]) * 1000000
+        try:
+            os.utime(tb + path[len(self.root):], ns=(ns, ns))
+        except OSError:
+            pass
+
     def write_out(self, target, exe_source):
         tb = target.encode()
         for f in sorted(self.folders, key=len):
@@ -358,6 +388,9 @@ class Tree:
             if os.path.basename(dest).decode() in READ_ONLY:
                 os.chmod(dest, 0o444)
         os.link(exe_source, os.path.join(target, EXE))
+        # A crash keeps every file's time too. Files made during the run (an HTTP job's) have
+        # none recorded here: the one being sent gets the time its record names.
+        self.restore_time_of_file_being_sent(tb)
         # A crash keeps every file's inode, which the record's Left= lines name; this copy of the
         # state makes new files, so those lines follow them.
         record = os.path.join(tb, b"TOSEND", b"QuorinDriverServer.REC")
@@ -481,6 +514,7 @@ class Explorer:
                    "-e", "trace=" + STRACE_CALLS] + cmd
         p = subprocess.Popen(cmd, cwd=folder, env=self.env(folder),
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.post_http_job(folder, p, (20 if trace else 6) * TIME_SCALE)
         tosend = os.path.join(folder, "TOSEND")
         deadline = time.time() + (20 if trace else 6) * TIME_SCALE
         started = time.time()
@@ -515,6 +549,52 @@ class Explorer:
             p.wait()
             return "did not end after SIGTERM"
         return None
+
+    def post_http_job(self, folder, process, seconds):
+        """Posts the HTTP job (waiting for its verdict) and keeps the answer beside the run."""
+        body = b"".join(l + b"\r\n" for l in HTTP_LINES)
+        deadline = time.time() + seconds
+        answer = None
+        while time.time() < deadline and process.poll() is None and answer is None:
+            try:
+                c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=seconds)
+                c.request("POST", "/v1/files?wait=%d" % max(1, int(seconds)), body=body,
+                          headers={"Authorization": "Bearer " + HTTP_TOKEN,
+                                   "Content-Type": "text/plain", "Idempotency-Key": HTTP_KEY})
+                r = c.getresponse()
+                answer = {"status": r.status, "job": json.loads(r.read() or b"{}")}
+                c.close()
+            except (OSError, http.client.HTTPException, ValueError):
+                time.sleep(0.03)
+        with open(os.path.join(folder, HTTP_ANSWER), "w") as fh:
+            json.dump(answer, fh)
+
+    def check_http_job(self, folder, sends):
+        problems = []
+        for line in HTTP_LINES:
+            if len(sends.get(line, [])) > 1:
+                problems.append("HTTP job line %s sent %d times" % (line.decode(),
+                                                                     len(sends[line])))
+        try:
+            answer = json.load(open(os.path.join(folder, HTTP_ANSWER)))
+        except (OSError, ValueError):
+            answer = None
+        job = (answer or {}).get("job", {})
+        if not answer or answer["status"] != 200 or job.get("state") != "done":
+            problems.append("the HTTP job's retry got no verdict: %r" % answer)
+        elif job["outcome"] == "sent":
+            for line in HTTP_LINES:
+                if 0 not in sends.get(line, []):
+                    problems.append("HTTP job recorded as sent without %s" % line.decode())
+        jobs = os.path.join(folder, "HttpJobs")
+        records = [n for n in os.listdir(jobs) if n.endswith(".json")] if os.path.isdir(jobs) else []
+        if len(records) > 1:
+            problems.append("the HTTP job was made %d times" % len(records))
+        left = [n for n in os.listdir(os.path.join(folder, "TOSEND"))
+                if n.startswith("HTTP-") and n[-3:] in (".OK", ".KO")]
+        if left:
+            problems.append("HTTP results left in the input folder: %s" % left)
+        return problems
 
     def check(self, folder):
         """The invariants, on the folder a finished run left."""
@@ -563,6 +643,7 @@ class Explorer:
                         problems.append("%s recorded as sent without %s" % (name, line.decode()))
             elif not file_copies:
                 problems.append("%s gone without a verdict or a copy" % name)
+        problems += self.check_http_job(folder, sends)
         log = os.path.join(tosend, "QuorinDriverServer.LOG")
         if os.path.exists(log):
             data = open(log, "rb").read()
@@ -620,7 +701,13 @@ class Explorer:
         self.seen = set()
         root = self.live = os.path.join(self.workdir, "live")
         os.makedirs(os.path.join(root, "TOSEND"))
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            self.port = s.getsockname()[1]
         for name, content in SETUP.items():
+            if name == "ZEZOVURADUR.INI":
+                content += b"[Http]\r\nListen=%d\r\nToken=%s\r\n" % (self.port,
+                                                                        HTTP_TOKEN.encode())
             with open(os.path.join(root, name), "wb") as fh:
                 fh.write(content)
         for name, lines in COMMAND_FILES.items():
