@@ -74,7 +74,18 @@ HttpFront::HttpFront(HttpConfig config, DriverServer& server, QString jobsFolder
     connect(&server.status(), &StatusModel::changed, this, &HttpFront::newsHappened);
 }
 
-HttpFront::~HttpFront() = default;
+HttpFront::~HttpFront()
+{
+    // Answers held back are dropped, and the connections go while the rest of the front is
+    // whole: a connection's end would otherwise reach a list already gone.
+    for (Held& held : m_held) {
+        if (held.socket)
+            disconnect(held.socket, nullptr, held.timer, nullptr);
+        delete held.timer;
+    }
+    m_held.clear();
+    delete m_gate;
+}
 
 bool HttpFront::start(QString& error)
 {

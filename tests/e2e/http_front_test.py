@@ -18,7 +18,8 @@ from qds_program import Program, budget
 class FrontTest(unittest.TestCase):
     def setUp(self):
         self.program = Program("[Http]\r\nListen={port}\r\nAllowOrigin=https://pos.example\r\n",
-                               rules="Rule1=^BAD => result 17\r\n").start()
+                               rules="Rule1=^BAD => result 17\r\n"
+                                     "Rule2=^COVER => cover 100000000\r\n").start()
 
     def tearDown(self):
         self.program.cleanup()
@@ -104,6 +105,24 @@ class FrontTest(unittest.TestCase):
             status = p.request("POST", "/v1/files", b"X\r\n",
                                {k: v.encode("utf-8") for k, v in h.items()})[0]
             self.assertEqual(status, 400, key)
+
+    def test_the_program_ends_cleanly_while_answers_are_held_back(self):
+        p = self.program
+        waiting = []
+        for path in ("/v1/events?after=%d" % p.request("GET", "/v1/events")[2]["seq"],
+                     "/v1/files?wait=120"):
+            s = socket.create_connection(("127.0.0.1", p.port))
+            body = b"COVER 1\r\n" if "files" in path else b""
+            s.sendall(b"%s %s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nAuthorization: Bearer %s\r\n"
+                      b"Content-Type: text/plain\r\nContent-Length: %d\r\n\r\n%s"
+                      % (b"POST" if body else b"GET", path.encode(), p.port, p.token.encode(),
+                         len(body), body))
+            waiting.append(s)
+        time.sleep(0.5)
+        p.stop()
+        self.assertEqual(p.process.returncode, 0, p.stderr())
+        for s in waiting:
+            s.close()
 
     def test_status(self):
         p = self.program
