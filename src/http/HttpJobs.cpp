@@ -132,8 +132,10 @@ void HttpJobs::prune(const QDateTime& nowUtc)
 void HttpJobs::reconcile()
 {
     for (Job& job : m_jobs) {
-        if (job.done)
+        if (job.done) {
+            removeResultsTakenOver(job);
             continue;
+        }
         const QString base = resultBaseFor(job.file);
         const QString ok = base + QStringLiteral(".OK");
         const QString ko = base + QStringLiteral(".KO");
@@ -154,6 +156,27 @@ void HttpJobs::reconcile()
                              0, QString()});
         }
     }
+}
+
+void HttpJobs::removeResultsTakenOver(const Job& job)
+{
+    // A crash can come between the record taking the results over and their removal. Results
+    // that say something else (the file was dropped again by hand and sent anew) stay.
+    const QString base = resultBaseFor(job.file);
+    const QString ok = base + QStringLiteral(".OK");
+    const QString ko = base + QStringLiteral(".KO");
+    if (fileStatus(ok).type == FileStatus::Type::Missing &&
+        fileStatus(ko).type == FileStatus::Type::Missing)
+        return;
+    const auto failure = failureIn(ko);
+    const bool same =
+        dumpTexts(ok) == job.dump && bool(failure) == bool(job.failure) &&
+        (!failure || (failure->code == job.failure->code && failure->row == job.failure->row &&
+                      failure->line == job.failure->line));
+    if (!same)
+        return;
+    removeFile(ok);
+    removeFile(ko);
 }
 
 const HttpJobs::Job* HttpJobs::find(const QString& id) const

@@ -78,6 +78,7 @@ private:
     QString recordPath(const QString& id) const;
     bool save(const Job& job) const;
     void complete(Job& job, std::optional<int> receipt, const std::optional<Failure>& failure);
+    static void removeResultsTakenOver(const Job& job);
     static void fill(Job& job, std::optional<int> receipt, const std::optional<Failure>& failure);
     QString newId(const QDateTime& nowUtc) const;
 

@@ -223,6 +223,19 @@ TEST_F(HttpJobsTest, AJobIsACommandFileWhoseVerdictMovesIntoItsRecord)
     EXPECT_FALSE(QFile::exists(base(job) + ".OK")) << "results leave the input folder";
     EXPECT_EQ(store.waiting(), 0);
 
+    // A crash between the record and the removal of the results: the next start removes them,
+    // but not results that say something else.
+    writeBytes(base(job) + ".OK",
+               "09/12/2026 11:00;Dump=TOTALE 5,00\r\n09/12/2026 11:00;Dump=0042\r\n");
+    HttpJobs restarted(jobs());
+    ASSERT_TRUE(restarted.load(now));
+    restarted.reconcile();
+    EXPECT_FALSE(QFile::exists(base(job) + ".OK"));
+    writeBytes(base(job) + ".OK", "09/12/2026 12:00;Dump=0043\r\n");
+    restarted.reconcile();
+    EXPECT_TRUE(QFile::exists(base(job) + ".OK"));
+    QFile::remove(base(job) + ".OK");
+
     HttpJobs again(jobs());
     ASSERT_TRUE(again.load(now.addDays(1)));
     const HttpJobs::Job* kept = again.findByKey(QStringLiteral("key-1"));
