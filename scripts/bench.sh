@@ -21,12 +21,17 @@ results="$build/bench/results.md"
 "$build/bench/qds_bench" "${smoke[@]}" --program "$build/src/QuorinDriverServer" \
     --baseline "$build/bench/empty_qt_program" --tick-bench "$build/bench/tick_bench" \
     --out "$results"
+http_results="$build/bench/http-results.md"
+python3 bench/http_bench.py "$build/src/QuorinDriverServer" "${smoke[@]}" --out "$http_results"
 if [[ ${#smoke[@]} -eq 0 ]]; then
     doc=docs/PERFORMANCE.md
-    awk -v results="$results" '
-        /<!-- results -->/ { print; while ((getline line < results) > 0) print line; skipping = 1; next }
-        /<!-- \/results -->/ { skipping = 0 }
-        !skipping' "$doc" > "$doc.new"
-    mv "$doc.new" "$doc"
-    echo "Table written to $doc"
+    for marker in results http-results; do
+        file="$build/bench/$marker.md"
+        awk -v results="$file" -v marker="$marker" '
+            $0 == "<!-- " marker " -->" { print; while ((getline line < results) > 0) print line; skipping = 1; next }
+            $0 == "<!-- /" marker " -->" { skipping = 0 }
+            !skipping' "$doc" > "$doc.new"
+        mv "$doc.new" "$doc"
+    done
+    echo "Tables written to $doc"
 fi
