@@ -587,9 +587,18 @@ class Explorer:
                 if 0 not in sends.get(line, []):
                     problems.append("HTTP job recorded as sent without %s" % line.decode())
         jobs = os.path.join(folder, "HttpJobs")
-        records = [n for n in os.listdir(jobs) if n.endswith(".json")] if os.path.isdir(jobs) else []
-        if len(records) > 1:
-            problems.append("the HTTP job was made %d times" % len(records))
+        journal = os.path.join(jobs, "jobs.journal")
+        made = 0
+        if os.path.exists(journal):
+            for line in open(journal, "rb").read().split(b"\n")[:-1]:
+                try:
+                    entry = json.loads(line)
+                except ValueError:
+                    problems.append("HTTP journal line half written: %r" % line)
+                    continue
+                made += entry.get("op") == "made" and entry.get("key") == HTTP_KEY
+        if made > 1:
+            problems.append("the HTTP job was made %d times" % made)
         left = [n for n in os.listdir(os.path.join(folder, "TOSEND"))
                 if n.startswith("HTTP-") and n[-3:] in (".OK", ".KO")]
         if left:

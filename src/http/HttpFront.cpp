@@ -66,6 +66,12 @@ HttpFront::HttpFront(HttpConfig config, DriverServer& server, QString jobsFolder
     m_newsTimer.setSingleShot(true);
     m_newsTimer.setInterval(0);
     connect(&m_newsTimer, &QTimer::timeout, this, &HttpFront::releaseNews);
+    m_createTimer.setSingleShot(true);
+    m_createTimer.setInterval(0);
+    connect(&m_createTimer, &QTimer::timeout, this, &HttpFront::createPending);
+    m_recordTimer.setSingleShot(true);
+    m_recordTimer.setInterval(0);
+    connect(&m_recordTimer, &QTimer::timeout, this, [this] { m_jobs.recordVerdicts(); });
     connect(&server, &DriverServer::verdictLeft, this, &HttpFront::verdictLeft);
     connect(&server, &DriverServer::fileStarted, this, [this](const QString& path) {
         m_sendingFile = path;
@@ -84,7 +90,9 @@ HttpFront::~HttpFront()
         delete held.timer;
     }
     m_held.clear();
+    m_toCreate.clear();
     delete m_gate;
+    m_jobs.recordVerdicts();
 }
 
 bool HttpFront::start(QString& error)
@@ -350,41 +358,88 @@ void HttpFront::postFile(const QHttpServerRequest& request, QTcpSocket* socket,
         return;
     }
     const QString keyText = QString::fromLatin1(key);
-    if (const HttpJobs::Job* job = key.isEmpty() ? nullptr : m_jobs.findByKey(keyText)) {
-        if (job->digest != HttpJobs::digestOf(body.bytes)) {
-            answer(request, socket, origin,
-                   error(422, QStringLiteral("this Idempotency-Key was used for another body")));
-        } else if (job->done || wait == 0) {
-            answer(request, socket, origin, jobAnswer(*job, job->done ? 200 : 202));
-        } else {
-            hold(request, socket, origin, job->id, 0, wait * 1000);
-        }
+    const QByteArray digest = HttpJobs::digestOf(body.bytes);
+    const HttpJobs::Job* job = key.isEmpty() ? nullptr : m_jobs.findByKey(keyText);
+    const auto inBatch = std::find_if(m_toCreate.cbegin(), m_toCreate.cend(),
+                                      [&](const Pending& p) { return p.key == keyText; });
+    const bool keyInBatch = !key.isEmpty() && inBatch != m_toCreate.cend();
+    const QByteArray keptDigest = job ? job->digest : keyInBatch ? inBatch->digest : QByteArray();
+    if ((job || keyInBatch) && keptDigest != digest) {
+        answer(request, socket, origin,
+               error(422, QStringLiteral("this Idempotency-Key was used for another body")));
         return;
     }
-    if (m_jobs.waiting() >= kMaxWaitingJobs) {
+    if (job) {
+        if (job->done || wait == 0)
+            answer(request, socket, origin, jobAnswer(*job, job->done ? 200 : 202));
+        else
+            hold(request, socket, origin, job->id, 0, wait * 1000);
+        return;
+    }
+    if (!keyInBatch && m_jobs.waiting() + int(m_toCreate.size()) >= kMaxWaitingJobs) {
         Answer a = error(503, QStringLiteral("too many jobs are waiting"));
         a.header("Retry-After", "5");
         answer(request, socket, origin, a);
         return;
     }
-    QString id;
-    const auto made = m_jobs.create(body.bytes, keyText, m_server.settings().DirectoryInput,
-                                    QDateTime::currentDateTimeUtc(), id);
-    if (made != HttpJobs::Made::Yes) {
-        Answer a = error(503, made == HttpJobs::Made::NoRecord
-                                  ? QStringLiteral("the job cannot be recorded")
-                                  : QStringLiteral("the command file cannot be written into the "
-                                                   "input folder"));
-        a.header("Retry-After", "5");
-        answer(request, socket, origin, a);
-        return;
+    // Made with the other posts of this round of events: they share the flushes.
+    ConnectionGate::setAwaitingAnswer(socket, true);
+    m_toCreate.push_back(Pending{makeResponder(request, socket), socket, origin, wait, keyText,
+                                 keyInBatch ? QByteArray() : body.bytes, digest, keyInBatch});
+    m_createTimer.start();
+}
+
+void HttpFront::createPending()
+{
+    std::vector<Pending> batch = std::move(m_toCreate);
+    m_toCreate.clear();
+    std::vector<HttpJobs::NewJob> jobs;
+    std::vector<std::size_t> made;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        if (!batch[i].follower) {
+            jobs.push_back({batch[i].commandFile, batch[i].key});
+            made.push_back(i);
+        }
     }
-    m_server.commandFileWritten(m_jobs.find(id)->file);
+    const auto created =
+        m_jobs.create(jobs, m_server.settings().DirectoryInput, QDateTime::currentDateTimeUtc());
+    for (std::size_t k = 0; k < made.size(); ++k) {
+        Pending& pending = batch[made[k]];
+        if (created[k].made == HttpJobs::Made::Yes) {
+            const HttpJobs::Job& job = *m_jobs.find(created[k].id);
+            m_server.commandFileWritten(job.file);
+            answerPending(pending, &job);
+        } else {
+            answerPending(pending, nullptr,
+                          created[k].made == HttpJobs::Made::NoRecord
+                              ? QStringLiteral("the job cannot be recorded")
+                              : QStringLiteral("the command file cannot be written into the "
+                                               "input folder"));
+        }
+    }
+    for (Pending& pending : batch)
+        if (pending.follower)
+            answerPending(pending, m_jobs.findByKey(pending.key),
+                          QStringLiteral("the job cannot be recorded"));
     newsHappened();
-    if (wait == 0)
-        answer(request, socket, origin, jobAnswer(*m_jobs.find(id), 202));
-    else
-        hold(request, socket, origin, id, 0, wait * 1000);
+}
+
+void HttpFront::answerPending(Pending& pending, const HttpJobs::Job* job, const QString& why)
+{
+    // A client that went does not cancel its job; there is only nobody to answer.
+    if (!pending.socket)
+        return;
+    if (!job) {
+        Answer a = error(503, why);
+        a.header("Retry-After", "5");
+        write(pending.responder, a, pending.origin, m_config.allowOrigins);
+    } else if (job->done || pending.wait == 0) {
+        write(pending.responder, jobAnswer(*job, job->done ? 200 : 202), pending.origin,
+              m_config.allowOrigins);
+    } else {
+        hold(std::move(pending.responder), pending.socket, pending.origin, job->id, 0,
+             pending.wait * 1000);
+    }
 }
 
 HttpFront::Answer HttpFront::jobAnswer(const HttpJobs::Job& job, int status) const
@@ -400,8 +455,14 @@ HttpFront::Answer HttpFront::jobAnswer(const HttpJobs::Job& job, int status) con
 void HttpFront::hold(const QHttpServerRequest& request, QTcpSocket* socket,
                      const QByteArray& origin, const QString& jobId, quint64 after, int ms)
 {
+    hold(makeResponder(request, socket), socket, origin, jobId, after, ms);
+}
+
+void HttpFront::hold(QHttpServerResponder&& responder, QTcpSocket* socket, const QByteArray& origin,
+                     const QString& jobId, quint64 after, int ms)
+{
     ConnectionGate::setAwaitingAnswer(socket, true);
-    m_held.push_back(Held{socket, makeResponder(request, socket), origin, jobId, after, nullptr});
+    m_held.push_back(Held{socket, std::move(responder), origin, jobId, after, nullptr});
     auto it = std::prev(m_held.end());
     it->timer = new QTimer(this);
     it->timer->setSingleShot(true);
@@ -410,6 +471,8 @@ void HttpFront::hold(const QHttpServerRequest& request, QTcpSocket* socket,
             release(it, {200, json(newsJson()), "application/json", {}});
         } else if (const HttpJobs::Job* job = m_jobs.find(it->jobId)) {
             release(it, jobAnswer(*job, job->done ? 200 : 202));
+        } else {
+            release(it, error(404, QStringLiteral("no such job")));
         }
     });
     // A client that goes does not cancel its job; only its answer is dropped.
@@ -474,10 +537,10 @@ void HttpFront::verdictLeft(const FileVerdict& verdict)
         m_verdicts.pop_back();
     // Those waiting are answered first: the verdict is on the disk already, in the result
     // files the record takes over next.
-    if (const HttpJobs::Job* job = m_jobs.jobOfFile(verdict.path); job && !job->done) {
-        const QString id = job->id;
-        releaseJob(id, m_jobs.withVerdict(*job, verdict));
-        m_jobs.takeVerdict(verdict);
+    if (const HttpJobs::Job* job = m_jobs.jobOfFile(verdict.path);
+        job && m_jobs.takeVerdict(verdict)) {
+        releaseJob(job->id, *job);
+        m_recordTimer.start();
     }
     newsHappened();
 }

@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <deque>
 #include <list>
+#include <vector>
 
 class DriverServer;
 class QHttpServerRequest;
@@ -82,6 +83,22 @@ private:
                       const QByteArray& origin, const QStringList& allowOrigins);
     void hold(const QHttpServerRequest& request, QTcpSocket* socket, const QByteArray& origin,
               const QString& jobId, quint64 after, int ms);
+    void hold(QHttpServerResponder&& responder, QTcpSocket* socket, const QByteArray& origin,
+              const QString& jobId, quint64 after, int ms);
+    // A post waiting for the round's jobs to be made.
+    struct Pending
+    {
+        QHttpServerResponder responder;
+        QPointer<QTcpSocket> socket;
+        QByteArray origin;
+        int wait = 0;
+        QString key;
+        QByteArray commandFile;
+        QByteArray digest;
+        bool follower = false; // its key is another post's of the same round
+    };
+    void createPending();
+    void answerPending(Pending& pending, const HttpJobs::Job* job, const QString& why = {});
     void release(std::list<Held>::iterator it, const Answer& answer);
     void releaseJob(const QString& id, const HttpJobs::Job& done);
     void releaseNews();
@@ -104,6 +121,9 @@ private:
     Options m_options;
     ConnectionGate* m_gate;
     std::list<Held> m_held;
+    std::vector<Pending> m_toCreate;
+    QTimer m_createTimer;
+    QTimer m_recordTimer; // the verdicts of a round go into the journal together
     QString m_sendingFile;
     quint64 m_newsSeq = 1;
     QTimer m_newsTimer;

@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 
 namespace {
@@ -62,6 +61,8 @@ QJsonObject failureJson(const HttpJobs::Failure& f)
 
 HttpJobs::HttpJobs(QString jobsFolder) : m_folder(withTrailingSeparator(std::move(jobsFolder))) {}
 
+HttpJobs::~HttpJobs() = default;
+
 bool HttpJobs::isJobId(const QString& text)
 {
     static const QRegularExpression id(QStringLiteral("^\\d{17}-[0-9a-f]{4}$"));
@@ -73,60 +74,124 @@ QByteArray HttpJobs::digestOf(const QByteArray& commandFile)
     return QCryptographicHash::hash(commandFile, QCryptographicHash::Sha256).toHex();
 }
 
-QString HttpJobs::recordPath(const QString& id) const
+QString HttpJobs::journalPath() const
 {
-    return m_folder + id + QStringLiteral(".json");
+    return m_folder + QStringLiteral("jobs.journal");
 }
+
+namespace {
+
+QByteArray line(const QJsonObject& object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QByteArray madeLine(const HttpJobs::Job& job)
+{
+    return line({{"op", "made"},
+                 {"id", job.id},
+                 {"created", job.created.toString(Qt::ISODateWithMs)},
+                 {"key", job.key},
+                 {"digest", QString::fromLatin1(job.digest)},
+                 {"file", job.file}});
+}
+
+QByteArray doneLine(const HttpJobs::Job& job)
+{
+    QJsonArray dump;
+    for (const QString& text : job.dump)
+        dump.append(text);
+    QJsonObject o{{"op", "done"}, {"id", job.id}, {"dump", dump}};
+    if (job.receipt)
+        o.insert("receipt", *job.receipt);
+    if (job.failure)
+        o.insert("failure", failureJson(*job.failure));
+    return line(o);
+}
+
+QByteArray dropLine(const QString& id)
+{
+    return line({{"op", "drop"}, {"id", id}});
+}
+
+} // namespace
 
 bool HttpJobs::load(const QDateTime& nowUtc)
 {
     if (!QDir().mkpath(m_folder))
         return false;
-    const auto names = folderEntries(m_folder);
-    if (!names)
-        return false;
-    for (const QString& name : *names) {
-        if (!name.endsWith(QStringLiteral(".json")) || !isJobId(name.chopped(5)))
-            continue;
-        const QJsonObject o = QJsonDocument::fromJson(readAll(m_folder + name)).object();
-        Job job;
-        job.id = name.chopped(5);
-        job.created = QDateTime::fromString(o.value("created").toString(), Qt::ISODateWithMs);
-        job.key = o.value("key").toString();
-        job.digest = o.value("digest").toString().toLatin1();
-        job.file = o.value("file").toString();
-        job.done = o.value("done").toBool();
-        if (o.value("receipt").isDouble())
-            job.receipt = o.value("receipt").toInt();
-        for (const auto& text : o.value("dump").toArray())
-            job.dump.append(text.toString());
-        if (const QJsonObject f = o.value("failure").toObject(); !f.isEmpty())
-            job.failure = Failure{f.value("code").toInt(), f.value("text").toString(),
-                                  f.value("row").toInt(), f.value("line").toString()};
-        // A record cut short by a crash is not one: it was written before its command file.
-        if (!job.created.isValid() || job.file.isEmpty())
-            continue;
-        m_jobs.insert(job.id, job);
-        if (!job.key.isEmpty())
-            m_byKey.insert(job.key, job.id);
-        m_byFile.insert(job.file, job.id);
-    }
-    prune(nowUtc);
-    return true;
-}
-
-void HttpJobs::prune(const QDateTime& nowUtc)
-{
-    const QDateTime oldest = nowUtc.addDays(-kKeepDays);
-    for (auto it = m_jobs.begin(); it != m_jobs.end();) {
-        if (it->done && it->created < oldest && removeFile(recordPath(it->id))) {
-            m_byKey.remove(it->key);
-            m_byFile.remove(it->file);
-            it = m_jobs.erase(it);
-        } else {
-            ++it;
+    // Only whole lines count: a crash may have cut the last one short.
+    const QList<QByteArray> lines = readAll(journalPath()).split('\n');
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+        const QJsonObject o = QJsonDocument::fromJson(lines[i]).object();
+        const QString op = o.value("op").toString();
+        const QString id = o.value("id").toString();
+        if (op == u"made") {
+            Job job;
+            job.id = id;
+            job.created = QDateTime::fromString(o.value("created").toString(), Qt::ISODateWithMs);
+            job.key = o.value("key").toString();
+            job.digest = o.value("digest").toString().toLatin1();
+            job.file = o.value("file").toString();
+            if (!isJobId(id) || !job.created.isValid() || job.file.isEmpty())
+                continue;
+            m_jobs.insert(id, job);
+            if (!job.key.isEmpty())
+                m_byKey.insert(job.key, id);
+            m_byFile.insert(job.file, id);
+        } else if (op == u"done" && m_jobs.contains(id)) {
+            Job& job = m_jobs[id];
+            job.done = true;
+            if (o.value("receipt").isDouble())
+                job.receipt = o.value("receipt").toInt();
+            job.dump.clear();
+            for (const auto& text : o.value("dump").toArray())
+                job.dump.append(text.toString());
+            if (const QJsonObject f = o.value("failure").toObject(); !f.isEmpty())
+                job.failure = Failure{f.value("code").toInt(), f.value("text").toString(),
+                                      f.value("row").toInt(), f.value("line").toString()};
+        } else if (op == u"drop") {
+            forget(id);
         }
     }
+    const QDateTime oldest = nowUtc.addDays(-kKeepDays);
+    QStringList expired;
+    for (const Job& job : std::as_const(m_jobs))
+        if (job.done && job.created < oldest)
+            expired.append(job.id);
+    for (const QString& id : expired)
+        forget(id);
+    // Written again as it stands: expired jobs and a cut line go.
+    QByteArray text;
+    for (const Job& job : std::as_const(m_jobs))
+        text += madeLine(job) + (job.done ? doneLine(job) : QByteArray());
+    if (!replaceOwnFile(journalPath(), text) || !flushFolder(m_folder))
+        return false;
+    m_journal = openOwnFile(journalPath(), OwnFileMode::Append);
+    return m_journal != nullptr;
+}
+
+bool HttpJobs::append(const QByteArray& lines)
+{
+    if (!m_journal)
+        return false;
+    const qint64 before = m_journal->size();
+    if (m_journal->write(lines) == lines.size() && m_journal->flush() && flushToDisk(*m_journal))
+        return true;
+    // A line cut short would swallow the next one.
+    m_journal->resize(before);
+    return false;
+}
+
+void HttpJobs::forget(const QString& id)
+{
+    const auto it = m_jobs.constFind(id);
+    if (it == m_jobs.cend())
+        return;
+    if (!it->key.isEmpty())
+        m_byKey.remove(it->key);
+    m_byFile.remove(it->file);
+    m_jobs.erase(it);
 }
 
 void HttpJobs::reconcile()
@@ -156,11 +221,12 @@ void HttpJobs::reconcile()
                              0, QString()});
         }
     }
+    recordVerdicts();
 }
 
 void HttpJobs::removeResultsTakenOver(const Job& job)
 {
-    // A crash can come between the record taking the results over and their removal. Results
+    // A crash can come between the journal taking the results over and their removal. Results
     // that say something else (the file was dropped again by hand and sent anew) stay.
     const QString base = resultBaseFor(job.file);
     const QString ok = base + QStringLiteral(".OK");
@@ -207,93 +273,74 @@ int HttpJobs::waiting() const
 
 QString HttpJobs::newId(const QDateTime& nowUtc) const
 {
-    // Time first: jobs are sent in the order of their names.
+    // Time, then a count: jobs are sent in the order of their names, which is the order they
+    // came in, also within one millisecond.
     for (;;) {
         const QString id = nowUtc.toString(QStringLiteral("yyyyMMddHHmmsszzz")) + u'-' +
-                           QStringLiteral("%1").arg(QRandomGenerator::global()->bounded(0x10000), 4,
-                                                    16, QLatin1Char('0'));
-        if (!m_jobs.contains(id) && fileStatus(recordPath(id)).type == FileStatus::Type::Missing)
+                           QStringLiteral("%1").arg(m_sequence++ & 0xFFFF, 4, 16, QLatin1Char('0'));
+        if (!m_jobs.contains(id))
             return id;
     }
 }
 
-bool HttpJobs::save(const Job& job) const
+std::vector<HttpJobs::Creation> HttpJobs::create(const std::vector<NewJob>& jobs,
+                                                 const QString& inputFolder,
+                                                 const QDateTime& nowUtc)
 {
-    QJsonArray dump;
-    for (const QString& text : job.dump)
-        dump.append(text);
-    QJsonObject o{{"id", job.id},     {"created", job.created.toString(Qt::ISODateWithMs)},
-                  {"key", job.key},   {"digest", QString::fromLatin1(job.digest)},
-                  {"file", job.file}, {"done", job.done},
-                  {"dump", dump}};
-    if (job.receipt)
-        o.insert("receipt", *job.receipt);
-    if (job.failure)
-        o.insert("failure", failureJson(*job.failure));
-    return replaceOwnFile(recordPath(job.id), QJsonDocument(o).toJson(QJsonDocument::Compact)) &&
-           flushFolder(m_folder);
-}
-
-HttpJobs::Made HttpJobs::create(const QByteArray& commandFile, const QString& key,
-                                const QString& inputFolder, const QDateTime& nowUtc, QString& id)
-{
-    Job job;
-    job.id = newId(nowUtc);
-    job.created = nowUtc;
-    job.key = key;
-    job.digest = digestOf(commandFile);
-    job.file = pathInFolder(inputFolder, kPrefix + job.id + QStringLiteral(".TXT"));
-    // The record first: a command file never exists without the record that keeps its key.
-    if (!save(job))
-        return Made::NoRecord;
-    if (!replaceOwnFile(job.file, commandFile) || !flushFolder(folderOf(job.file))) {
-        removeFile(job.file);
-        removeFile(recordPath(job.id));
-        return Made::NoCommandFile;
+    std::vector<Creation> results(jobs.size());
+    QByteArray lines;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        Job job;
+        job.id = newId(nowUtc);
+        job.created = nowUtc;
+        job.key = jobs[i].key;
+        job.digest = digestOf(jobs[i].commandFile);
+        job.file = pathInFolder(inputFolder, kPrefix + job.id + QStringLiteral(".TXT"));
+        lines += madeLine(job);
+        results[i].id = job.id;
+        m_jobs.insert(job.id, job);
     }
-    m_jobs.insert(job.id, job);
-    if (!key.isEmpty())
-        m_byKey.insert(key, job.id);
-    m_byFile.insert(job.file, job.id);
-    id = job.id;
-    return Made::Yes;
+    // The journal first: a command file never exists without the line that keeps its key.
+    if (!append(lines)) {
+        for (const Creation& c : results)
+            m_jobs.remove(c.id);
+        return results;
+    }
+    QByteArray dropped;
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        const Job& job = m_jobs[results[i].id];
+        results[i].made =
+            replaceOwnFile(job.file, jobs[i].commandFile) ? Made::Yes : Made::NoCommandFile;
+    }
+    // The files are on the disk only once their folder is.
+    const bool flushed = flushFolder(withTrailingSeparator(inputFolder));
+    for (Creation& c : results) {
+        Job& job = m_jobs[c.id];
+        if (c.made == Made::Yes && flushed) {
+            if (!job.key.isEmpty())
+                m_byKey.insert(job.key, job.id);
+            m_byFile.insert(job.file, job.id);
+            continue;
+        }
+        c.made = Made::NoCommandFile;
+        removeFile(job.file);
+        dropped += dropLine(job.id);
+        m_jobs.remove(c.id);
+    }
+    // Not accepted: the key may be used again. Should this line be lost, the next start fails
+    // the job (its file is gone), which never sends anything.
+    if (!dropped.isEmpty())
+        append(dropped);
+    return results;
 }
 
-void HttpJobs::fill(Job& job, std::optional<int> receipt, const std::optional<Failure>& failure)
+void HttpJobs::complete(Job& job, std::optional<int> receipt, const std::optional<Failure>& failure)
 {
     job.done = true;
     job.receipt = failure ? std::nullopt : receipt;
     job.failure = failure;
     job.dump = dumpTexts(resultBaseFor(job.file) + QStringLiteral(".OK"));
-}
-
-void HttpJobs::complete(Job& job, std::optional<int> receipt, const std::optional<Failure>& failure)
-{
-    fill(job, receipt, failure);
-    // The result files go only once the record holds what they say.
-    if (!save(job))
-        return;
-    const QString base = resultBaseFor(job.file);
-    removeFile(base + QStringLiteral(".OK"));
-    removeFile(base + QStringLiteral(".KO"));
-}
-
-namespace {
-
-std::optional<HttpJobs::Failure> failureOf(const FileVerdict& verdict)
-{
-    if (verdict.code == 0)
-        return std::nullopt;
-    return HttpJobs::Failure{verdict.code, verdict.text, verdict.row, verdict.line};
-}
-
-} // namespace
-
-HttpJobs::Job HttpJobs::withVerdict(const Job& job, const FileVerdict& verdict)
-{
-    Job done = job;
-    fill(done, verdict.receipt, failureOf(verdict));
-    return done;
+    m_toRecord.append(job.id);
 }
 
 bool HttpJobs::takeVerdict(const FileVerdict& verdict)
@@ -304,8 +351,31 @@ bool HttpJobs::takeVerdict(const FileVerdict& verdict)
     Job& job = m_jobs[*it];
     if (job.done)
         return false;
-    complete(job, verdict.receipt, failureOf(verdict));
+    std::optional<Failure> failure;
+    if (verdict.code != 0)
+        failure = Failure{verdict.code, verdict.text, verdict.row, verdict.line};
+    complete(job, verdict.receipt, failure);
     return true;
+}
+
+void HttpJobs::recordVerdicts()
+{
+    QByteArray lines;
+    for (const QString& id : std::as_const(m_toRecord))
+        if (const Job* job = find(id))
+            lines += doneLine(*job);
+    // The result files go only once the journal holds what they say; otherwise they stay, and
+    // the next round (or the next start) tries again.
+    if (!lines.isEmpty() && !append(lines))
+        return;
+    for (const QString& id : std::as_const(m_toRecord)) {
+        if (const Job* job = find(id)) {
+            const QString base = resultBaseFor(job->file);
+            removeFile(base + QStringLiteral(".OK"));
+            removeFile(base + QStringLiteral(".KO"));
+        }
+    }
+    m_toRecord.clear();
 }
 
 QJsonObject HttpJobs::toJson(const Job& job, State state)

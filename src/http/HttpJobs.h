@@ -4,17 +4,21 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QFile>
 #include <QHash>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
+#include <vector>
 
 // The jobs of the HTTP front. A job is a command file like any other: written into the input
-// folder as HTTP-<id>.TXT and sent by the pipeline. Its record, kept in the jobs folder (one
-// <id>.json each, flushed before anything says the job exists), remembers its idempotency key
-// and body digest, and, once the verdict is left, the facts of its .OK or .KO: those files
-// then leave the input folder. Records are kept for kKeepDays after their job was made.
+// folder as HTTP-<id>.TXT and sent by the pipeline. The jobs folder keeps one journal of lines:
+// "made" (idempotency key, body digest, file), flushed before the command file exists, and
+// "done" (the facts of its .OK or .KO), flushed before those files leave the input folder.
+// Jobs that arrive together share one flush, and so do verdicts of one round. At start the
+// journal is read and written again without the jobs made more than kKeepDays ago.
 class HttpJobs
 {
 public:
@@ -42,29 +46,42 @@ public:
     };
 
     explicit HttpJobs(QString jobsFolder);
+    ~HttpJobs();
 
-    // Reads the records and drops the expired ones; false when the folder cannot be made.
+    // Reads the journal and writes it again without the expired jobs; false when the folder or
+    // the journal cannot be made or written.
     bool load(const QDateTime& nowUtc);
     // After a restart: jobs whose verdict was left while nobody took it are completed from their
     // result files; a job whose command file is gone without a verdict is failed, never sent
-    // again.
+    // again; result files a done job took over are removed.
     void reconcile();
-    void prune(const QDateTime& nowUtc);
 
     const Job* find(const QString& id) const;
     const Job* findByKey(const QString& key) const;
     int waiting() const;
 
+    struct NewJob
+    {
+        QByteArray commandFile;
+        QString key;
+    };
     enum class Made { Yes, NoRecord, NoCommandFile };
-    // Records the job, then writes its command file into the input folder (flushed); the job
-    // exists only when both are on the disk.
-    Made create(const QByteArray& commandFile, const QString& key, const QString& inputFolder,
-                const QDateTime& nowUtc, QString& id);
-    // A verdict for one of our command files: the job takes its facts and its result files go.
-    // False when the file is not a job's (or the job is done already).
+    struct Creation
+    {
+        Made made = Made::NoRecord;
+        QString id;
+    };
+    // Records the jobs (one flush), then writes their command files into the input folder (each
+    // flushed, then the folder once); a job exists only when both are on the disk.
+    std::vector<Creation> create(const std::vector<NewJob>& jobs, const QString& inputFolder,
+                                 const QDateTime& nowUtc);
+
+    // A verdict for one of our command files: the job takes its facts now; they are recorded,
+    // and its result files leave the input folder, at the next recordVerdicts(). False when the
+    // file is not a waiting job's.
     bool takeVerdict(const FileVerdict& verdict);
-    // The job as the verdict leaves it, before it is recorded.
-    static Job withVerdict(const Job& job, const FileVerdict& verdict);
+    bool verdictsToRecord() const { return !m_toRecord.isEmpty(); }
+    void recordVerdicts();
     // The job whose command file this is, if any.
     const Job* jobOfFile(const QString& path) const;
 
@@ -73,17 +90,20 @@ public:
 
     static bool isJobId(const QString& text);
     static QByteArray digestOf(const QByteArray& commandFile);
+    QString journalPath() const;
 
 private:
-    QString recordPath(const QString& id) const;
-    bool save(const Job& job) const;
+    bool append(const QByteArray& lines);
+    void forget(const QString& id);
     void complete(Job& job, std::optional<int> receipt, const std::optional<Failure>& failure);
     static void removeResultsTakenOver(const Job& job);
-    static void fill(Job& job, std::optional<int> receipt, const std::optional<Failure>& failure);
     QString newId(const QDateTime& nowUtc) const;
 
     QString m_folder;
+    std::unique_ptr<QFile> m_journal;
     QHash<QString, Job> m_jobs;
     QHash<QString, QString> m_byKey;
     QHash<QString, QString> m_byFile;
+    QStringList m_toRecord; // ids done in memory, not yet in the journal
+    mutable quint32 m_sequence = 0;
 };

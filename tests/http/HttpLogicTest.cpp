@@ -195,9 +195,9 @@ protected:
 
     const HttpJobs::Job& made(HttpJobs& store, const QByteArray& body, const QString& key = {})
     {
-        QString id;
-        EXPECT_EQ(store.create(body, key, input(), now, id), HttpJobs::Made::Yes);
-        return *store.find(id);
+        const auto created = store.create({{body, key}}, input(), now);
+        EXPECT_EQ(created.at(0).made, HttpJobs::Made::Yes);
+        return *store.find(created.at(0).id);
     }
     static QString base(const HttpJobs::Job& job) { return job.file.chopped(4); }
 
@@ -220,6 +220,8 @@ TEST_F(HttpJobsTest, AJobIsACommandFileWhoseVerdictMovesIntoItsRecord)
                "09/12/2026 11:00;Dump=TOTALE 5,00\r\n09/12/2026 11:00;Dump=0042\r\n");
     QFile::remove(job.file);
     EXPECT_TRUE(store.takeVerdict(FileVerdict{job.file, {}, 0, 1, {}, {}, 42}));
+    EXPECT_TRUE(QFile::exists(base(job) + ".OK")) << "until the journal holds what it says";
+    store.recordVerdicts();
     EXPECT_FALSE(QFile::exists(base(job) + ".OK")) << "results leave the input folder";
     EXPECT_EQ(store.waiting(), 0);
 
@@ -305,4 +307,31 @@ TEST_F(HttpJobsTest, ARestartSettlesWhatTheCrashLeft)
             << c.name;
         QFile::remove(job.file);
     }
+}
+
+TEST_F(HttpJobsTest, JobsMadeTogetherKeepTheirOrderAndAJobNotWrittenIsForgotten)
+{
+    HttpJobs store(jobs());
+    ASSERT_TRUE(store.load(now));
+    const auto created =
+        store.create({{"uno\r\n", "k1"}, {"due\r\n", "k2"}, {"tre\r\n", {}}}, input(), now);
+    ASSERT_EQ(created.size(), 3u);
+    EXPECT_LT(created[0].id, created[1].id);
+    EXPECT_LT(created[1].id, created[2].id);
+    const auto lost = store.create({{"quattro\r\n", "k4"}}, folder.path() + "/missing/", now);
+    EXPECT_EQ(lost.at(0).made, HttpJobs::Made::NoCommandFile);
+    EXPECT_FALSE(store.findByKey("k4"));
+
+    // A line cut short by a crash is not a job.
+    QFile journal(store.journalPath());
+    ASSERT_TRUE(journal.open(QIODevice::Append));
+    journal.write(R"({"op":"made","id":"20261209100000000-00ff","created":)");
+    journal.close();
+    HttpJobs again(jobs());
+    ASSERT_TRUE(again.load(now));
+    EXPECT_EQ(again.waiting(), 3);
+    EXPECT_EQ(again.findByKey("k2")->id, created[1].id);
+    EXPECT_FALSE(again.findByKey("k4"));
+    EXPECT_FALSE(again.find("20261209100000000-00ff"));
+    EXPECT_TRUE(readBytes(again.journalPath()).endsWith("\n"));
 }
