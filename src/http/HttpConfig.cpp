@@ -5,8 +5,6 @@
 #include <QSaveFile>
 #include <QUrl>
 
-namespace {
-
 bool isVisibleAscii(QStringView text)
 {
     for (QChar c : text)
@@ -15,13 +13,22 @@ bool isVisibleAscii(QStringView text)
     return true;
 }
 
-std::optional<quint16> portFrom(QStringView text)
+std::optional<qint64> plainNumber(QStringView text, qint64 min, qint64 max)
 {
     bool ok = false;
-    const uint port = text.toUInt(&ok);
-    if (!ok || port == 0 || port > 65535 || !isVisibleAscii(text) || text.startsWith(u'+'))
+    const qint64 value = text.toLongLong(&ok);
+    if (!ok || value < min || value > max || !isVisibleAscii(text) || text.startsWith(u'+'))
         return std::nullopt;
-    return quint16(port);
+    return value;
+}
+
+namespace {
+
+std::optional<quint16> portFrom(QStringView text)
+{
+    if (const auto port = plainNumber(text, 1, 65535))
+        return quint16(*port);
+    return std::nullopt;
 }
 
 // "8750" (loopback), "address:port", "[v6 address]:port"; "localhost" stands for 127.0.0.1.
@@ -85,9 +92,8 @@ std::pair<QString, int> splitHostHeader(const QByteArray& value)
     }
     if (portAt < 0)
         return {host, -1};
-    bool ok = false;
-    const int port = text.mid(portAt).toInt(&ok);
-    return {host, ok && port > 0 && port < 65536 && !text.mid(portAt).startsWith(u'+') ? port : -2};
+    const auto port = plainNumber(QStringView(text).mid(portAt), 1, 65535);
+    return {host, port ? int(*port) : -2};
 }
 
 QString HttpConfig::listenText() const
@@ -167,15 +173,14 @@ HttpConfigCheck checkHttpSettings(const HttpSettings& settings, const QString& p
     }
 
     if (const QString kb = settings.MaxBodyKB.trimmed(); !kb.isEmpty()) {
-        bool ok = false;
-        const qint64 value = kb.toLongLong(&ok);
-        if (!ok || value < 1 || value > 1024 * 1024 || !isVisibleAscii(kb) || kb.startsWith(u'+')) {
+        const auto value = plainNumber(kb, 1, 1024 * 1024);
+        if (!value) {
             check.error =
                 QStringLiteral("MaxBodyKB=%1 is not a number of kilobytes from 1 to 1048576")
                     .arg(settings.MaxBodyKB);
             return check;
         }
-        config.maxBodyBytes = value * 1024;
+        config.maxBodyBytes = *value * 1024;
     }
     check.config = config;
     return check;

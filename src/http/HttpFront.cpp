@@ -7,7 +7,6 @@
 #include <QHttpServerRequest>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QNetworkInterface>
 #include <QUrlQuery>
 
 namespace {
@@ -15,20 +14,6 @@ namespace {
 QByteArray json(const QJsonObject& object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
-}
-
-// Every byte is looked at whatever the first difference: the time taken tells nothing.
-bool sameSecret(const QByteArray& given, const QByteArray& expected)
-{
-    unsigned difference = given.size() == expected.size() ? 0 : 1;
-    for (qsizetype i = 0; i < expected.size(); ++i)
-        difference |= uchar((i < given.size() ? given[i] : 0) ^ expected[i]);
-    return difference == 0 && !expected.isEmpty();
-}
-
-bool isVisibleAscii(const QByteArray& text)
-{
-    return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x21 && c <= 0x7E; });
 }
 
 QString registerName(const StatusModel& status)
@@ -124,43 +109,6 @@ QString HttpFront::pageUrl() const
         .arg(shown.listenText(), QString::fromLatin1(m_config.token));
 }
 
-bool HttpFront::hostAllowed(const QByteArray& value) const
-{
-    const auto [host, port] = splitHostHeader(value);
-    if (port == -2 || (port == -1 ? this->port() != 80 : port != this->port()))
-        return false;
-    if (host.compare(u"localhost", Qt::CaseInsensitive) == 0)
-        return true;
-    const QHostAddress named(host);
-    if (named.isNull())
-        return false; // a name: it could be made to point anywhere
-    if (named.isEqual(m_config.address, QHostAddress::ConvertV4MappedToIPv4))
-        return true;
-    // Listening on every address: any address of this machine.
-    if (m_config.address == QHostAddress::Any || m_config.address == QHostAddress::AnyIPv4 ||
-        m_config.address == QHostAddress::AnyIPv6) {
-        for (const QHostAddress& own : QNetworkInterface::allAddresses())
-            if (named.isEqual(own, QHostAddress::ConvertV4MappedToIPv4))
-                return true;
-    }
-    return false;
-}
-
-bool HttpFront::originAllowed(const QByteArray& origin, const QByteArray& host) const
-{
-    return origin.isEmpty() || m_config.allowOrigins.contains(QString::fromLatin1(origin)) ||
-           origin == "http://" + host.trimmed();
-}
-
-bool HttpFront::bearsToken(const QHttpServerRequest& request) const
-{
-    const QByteArray value = request.value("Authorization").trimmed();
-    const qsizetype blank = value.indexOf(' ');
-    if (blank < 0 || value.left(blank).toLower() != "bearer")
-        return false;
-    return sameSecret(value.mid(blank + 1).trimmed(), m_config.token);
-}
-
 HttpFront::Answer HttpFront::error(int status, const QString& text, int row)
 {
     QJsonObject e{{"status", status}, {"text", text}};
@@ -208,13 +156,13 @@ bool HttpFront::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
 {
     const QByteArray host = request.value("Host");
     const QByteArray origin = request.value("Origin");
-    if (!hostAllowed(host)) {
+    if (!m_rules.hostAllowed(host)) {
         answer(request, socket, {},
                error(421, QStringLiteral("the Host header must name this machine's address as "
                                          "it listens, or localhost")));
         return true;
     }
-    if (!originAllowed(origin, host)) {
+    if (!m_rules.originAllowed(origin, host)) {
         answer(request, socket, {}, error(403, QStringLiteral("this origin is not allowed")));
         return true;
     }
@@ -228,10 +176,9 @@ void HttpFront::route(const QHttpServerRequest& request, QTcpSocket* socket,
     using Method = QHttpServerRequest::Method;
     const QString path = request.url().path();
     const Method method = request.method();
-    const bool listed = m_config.allowOrigins.contains(QString::fromLatin1(origin));
 
     if (method == Method::Options) {
-        if (!listed) {
+        if (!m_rules.listed(origin)) {
             answer(request, socket, {}, error(403, QStringLiteral("this origin is not allowed")));
             return;
         }
@@ -264,17 +211,13 @@ void HttpFront::route(const QHttpServerRequest& request, QTcpSocket* socket,
 
     // The token goes in the Authorization header only: an address is logged and shown.
     const QUrlQuery query(request.url());
-    for (const auto& [name, value] : query.queryItems(QUrl::FullyDecoded)) {
-        const QString lower = name.toLower();
-        if (lower.contains(QStringLiteral("token")) || lower.contains(QStringLiteral("auth")) ||
-            (!m_config.token.isEmpty() && value.contains(QString::fromLatin1(m_config.token)))) {
-            answer(request, socket, origin,
-                   error(400, QStringLiteral("the token goes in the Authorization header, "
-                                             "never in the address")));
-            return;
-        }
+    if (m_rules.tokenInQuery(query)) {
+        answer(request, socket, origin,
+               error(400, QStringLiteral("the token goes in the Authorization header, "
+                                         "never in the address")));
+        return;
     }
-    if (!bearsToken(request)) {
+    if (!m_rules.bearsToken(request.value("Authorization"))) {
         Answer a = error(401, QStringLiteral("a valid Authorization: Bearer token is needed"));
         a.header("WWW-Authenticate", "Bearer");
         answer(request, socket, origin, a);
@@ -330,10 +273,9 @@ void HttpFront::postFile(const QHttpServerRequest& request, QTcpSocket* socket,
     int wait = kDefaultWaitSeconds;
     if (query.hasQueryItem(QStringLiteral("wait"))) {
         const QString text = query.queryItemValue(QStringLiteral("wait"));
-        bool ok = false;
-        wait = text.toInt(&ok);
-        if (!ok || wait < 0 || wait > kMaxWaitSeconds || !isVisibleAscii(text.toLatin1()) ||
-            text.startsWith(u'+')) {
+        const auto seconds = plainNumber(text, 0, kMaxWaitSeconds);
+        wait = int(seconds.value_or(0));
+        if (!seconds) {
             answer(request, socket, origin,
                    error(400, QStringLiteral("wait is a number of seconds from 0 to 120")));
             return;
@@ -347,7 +289,8 @@ void HttpFront::postFile(const QHttpServerRequest& request, QTcpSocket* socket,
             ++keys;
         }
     }
-    if (keys > 1 || (keys == 1 && (key.isEmpty() || key.size() > 255 || !isVisibleAscii(key)))) {
+    if (keys > 1 || (keys == 1 && (key.isEmpty() || key.size() > 255 ||
+                                   !isVisibleAscii(QString::fromLatin1(key))))) {
         answer(request, socket, origin,
                error(400, QStringLiteral("Idempotency-Key must be 1 to 255 visible characters")));
         return;

@@ -3,6 +3,7 @@
 #include "ConnectionGate.h"
 #include "HttpConfig.h"
 #include "HttpJobs.h"
+#include "RequestRules.h"
 #include "pipeline/VerdictWriter.h"
 
 #include <QAbstractHttpServer>
@@ -103,10 +104,6 @@ private:
     void releaseJob(const QString& id, const HttpJobs::Job& done);
     void releaseNews();
 
-    bool hostAllowed(const QByteArray& host) const;
-    bool originAllowed(const QByteArray& origin, const QByteArray& host) const;
-    bool bearsToken(const QHttpServerRequest& request) const;
-
     Answer jobAnswer(const HttpJobs::Job& job, int status) const;
     QJsonObject statusJson() const;
     QJsonObject newsJson() const;
@@ -116,6 +113,7 @@ private:
     void newsHappened();
 
     HttpConfig m_config;
+    RequestRules m_rules{m_config};
     DriverServer& m_server;
     HttpJobs m_jobs;
     Options m_options;
