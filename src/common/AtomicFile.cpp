@@ -3,6 +3,7 @@
 #include "platform/FileIo.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 bool writeFileAtomically(const QString& path, const QByteArray& bytes)
@@ -23,6 +24,29 @@ bool replaceOwnFile(const QString& path, const QByteArray& bytes)
 {
     AtomicFileWriter file(path);
     return file.open() && file.write(bytes) && file.commit();
+}
+
+std::vector<bool> replaceOwnFiles(const std::vector<OwnFile>& files)
+{
+    std::vector<bool> named(files.size(), false);
+    // One file: its own flush costs less than flushing everything on the disk.
+    if (files.size() < 2 || !canFlushFilesystem()) {
+        for (std::size_t i = 0; i < files.size(); ++i)
+            named[i] = replaceOwnFile(files[i].path, files[i].bytes);
+        return named;
+    }
+    std::vector<std::unique_ptr<AtomicFileWriter>> written;
+    for (const OwnFile& file : files) {
+        auto writer = std::make_unique<AtomicFileWriter>(file.path);
+        const bool ok = writer->open() && writer->write(file.bytes) && writer->closeUnflushed();
+        written.push_back(ok ? std::move(writer) : nullptr);
+    }
+    // A content not known to be on the disk never takes its name.
+    if (!flushFilesystem(QFileInfo(files.front().path).absolutePath()))
+        return named;
+    for (std::size_t i = 0; i < files.size(); ++i)
+        named[i] = written[i] && written[i]->commitFlushed();
+    return named;
 }
 
 bool appendToFile(const QString& path, const QByteArray& bytes)

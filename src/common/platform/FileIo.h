@@ -76,6 +76,12 @@ void releaseReservedSpace(QFile& file);
 // Flushes a folder's entries (files created, renamed or deleted in it) to the disk.
 bool flushFolder(const QString& folder);
 
+// Flushes everything written to the file system that holds the folder (contents, names, sizes)
+// to the disk in one step. canFlushFilesystem() says whether the system has such a step;
+// flushFilesystem() is false where it has not, or when the flush failed.
+bool canFlushFilesystem();
+bool flushFilesystem(const QString& folder);
+
 // Why the program cannot make and remove files in the folder: nothing when it can.
 enum class FolderProblem { Missing, NotAFolder, NotWritable };
 std::optional<FolderProblem> folderProblem(const QString& folder);
@@ -94,6 +100,12 @@ public:
     bool open();
     bool write(const QByteArray& bytes);
     bool commit();
+
+    // Several files for one flush of the disk: closeUnflushed() ends the writing without
+    // flushing; once the caller has flushed the file system (flushFilesystem), commitFlushed()
+    // gives the file its name. Without commitFlushed() the temporary file goes.
+    bool closeUnflushed();
+    bool commitFlushed();
 
 private:
     struct Private; // what the system's files need

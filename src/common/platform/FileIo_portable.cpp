@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStorageInfo>
+#include <utility>
 
 bool flushToDisk(QFile& file)
 {
@@ -151,9 +152,20 @@ std::optional<FolderProblem> folderProblem(const QString& folder)
     return std::nullopt;
 }
 
+bool canFlushFilesystem()
+{
+    return false;
+}
+
+bool flushFilesystem(const QString&)
+{
+    return false;
+}
+
 struct AtomicFileWriter::Private
 {
     QSaveFile file;
+    bool committed = false;
 };
 
 AtomicFileWriter::AtomicFileWriter(QString path) : d(std::make_unique<Private>())
@@ -183,4 +195,16 @@ bool AtomicFileWriter::write(const QByteArray& bytes)
 bool AtomicFileWriter::commit()
 {
     return d->file.isOpen() && d->file.commit();
+}
+
+// Qt alone has no flush of a whole disk: each file is flushed as it is committed.
+bool AtomicFileWriter::closeUnflushed()
+{
+    d->committed = commit();
+    return d->committed;
+}
+
+bool AtomicFileWriter::commitFlushed()
+{
+    return std::exchange(d->committed, false);
 }

@@ -364,20 +364,51 @@ std::optional<FolderProblem> folderProblem(const QString& folder)
     return std::nullopt;
 }
 
+bool canFlushFilesystem()
+{
+#ifdef __linux__
+    return true;
+#else
+    return false;
+#endif
+}
+
+bool flushFilesystem(const QString& folder)
+{
+#ifdef __linux__
+    const int fd = retryOnInterrupt([&] {
+        return ::open(encodeFileName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    });
+    if (fd < 0)
+        return false;
+    // Since Linux 5.8 a failed write-back is reported here too.
+    const bool ok = retryOnInterrupt([&] { return ::syncfs(fd); }) == 0;
+    ::close(fd);
+    return ok;
+#else
+    (void)folder;
+    return false;
+#endif
+}
+
 struct AtomicFileWriter::Private
 {
     QString path;
     QByteArray tempName;
     int fd = -1;
     bool failed = false;
+    bool closedUnflushed = false;
 
     void discard()
     {
         if (fd >= 0) {
             ::close(fd);
             ::unlink(tempName.constData());
+        } else if (closedUnflushed) {
+            ::unlink(tempName.constData());
         }
         fd = -1;
+        closedUnflushed = false;
     }
 };
 
@@ -441,6 +472,31 @@ bool AtomicFileWriter::commit()
         ::unlink(d->tempName.constData());
         return false;
     }
+    if (::rename(d->tempName.constData(), encodeFileName(d->path).constData()) != 0) {
+        ::unlink(d->tempName.constData());
+        return false;
+    }
+    return true;
+}
+
+bool AtomicFileWriter::closeUnflushed()
+{
+    if (d->fd < 0 || d->failed) {
+        d->discard();
+        return false;
+    }
+    if (::close(std::exchange(d->fd, -1)) != 0) {
+        ::unlink(d->tempName.constData());
+        return false;
+    }
+    d->closedUnflushed = true;
+    return true;
+}
+
+bool AtomicFileWriter::commitFlushed()
+{
+    if (!std::exchange(d->closedUnflushed, false))
+        return false;
     if (::rename(d->tempName.constData(), encodeFileName(d->path).constData()) != 0) {
         ::unlink(d->tempName.constData());
         return false;
