@@ -2,7 +2,8 @@
 """Explores crashes of the real program systematically.
 
 Records the file-system operations of a short run (Avvio.txt, four command files of which one
-is refused and one read-only, a job posted to the HTTP front with an idempotency key, Stop.txt)
+is refused and one read-only, two jobs posted together to the HTTP front with idempotency keys,
+Stop.txt)
 with strace; then, for every point between two
 operations, builds the state that a crash there would leave, starts the program on that state
 and checks what it promises:
@@ -12,7 +13,7 @@ and checks what it promises:
     or stays in the input folder, or has its copy in the output folder;
   * a file recorded as sent had every line accepted by the register;
   * no result file, copy or log line is half written;
-  * the HTTP job is never sent twice nor lost: the same request again after the restart (same
+  * an HTTP job is never sent twice nor lost: the same request again after the restart (same
     key, same body) gets its verdict, and the register's journal agrees with it.
 
 Two crash models:
@@ -43,6 +44,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 # How long a run may take is scaled for a loaded machine, as in the tests.
@@ -65,10 +67,11 @@ SETUP = {
     "Avvio.txt": b"=START\r\n",
     "Stop.txt": b"=END\r\n",
 }
-# The job posted to the HTTP front, once in the recorded run and again after every restart.
+# The jobs posted to the HTTP front at the same moment (so that they are written together), once
+# in the recorded run and again after every restart.
 HTTP_TOKEN = "crash-explorer-token-0123456789"
-HTTP_KEY = "crash-explorer-sale"
-HTTP_LINES = [b"H1 SALE", b"H2 TOTAL"]
+HTTP_JOBS = {"crash-explorer-sale": [b"H1 SALE", b"H2 TOTAL"],
+             "crash-explorer-second": [b"J1 SALE", b"J2 TOTAL"]}
 HTTP_ANSWER = ".http-answer.json"
 METADATA = {"create", "unlink", "rename", "mkdir", "rmdir", "link", "truncate"}
 RESULT_LINE = re.compile(rb"\d\d/\d\d/\d{4} \d\d:\d\d;Dump=[^\r\n]*\r\n")
@@ -77,7 +80,7 @@ LOG_LINE = re.compile(rb"^\d\d/\d\d/\d{4} \d\d:\d\d;[A-Za-z]+=[^\r\n]*$")
 
 STRACE_CALLS = ("open,openat,creat,write,pwrite64,writev,lseek,read,pread64,rename,renameat,"
                 "renameat2,unlink,unlinkat,mkdir,mkdirat,rmdir,ftruncate,truncate,fsync,"
-                "fdatasync,link,linkat,close,dup,dup2,dup3,fcntl")
+                "fdatasync,syncfs,link,linkat,close,dup,dup2,dup3,fcntl")
 
 
 def unescape(s):
@@ -261,6 +264,8 @@ def parse_trace(path, root, initial_names):
             if fd in fds:
                 ino = fds[fd][2]
                 ops.append({"kind": "fsync", "inode": ino, "folder": fds[fd][0] if ino is None else None})
+        elif name == "syncfs" and ret == 0:
+            ops.append({"kind": "syncfs"})
         elif name in ("rename", "renameat", "renameat2") and ret == 0:
             if name == "rename":
                 a, b = resolve(-100, arg_string(args[0])), resolve(-100, arg_string(args[1]))
@@ -427,9 +432,11 @@ def states_for(base, ops, k, model, alias):
     # Power cut. Metadata operations reach the journal in order: what survives is a prefix
     # of them. A flush of a folder, or of a file whose size or name changed since its last
     # flush, commits the journal: every metadata operation before it survives. A flush of a
-    # file makes its data survive. Data not flushed may survive or not (both are tried), an
-    # append only together with the earlier appends to its file.
+    # file makes its data survive. A flush of the whole file system (syncfs) makes everything
+    # before it survive. Data not flushed may survive or not (both are tried), an append only
+    # together with the earlier appends to its file.
     durable_meta = 0
+    synced_at = -1
     flushed_at = {}
     meta_dirty = set()
     sizes = base.copy()
@@ -441,6 +448,9 @@ def states_for(base, ops, k, model, alias):
             size = len(sizes.data.get(ino, b""))
             if op["offset"] is None or op["offset"] + len(op["data"]) > size:
                 meta_dirty.add(ino)  # a new size: a journal entry
+        elif op["kind"] == "syncfs":
+            durable_meta = synced_at = i
+            meta_dirty.clear()
         elif op["kind"] == "fsync":
             if op["inode"] is None or alias(op["inode"]) in meta_dirty:
                 durable_meta = i
@@ -462,7 +472,7 @@ def states_for(base, ops, k, model, alias):
                         t.apply(op, alias)
                 elif op["kind"] == "write":
                     ino = alias(op["inode"])
-                    if keep_unflushed or flushed_at.get(ino, -1) > i:
+                    if keep_unflushed or flushed_at.get(ino, -1) > i or synced_at > i:
                         t.apply(op, alias)
             images.append(t)
     return images
@@ -514,7 +524,7 @@ class Explorer:
                    "-e", "trace=" + STRACE_CALLS] + cmd
         p = subprocess.Popen(cmd, cwd=folder, env=self.env(folder),
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.post_http_job(folder, p, (20 if trace else 6) * TIME_SCALE)
+        self.post_http_jobs(folder, p, (20 if trace else 6) * TIME_SCALE)
         tosend = os.path.join(folder, "TOSEND")
         deadline = time.time() + (20 if trace else 6) * TIME_SCALE
         started = time.time()
@@ -550,45 +560,42 @@ class Explorer:
             return "did not end after SIGTERM"
         return None
 
-    def post_http_job(self, folder, process, seconds):
-        """Posts the HTTP job (waiting for its verdict) and keeps the answer beside the run."""
-        body = b"".join(l + b"\r\n" for l in HTTP_LINES)
-        deadline = time.time() + seconds
-        answer = None
-        while time.time() < deadline and process.poll() is None and answer is None:
-            try:
-                c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=seconds)
-                c.request("POST", "/v1/files?wait=%d" % max(1, int(seconds)), body=body,
-                          headers={"Authorization": "Bearer " + HTTP_TOKEN,
-                                   "Content-Type": "text/plain", "Idempotency-Key": HTTP_KEY})
-                r = c.getresponse()
-                answer = {"status": r.status, "job": json.loads(r.read() or b"{}")}
-                c.close()
-            except (OSError, http.client.HTTPException, ValueError):
-                time.sleep(0.03)
-        with open(os.path.join(folder, HTTP_ANSWER), "w") as fh:
-            json.dump(answer, fh)
+    def post_http_jobs(self, folder, process, seconds):
+        """Posts the HTTP jobs together (waiting for their verdicts) and keeps the answers beside
+        the run."""
+        answers = {}
 
-    def check_http_job(self, folder, sends):
+        def post(key, lines):
+            deadline = time.time() + seconds
+            while time.time() < deadline and process.poll() is None and key not in answers:
+                try:
+                    c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=seconds)
+                    c.request("POST", "/v1/files?wait=%d" % max(1, int(seconds)),
+                              body=b"".join(l + b"\r\n" for l in lines),
+                              headers={"Authorization": "Bearer " + HTTP_TOKEN,
+                                       "Content-Type": "text/plain", "Idempotency-Key": key})
+                    r = c.getresponse()
+                    answers[key] = {"status": r.status, "job": json.loads(r.read() or b"{}")}
+                    c.close()
+                except (OSError, http.client.HTTPException, ValueError):
+                    time.sleep(0.03)
+
+        posts = [threading.Thread(target=post, args=job) for job in HTTP_JOBS.items()]
+        for t in posts:
+            t.start()
+        for t in posts:
+            t.join()
+        with open(os.path.join(folder, HTTP_ANSWER), "w") as fh:
+            json.dump(answers, fh)
+
+    def check_http_jobs(self, folder, sends):
         problems = []
-        for line in HTTP_LINES:
-            if len(sends.get(line, [])) > 1:
-                problems.append("HTTP job line %s sent %d times" % (line.decode(),
-                                                                     len(sends[line])))
         try:
-            answer = json.load(open(os.path.join(folder, HTTP_ANSWER)))
+            answers = json.load(open(os.path.join(folder, HTTP_ANSWER)))
         except (OSError, ValueError):
-            answer = None
-        job = (answer or {}).get("job", {})
-        if not answer or answer["status"] != 200 or job.get("state") != "done":
-            problems.append("the HTTP job's retry got no verdict: %r" % answer)
-        elif job["outcome"] == "sent":
-            for line in HTTP_LINES:
-                if 0 not in sends.get(line, []):
-                    problems.append("HTTP job recorded as sent without %s" % line.decode())
-        jobs = os.path.join(folder, "HttpJobs")
-        journal = os.path.join(jobs, "jobs.journal")
-        made = 0
+            answers = {}
+        made = dict.fromkeys(HTTP_JOBS, 0)
+        journal = os.path.join(folder, "HttpJobs", "jobs.journal")
         if os.path.exists(journal):
             for line in open(journal, "rb").read().split(b"\n")[:-1]:
                 try:
@@ -596,9 +603,23 @@ class Explorer:
                 except ValueError:
                     problems.append("HTTP journal line half written: %r" % line)
                     continue
-                made += entry.get("op") == "made" and entry.get("key") == HTTP_KEY
-        if made > 1:
-            problems.append("the HTTP job was made %d times" % made)
+                if entry.get("op") == "made" and entry.get("key") in made:
+                    made[entry["key"]] += 1
+        for key, lines in HTTP_JOBS.items():
+            for line in lines:
+                if len(sends.get(line, [])) > 1:
+                    problems.append("HTTP job line %s sent %d times" % (line.decode(),
+                                                                         len(sends[line])))
+            answer = answers.get(key)
+            job = (answer or {}).get("job", {})
+            if not answer or answer["status"] != 200 or job.get("state") != "done":
+                problems.append("the HTTP job %s: its retry got no verdict: %r" % (key, answer))
+            elif job["outcome"] == "sent":
+                for line in lines:
+                    if 0 not in sends.get(line, []):
+                        problems.append("HTTP job recorded as sent without %s" % line.decode())
+            if made[key] > 1:
+                problems.append("the HTTP job %s was made %d times" % (key, made[key]))
         left = [n for n in os.listdir(os.path.join(folder, "TOSEND"))
                 if n.startswith("HTTP-") and n[-3:] in (".OK", ".KO")]
         if left:
@@ -652,7 +673,7 @@ class Explorer:
                         problems.append("%s recorded as sent without %s" % (name, line.decode()))
             elif not file_copies:
                 problems.append("%s gone without a verdict or a copy" % name)
-        problems += self.check_http_job(folder, sends)
+        problems += self.check_http_jobs(folder, sends)
         log = os.path.join(tosend, "QuorinDriverServer.LOG")
         if os.path.exists(log):
             data = open(log, "rb").read()
@@ -736,7 +757,8 @@ class Explorer:
             return 1
         ops = parse_trace(trace, root, base.names)
         alias = lambda ino: ino
-        print("recorded run: %d file-system operations" % len(ops))
+        print("recorded run: %d file-system operations, %d flushes of the whole file system "
+              "(HTTP jobs written together)" % (len(ops), sum(op["kind"] == "syncfs" for op in ops)))
         candidates = self.explore(root, ops, base, alias, "run")
         # Crashes during the recovery: one restart per distinct state that leaves a file being
         # sent, recorded and crashed in turn.

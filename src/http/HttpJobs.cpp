@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace {
 
@@ -161,6 +162,8 @@ bool HttpJobs::load(const QDateTime& nowUtc)
             expired.append(job.id);
     for (const QString& id : expired)
         forget(id);
+    m_waiting = int(
+        std::count_if(m_jobs.cbegin(), m_jobs.cend(), [](const Job& job) { return !job.done; }));
     // Written again as it stands: expired jobs and a cut line go.
     QByteArray text;
     for (const Job& job : std::as_const(m_jobs))
@@ -188,6 +191,8 @@ void HttpJobs::forget(const QString& id)
     const auto it = m_jobs.constFind(id);
     if (it == m_jobs.cend())
         return;
+    if (!it->done)
+        --m_waiting;
     if (!it->key.isEmpty())
         m_byKey.remove(it->key);
     m_byFile.remove(it->file);
@@ -263,14 +268,6 @@ const HttpJobs::Job* HttpJobs::jobOfFile(const QString& path) const
     return it == m_byFile.cend() ? nullptr : find(*it);
 }
 
-int HttpJobs::waiting() const
-{
-    int count = 0;
-    for (const Job& job : m_jobs)
-        count += job.done ? 0 : 1;
-    return count;
-}
-
 QString HttpJobs::newId(const QDateTime& nowUtc) const
 {
     // Time, then a count: jobs are sent in the order of their names, which is the order they
@@ -307,11 +304,12 @@ std::vector<HttpJobs::Creation> HttpJobs::create(const std::vector<NewJob>& jobs
         return results;
     }
     QByteArray dropped;
-    for (std::size_t i = 0; i < jobs.size(); ++i) {
-        const Job& job = m_jobs[results[i].id];
-        results[i].made =
-            replaceOwnFile(job.file, jobs[i].commandFile) ? Made::Yes : Made::NoCommandFile;
-    }
+    std::vector<OwnFile> files;
+    for (std::size_t i = 0; i < jobs.size(); ++i)
+        files.push_back({m_jobs[results[i].id].file, jobs[i].commandFile});
+    const std::vector<bool> written = replaceOwnFiles(files);
+    for (std::size_t i = 0; i < jobs.size(); ++i)
+        results[i].made = written[i] ? Made::Yes : Made::NoCommandFile;
     // The files are on the disk only once their folder is.
     const bool flushed = flushFolder(withTrailingSeparator(inputFolder));
     for (Creation& c : results) {
@@ -320,6 +318,7 @@ std::vector<HttpJobs::Creation> HttpJobs::create(const std::vector<NewJob>& jobs
             if (!job.key.isEmpty())
                 m_byKey.insert(job.key, job.id);
             m_byFile.insert(job.file, job.id);
+            ++m_waiting;
             continue;
         }
         c.made = Made::NoCommandFile;
@@ -336,6 +335,8 @@ std::vector<HttpJobs::Creation> HttpJobs::create(const std::vector<NewJob>& jobs
 
 void HttpJobs::complete(Job& job, std::optional<int> receipt, const std::optional<Failure>& failure)
 {
+    if (!job.done)
+        --m_waiting;
     job.done = true;
     job.receipt = failure ? std::nullopt : receipt;
     job.failure = failure;

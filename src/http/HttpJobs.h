@@ -58,7 +58,7 @@ public:
 
     const Job* find(const QString& id) const;
     const Job* findByKey(const QString& key) const;
-    int waiting() const;
+    int waiting() const { return m_waiting; }
 
     struct NewJob
     {
@@ -71,8 +71,9 @@ public:
         Made made = Made::NoRecord;
         QString id;
     };
-    // Records the jobs (one flush), then writes their command files into the input folder (each
-    // flushed, then the folder once); a job exists only when both are on the disk.
+    // Records the jobs (one flush), then writes their command files into the input folder (one
+    // flush of the disk for them all where the system has one, then the folder's); a job exists
+    // only when both are on the disk.
     std::vector<Creation> create(const std::vector<NewJob>& jobs, const QString& inputFolder,
                                  const QDateTime& nowUtc);
 
@@ -105,5 +106,6 @@ private:
     QHash<QString, QString> m_byKey;
     QHash<QString, QString> m_byFile;
     QStringList m_toRecord; // ids done in memory, not yet in the journal
+    int m_waiting = 0;      // jobs not done
     mutable quint32 m_sequence = 0;
 };
