@@ -1,7 +1,7 @@
 #include "FileIo.h"
+#include "PosixCalls.h"
 
 #include <QFile>
-#include <QRandomGenerator>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,7 +12,7 @@
 #include <unistd.h>
 #include <utility>
 
-namespace {
+namespace posix_io {
 
 int retryOnInterrupt(const std::function<int()>& call)
 {
@@ -22,6 +22,39 @@ int retryOnInterrupt(const std::function<int()>& call)
     } while (result < 0 && errno == EINTR);
     return result;
 }
+
+// What was written through the descriptor, and what is needed to read it back, reaches the disk.
+bool syncDescriptor(int fd, bool wholeInode)
+{
+#ifdef __APPLE__
+    // fsync there only reaches the drive's cache; F_FULLFSYNC reaches the disk.
+    (void)wholeInode;
+    return retryOnInterrupt([&] { return ::fcntl(fd, F_FULLFSYNC); }) == 0;
+#else
+    // A folder needs fsync; for a file's data and size fdatasync is enough (the times can wait).
+    return retryOnInterrupt([&] { return wholeInode ? ::fsync(fd) : ::fdatasync(fd); }) == 0;
+#endif
+}
+
+int openNoFollow(const QByteArray& name, int flags)
+{
+    return retryOnInterrupt([&] {
+        return ::open(name.constData(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    });
+}
+
+int openFolder(const QString& folder)
+{
+    return retryOnInterrupt([&] {
+        return ::open(encodeFileName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    });
+}
+
+} // namespace posix_io
+
+using namespace posix_io;
+
+namespace {
 
 timespec modificationTime(const struct stat& info)
 {
@@ -82,30 +115,10 @@ void appendUtf8(QByteArray& out, char32_t c)
     }
 }
 
-// What was written through the descriptor, and what is needed to read it back, reaches the disk.
-bool syncDescriptor(int fd, bool wholeInode)
-{
-#ifdef __APPLE__
-    // fsync there only reaches the drive's cache; F_FULLFSYNC reaches the disk.
-    (void)wholeInode;
-    return retryOnInterrupt([&] { return ::fcntl(fd, F_FULLFSYNC); }) == 0;
-#else
-    // A folder needs fsync; for a file's data and size fdatasync is enough (the times can wait).
-    return retryOnInterrupt([&] { return wholeInode ? ::fsync(fd) : ::fdatasync(fd); }) == 0;
-#endif
-}
-
 bool isPlainFileOfOurs(int fd)
 {
     struct stat info;
     return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1;
-}
-
-int openNoFollow(const QByteArray& name, int flags)
-{
-    return retryOnInterrupt([&] {
-        return ::open(name.constData(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    });
 }
 
 std::unique_ptr<QFile> wrap(int fd, const QString& path, QIODevice::OpenMode mode)
@@ -341,9 +354,7 @@ void releaseReservedSpace(QFile& file)
 
 bool flushFolder(const QString& folder)
 {
-    const int fd = retryOnInterrupt([&] {
-        return ::open(encodeFileName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    });
+    const int fd = openFolder(folder);
     if (fd < 0)
         return false;
     const bool ok = syncDescriptor(fd, true);
@@ -362,144 +373,4 @@ std::optional<FolderProblem> folderProblem(const QString& folder)
     if (::access(name.constData(), W_OK | X_OK) != 0)
         return FolderProblem::NotWritable;
     return std::nullopt;
-}
-
-bool canFlushFilesystem()
-{
-#ifdef __linux__
-    return true;
-#else
-    return false;
-#endif
-}
-
-bool flushFilesystem(const QString& folder)
-{
-#ifdef __linux__
-    const int fd = retryOnInterrupt([&] {
-        return ::open(encodeFileName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    });
-    if (fd < 0)
-        return false;
-    // Since Linux 5.8 a failed write-back is reported here too.
-    const bool ok = retryOnInterrupt([&] { return ::syncfs(fd); }) == 0;
-    ::close(fd);
-    return ok;
-#else
-    (void)folder;
-    return false;
-#endif
-}
-
-struct AtomicFileWriter::Private
-{
-    QString path;
-    QByteArray tempName;
-    int fd = -1;
-    bool failed = false;
-    bool closedUnflushed = false;
-
-    void discard()
-    {
-        if (fd >= 0) {
-            ::close(fd);
-            ::unlink(tempName.constData());
-        } else if (closedUnflushed) {
-            ::unlink(tempName.constData());
-        }
-        fd = -1;
-        closedUnflushed = false;
-    }
-};
-
-AtomicFileWriter::AtomicFileWriter(QString path) : d(std::make_unique<Private>())
-{
-    d->path = std::move(path);
-}
-
-AtomicFileWriter::~AtomicFileWriter()
-{
-    d->discard();
-}
-
-bool AtomicFileWriter::open()
-{
-    const QByteArray target = encodeFileName(d->path);
-    const QByteArray folder = target.left(target.lastIndexOf('/') + 1);
-    for (int attempt = 0; attempt < 100 && d->fd < 0; ++attempt) {
-        // Short (the final name may already be as long as a name can be), never the name of an
-        // existing file (O_EXCL), never one that ends in ".TXT".
-        d->tempName = folder + ".qds-" +
-                      QByteArray::number(QRandomGenerator::global()->generate() & 0xFFFFFF, 36) +
-                      ".tmp";
-        d->fd = openNoFollow(d->tempName, O_WRONLY | O_CREAT | O_EXCL);
-        if (d->fd < 0 && errno != EEXIST)
-            break;
-    }
-    d->failed = d->fd < 0;
-    return !d->failed;
-}
-
-bool AtomicFileWriter::write(const QByteArray& bytes)
-{
-    if (d->fd < 0 || d->failed)
-        return false;
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n =
-            ::write(d->fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            d->failed = true;
-            return false;
-        }
-        done += n;
-    }
-    return true;
-}
-
-bool AtomicFileWriter::commit()
-{
-    if (d->fd < 0 || d->failed) {
-        d->discard();
-        return false;
-    }
-    // The content reaches the disk before the name does: a power cut leaves the old file or
-    // the whole new one, never an empty one.
-    const int fd = std::exchange(d->fd, -1);
-    const bool synced = syncDescriptor(fd, false);
-    if (::close(fd) != 0 || !synced) {
-        ::unlink(d->tempName.constData());
-        return false;
-    }
-    if (::rename(d->tempName.constData(), encodeFileName(d->path).constData()) != 0) {
-        ::unlink(d->tempName.constData());
-        return false;
-    }
-    return true;
-}
-
-bool AtomicFileWriter::closeUnflushed()
-{
-    if (d->fd < 0 || d->failed) {
-        d->discard();
-        return false;
-    }
-    if (::close(std::exchange(d->fd, -1)) != 0) {
-        ::unlink(d->tempName.constData());
-        return false;
-    }
-    d->closedUnflushed = true;
-    return true;
-}
-
-bool AtomicFileWriter::commitFlushed()
-{
-    if (!std::exchange(d->closedUnflushed, false))
-        return false;
-    if (::rename(d->tempName.constData(), encodeFileName(d->path).constData()) != 0) {
-        ::unlink(d->tempName.constData());
-        return false;
-    }
-    return true;
 }
