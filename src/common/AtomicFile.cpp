@@ -30,19 +30,21 @@ std::vector<bool> replaceOwnFiles(const std::vector<OwnFile>& files)
 {
     std::vector<bool> named(files.size(), false);
     // One file: its own flush costs less than flushing everything on the disk.
-    if (files.size() < 2 || !canFlushFilesystem()) {
-        for (std::size_t i = 0; i < files.size(); ++i)
-            named[i] = replaceOwnFile(files[i].path, files[i].bytes);
-        return named;
-    }
+    const bool together = files.size() > 1 && canFlushFilesystem();
     std::vector<std::unique_ptr<AtomicFileWriter>> written;
-    for (const OwnFile& file : files) {
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const OwnFile& file = files[i];
         auto writer = std::make_unique<AtomicFileWriter>(file.path);
-        const bool ok = writer->open() && writer->write(file.bytes) && writer->closeUnflushed();
+        const bool opened = file.spare.isEmpty() ? writer->open() : writer->openReusing(file.spare);
+        if (!together) {
+            named[i] = opened && writer->write(file.bytes) && writer->commit();
+            continue;
+        }
+        const bool ok = opened && writer->write(file.bytes) && writer->closeUnflushed();
         written.push_back(ok ? std::move(writer) : nullptr);
     }
     // A content not known to be on the disk never takes its name.
-    if (!flushFilesystem(QFileInfo(files.front().path).absolutePath()))
+    if (!together || !flushFilesystem(QFileInfo(files.front().path).absolutePath()))
         return named;
     for (std::size_t i = 0; i < files.size(); ++i)
         named[i] = written[i] && written[i]->commitFlushed();

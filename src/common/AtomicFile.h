@@ -20,6 +20,7 @@ struct OwnFile
 {
     QString path;
     QByteArray bytes;
+    QString spare; // when set, a file of ours in that folder, no longer needed, written over
 };
 std::vector<bool> replaceOwnFiles(const std::vector<OwnFile>& files);
 

@@ -4,6 +4,7 @@
 #include <QRandomGenerator>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -95,6 +96,25 @@ bool AtomicFileWriter::open()
     }
     d->failed = d->fd < 0;
     return !d->failed;
+}
+
+bool AtomicFileWriter::openReusing(const QString& spare)
+{
+    const QByteArray name = encodeFileName(spare);
+    const int fd = openNoFollow(name, O_WRONLY);
+    struct stat st;
+    // One link and our owner: truncating can never reach a file someone linked in its place.
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
+        st.st_uid == ::geteuid() && ::ftruncate(fd, 0) == 0) {
+        d->tempName = name;
+        d->fd = fd;
+        d->failed = false;
+        return true;
+    }
+    if (fd >= 0)
+        ::close(fd);
+    ::unlink(name.constData());
+    return open();
 }
 
 bool AtomicFileWriter::write(const QByteArray& bytes)

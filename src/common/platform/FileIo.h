@@ -98,6 +98,11 @@ public:
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
 
     bool open();
+    // Like open(), but writes over `spare`, a file of the program's own in the same folder that
+    // is no longer needed, instead of making a new one: on some file systems making a file costs
+    // more than all the rest. A new file is made when the spare is not a plain file of ours
+    // alone; the spare's name is gone either way once the writer is done.
+    bool openReusing(const QString& spare);
     bool write(const QByteArray& bytes);
     bool commit();
 

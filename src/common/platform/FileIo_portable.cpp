@@ -184,6 +184,13 @@ bool AtomicFileWriter::open()
     return d->file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
 }
 
+// QSaveFile always makes its own temporary file.
+bool AtomicFileWriter::openReusing(const QString& spare)
+{
+    QFile::remove(spare);
+    return open();
+}
+
 bool AtomicFileWriter::write(const QByteArray& bytes)
 {
     if (d->file.isOpen() && d->file.write(bytes) == bytes.size())
