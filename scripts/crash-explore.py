@@ -67,11 +67,14 @@ SETUP = {
     "Avvio.txt": b"=START\r\n",
     "Stop.txt": b"=END\r\n",
 }
-# The jobs posted to the HTTP front at the same moment (so that they are written together), once
-# in the recorded run and again after every restart.
+# The jobs posted to the HTTP front, once in the recorded run and again after every restart: two
+# at the same moment (written together), then one once they have their verdicts (written over
+# the first results).
 HTTP_TOKEN = "crash-explorer-token-0123456789"
-HTTP_JOBS = {"crash-explorer-sale": [b"H1 SALE", b"H2 TOTAL"],
-             "crash-explorer-second": [b"J1 SALE", b"J2 TOTAL"]}
+HTTP_WAVES = [{"crash-explorer-sale": [b"H1 SALE", b"H2 TOTAL"],
+               "crash-explorer-second": [b"J1 SALE", b"J2 TOTAL"]},
+              {"crash-explorer-third": [b"K1 SALE", b"K2 TOTAL"]}]
+HTTP_JOBS = {key: lines for wave in HTTP_WAVES for key, lines in wave.items()}
 HTTP_ANSWER = ".http-answer.json"
 METADATA = {"create", "unlink", "rename", "mkdir", "rmdir", "link", "truncate"}
 RESULT_LINE = re.compile(rb"\d\d/\d\d/\d{4} \d\d:\d\d;Dump=[^\r\n]*\r\n")
@@ -580,11 +583,12 @@ class Explorer:
                 except (OSError, http.client.HTTPException, ValueError):
                     time.sleep(0.03)
 
-        posts = [threading.Thread(target=post, args=job) for job in HTTP_JOBS.items()]
-        for t in posts:
-            t.start()
-        for t in posts:
-            t.join()
+        for wave in HTTP_WAVES:
+            posts = [threading.Thread(target=post, args=job) for job in wave.items()]
+            for t in posts:
+                t.start()
+            for t in posts:
+                t.join()
         with open(os.path.join(folder, HTTP_ANSWER), "w") as fh:
             json.dump(answers, fh)
 
@@ -624,6 +628,9 @@ class Explorer:
                 if n.startswith("HTTP-") and n[-3:] in (".OK", ".KO")]
         if left:
             problems.append("HTTP results left in the input folder: %s" % left)
+        temporary = [n for n in os.listdir(os.path.join(folder, "TOSEND")) if n.endswith(".tmp")]
+        if temporary:
+            problems.append("temporary files left in the input folder: %s" % temporary)
         return problems
 
     def check(self, folder):

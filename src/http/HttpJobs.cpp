@@ -62,7 +62,11 @@ QJsonObject failureJson(const HttpJobs::Failure& f)
 
 HttpJobs::HttpJobs(QString jobsFolder) : m_folder(withTrailingSeparator(std::move(jobsFolder))) {}
 
-HttpJobs::~HttpJobs() = default;
+HttpJobs::~HttpJobs()
+{
+    for (const QString& spare : m_spares)
+        removeFile(spare);
+}
 
 bool HttpJobs::isJobId(const QString& text)
 {
@@ -305,8 +309,10 @@ std::vector<HttpJobs::Creation> HttpJobs::create(const std::vector<NewJob>& jobs
     }
     QByteArray dropped;
     std::vector<OwnFile> files;
-    for (std::size_t i = 0; i < jobs.size(); ++i)
-        files.push_back({m_jobs[results[i].id].file, jobs[i].commandFile});
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        const QString& file = m_jobs[results[i].id].file;
+        files.push_back({file, jobs[i].commandFile, takeSpare(folderOf(file))});
+    }
     const std::vector<bool> written = replaceOwnFiles(files);
     for (std::size_t i = 0; i < jobs.size(); ++i)
         results[i].made = written[i] ? Made::Yes : Made::NoCommandFile;
@@ -372,11 +378,37 @@ void HttpJobs::recordVerdicts()
     for (const QString& id : std::as_const(m_toRecord)) {
         if (const Job* job = find(id)) {
             const QString base = resultBaseFor(job->file);
-            removeFile(base + QStringLiteral(".OK"));
+            keepAsSpare(base + QStringLiteral(".OK"));
             removeFile(base + QStringLiteral(".KO"));
         }
     }
     m_toRecord.clear();
+}
+
+void HttpJobs::keepAsSpare(const QString& okPath)
+{
+    if (m_spares.size() < kMaxSpares) {
+        // The same pattern as the atomic writer's temporary files, never one of its names.
+        const QString spare = pathInFolder(
+            folderOf(okPath), QStringLiteral(".qds-spare%1.tmp").arg(m_spareNumber++, 0, 36));
+        if (renameFile(okPath, spare)) {
+            m_spares.push_back(spare);
+            return;
+        }
+    }
+    removeFile(okPath);
+}
+
+QString HttpJobs::takeSpare(const QString& folder)
+{
+    while (!m_spares.empty()) {
+        QString spare = std::move(m_spares.back());
+        m_spares.pop_back();
+        if (folderOf(spare) == folder)
+            return spare;
+        removeFile(spare); // left in an input folder no longer used
+    }
+    return {};
 }
 
 QJsonObject HttpJobs::toJson(const Job& job, State state)

@@ -19,10 +19,15 @@
 // "done" (the facts of its .OK or .KO), flushed before those files leave the input folder.
 // Jobs that arrive together share one flush, and so do verdicts of one round. At start the
 // journal is read and written again without the jobs made more than kKeepDays ago.
+// A done job's .OK is not deleted but kept under a temporary name, and the next command file is
+// written over it: making a file is the dearest step of a job on some file systems, and the
+// folder path has its clients make theirs. What a stop leaves of them goes at the next start
+// with the other temporary files.
 class HttpJobs
 {
 public:
     static constexpr int kKeepDays = 7;
+    static constexpr std::size_t kMaxSpares = 64;
 
     enum class State { Waiting, Sending, Done };
     struct Failure
@@ -98,6 +103,8 @@ private:
     void forget(const QString& id);
     void complete(Job& job, std::optional<int> receipt, const std::optional<Failure>& failure);
     static void removeResultsTakenOver(const Job& job);
+    void keepAsSpare(const QString& okPath);
+    QString takeSpare(const QString& folder);
     QString newId(const QDateTime& nowUtc) const;
 
     QString m_folder;
@@ -107,5 +114,7 @@ private:
     QHash<QString, QString> m_byFile;
     QStringList m_toRecord; // ids done in memory, not yet in the journal
     int m_waiting = 0;      // jobs not done
+    std::vector<QString> m_spares;
+    quint32 m_spareNumber = 0;
     mutable quint32 m_sequence = 0;
 };

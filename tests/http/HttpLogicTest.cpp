@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <gtest/gtest.h>
 
@@ -224,6 +225,14 @@ TEST_F(HttpJobsTest, AJobIsACommandFileWhoseVerdictMovesIntoItsRecord)
     store.recordVerdicts();
     EXPECT_FALSE(QFile::exists(base(job) + ".OK")) << "results leave the input folder";
     EXPECT_EQ(store.waiting(), 0);
+
+    // Kept under a temporary name, for the next command file to be written over.
+    const auto entries = [&] { return QDir(input()).entryList(QDir::Files | QDir::Hidden); };
+    ASSERT_EQ(entries().size(), 1);
+    EXPECT_TRUE(entries().at(0).startsWith(".qds-")) << entries().at(0).toStdString();
+    const HttpJobs::Job& next = made(store, "altra\r\n");
+    EXPECT_EQ(readBytes(next.file), "altra\r\n");
+    EXPECT_EQ(entries(), QStringList{QFileInfo(next.file).fileName()});
 
     // A crash between the record and the removal of the results: the next start removes them,
     // but not results that say something else.
