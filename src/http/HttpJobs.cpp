@@ -62,11 +62,7 @@ QJsonObject failureJson(const HttpJobs::Failure& f)
 
 HttpJobs::HttpJobs(QString jobsFolder) : m_folder(withTrailingSeparator(std::move(jobsFolder))) {}
 
-HttpJobs::~HttpJobs()
-{
-    for (const QString& spare : m_spares)
-        removeFile(spare);
-}
+HttpJobs::~HttpJobs() = default;
 
 bool HttpJobs::isJobId(const QString& text)
 {
@@ -311,7 +307,7 @@ std::vector<HttpJobs::Creation> HttpJobs::create(const std::vector<NewJob>& jobs
     std::vector<OwnFile> files;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         const QString& file = m_jobs[results[i].id].file;
-        files.push_back({file, jobs[i].commandFile, takeSpare(folderOf(file))});
+        files.push_back({file, jobs[i].commandFile, m_spares.take(folderOf(file))});
     }
     const std::vector<bool> written = replaceOwnFiles(files);
     for (std::size_t i = 0; i < jobs.size(); ++i)
@@ -378,37 +374,11 @@ void HttpJobs::recordVerdicts()
     for (const QString& id : std::as_const(m_toRecord)) {
         if (const Job* job = find(id)) {
             const QString base = resultBaseFor(job->file);
-            keepAsSpare(base + QStringLiteral(".OK"));
+            m_spares.keep(base + QStringLiteral(".OK"));
             removeFile(base + QStringLiteral(".KO"));
         }
     }
     m_toRecord.clear();
-}
-
-void HttpJobs::keepAsSpare(const QString& okPath)
-{
-    if (m_spares.size() < kMaxSpares) {
-        // The same pattern as the atomic writer's temporary files, never one of its names.
-        const QString spare = pathInFolder(
-            folderOf(okPath), QStringLiteral(".qds-spare%1.tmp").arg(m_spareNumber++, 0, 36));
-        if (renameFile(okPath, spare)) {
-            m_spares.push_back(spare);
-            return;
-        }
-    }
-    removeFile(okPath);
-}
-
-QString HttpJobs::takeSpare(const QString& folder)
-{
-    while (!m_spares.empty()) {
-        QString spare = std::move(m_spares.back());
-        m_spares.pop_back();
-        if (folderOf(spare) == folder)
-            return spare;
-        removeFile(spare); // left in an input folder no longer used
-    }
-    return {};
 }
 
 QJsonObject HttpJobs::toJson(const Job& job, State state)

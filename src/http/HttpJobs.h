@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/SpareFiles.h"
 #include "pipeline/VerdictWriter.h"
 
 #include <QByteArray>
@@ -27,7 +28,6 @@ class HttpJobs
 {
 public:
     static constexpr int kKeepDays = 7;
-    static constexpr std::size_t kMaxSpares = 64;
 
     enum class State { Waiting, Sending, Done };
     struct Failure
@@ -103,8 +103,6 @@ private:
     void forget(const QString& id);
     void complete(Job& job, std::optional<int> receipt, const std::optional<Failure>& failure);
     static void removeResultsTakenOver(const Job& job);
-    void keepAsSpare(const QString& okPath);
-    QString takeSpare(const QString& folder);
     QString newId(const QDateTime& nowUtc) const;
 
     QString m_folder;
@@ -112,9 +110,8 @@ private:
     QHash<QString, Job> m_jobs;
     QHash<QString, QString> m_byKey;
     QHash<QString, QString> m_byFile;
-    QStringList m_toRecord; // ids done in memory, not yet in the journal
-    int m_waiting = 0;      // jobs not done
-    std::vector<QString> m_spares;
-    quint32 m_spareNumber = 0;
+    QStringList m_toRecord;  // ids done in memory, not yet in the journal
+    int m_waiting = 0;       // jobs not done
+    SpareFiles m_spares{64}; // done jobs' .OK files
     mutable quint32 m_sequence = 0;
 };
