@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QtGlobal>
 #include <functional>
 #include <vector>
 
@@ -17,7 +18,8 @@ public:
 
     enum class End { Done, TimedOut, Interrupted };
     // Serves events until `done` holds (checked at the start and after every wake()), the time
-    // is up or interrupt() is called.
+    // is up or interrupt() is called. Time during which this process could not run (it was
+    // stopped or suspended) does not count.
     End serveEventsUntil(int milliseconds, const std::function<bool()>& done);
     // Makes the waits under way look at their condition again (something they wait for came).
     void wake();
@@ -27,7 +29,12 @@ public:
     void interrupt();
     void resume();
 
+    // A wake-up this much later than asked means the process did not run meanwhile.
+    static constexpr int kPauseMs = 1000;
+
 private:
+    // Waits are cut into slices, so that a pause is seen soon after it ends.
+    static constexpr qint64 kLongestSliceMs = 1000;
     bool m_interrupted = false;
     std::vector<QEventLoop*> m_loops;
 };

@@ -261,6 +261,10 @@ ExternalDriver::Outcome ExternalDriver::exchange(const DriverProtocol::Request& 
     m_waiting = true;
     const auto end = m_waits->serveEventsUntil(
         m_options.timeoutMs, [this] { return m_reply.has_value() || !m_broken.isEmpty(); });
+    // An answer already in the pipe is an answer, whatever the clock says: the event that
+    // would have read it may simply not have had its turn yet.
+    if (end == InterruptibleWait::End::TimedOut && !m_reply)
+        readOutput();
     m_waiting = false;
     m_awaited = 0;
     if (m_reply)

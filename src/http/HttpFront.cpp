@@ -69,9 +69,8 @@ HttpFront::~HttpFront()
 {
     // Answers held back are dropped, and the connections go while the rest of the front is
     // whole: a connection's end would otherwise reach a list already gone.
-    for (Held& held : m_held) {
-        if (held.socket)
-            disconnect(held.socket, nullptr, held.timer, nullptr);
+    for (auto& [id, held] : m_held) {
+        disconnect(held.socketGone);
         delete held.timer;
     }
     m_held.clear();
@@ -405,44 +404,72 @@ void HttpFront::hold(QHttpServerResponder&& responder, QTcpSocket* socket, const
                      const QString& jobId, quint64 after, int ms)
 {
     ConnectionGate::setAwaitingAnswer(socket, true);
-    m_held.push_back(Held{socket, std::move(responder), origin, jobId, after, nullptr});
-    auto it = std::prev(m_held.end());
-    it->timer = new QTimer(this);
-    it->timer->setSingleShot(true);
-    connect(it->timer, &QTimer::timeout, this, [this, it] {
-        if (it->jobId.isEmpty()) {
-            release(it, {200, json(newsJson()), "application/json", {}});
-        } else if (const HttpJobs::Job* job = m_jobs.find(it->jobId)) {
-            release(it, jobAnswer(*job, job->done ? 200 : 202));
-        } else {
-            release(it, error(404, QStringLiteral("no such job")));
-        }
-    });
+    const quint64 id = ++m_lastHeld;
+    Held& held = m_held.emplace(id, Held{socket, std::move(responder), origin, jobId, after,
+                                         new QTimer(this), {}})
+                     .first->second;
+    held.timer->setSingleShot(true);
+    connect(held.timer, &QTimer::timeout, this, [this, id] { heldTimedOut(id); });
     // A client that goes does not cancel its job; only its answer is dropped.
-    connect(socket, &QObject::destroyed, it->timer, [this, it] {
-        it->timer->deleteLater();
-        m_held.erase(it);
-    });
-    it->timer->start(ms);
+    held.socketGone = connect(socket, &QObject::destroyed, this, [this, id] { drop(id); });
+    held.timer->start(ms);
 }
 
-void HttpFront::release(std::list<Held>::iterator it, const Answer& answer)
+void HttpFront::heldTimedOut(quint64 id)
 {
-    if (it->socket && it->socket->state() == QAbstractSocket::ConnectedState)
-        write(it->responder, answer, it->origin, m_config.allowOrigins);
-    it->timer->deleteLater();
-    if (it->socket)
-        disconnect(it->socket, nullptr, it->timer, nullptr);
+    const auto it = m_held.find(id);
+    if (it == m_held.end())
+        return;
+    if (it->second.jobId.isEmpty()) {
+        release(id, {200, json(newsJson()), "application/json", {}});
+    } else if (const HttpJobs::Job* job = m_jobs.find(it->second.jobId)) {
+        release(id, jobAnswer(*job, job->done ? 200 : 202));
+    } else {
+        release(id, error(404, QStringLiteral("no such job")));
+    }
+}
+
+void HttpFront::release(quint64 id, const Answer& answer)
+{
+    const auto it = m_held.find(id);
+    if (it == m_held.end())
+        return;
+    Held& held = it->second;
+    if (held.socket && held.socket->state() == QAbstractSocket::ConnectedState)
+        write(held.responder, answer, held.origin, m_config.allowOrigins);
+    drop(id);
+}
+
+void HttpFront::drop(quint64 id)
+{
+    const auto it = m_held.find(id);
+    if (it == m_held.end())
+        return;
+    // Stopped and cut off now: a deletion asked for here waits for the event loop this call
+    // came from, and a wait for the register in between must not see the timer fire.
+    it->second.timer->stop();
+    it->second.timer->disconnect(this);
+    it->second.timer->deleteLater();
+    disconnect(it->second.socketGone);
     m_held.erase(it);
+}
+
+std::vector<quint64> HttpFront::heldIds() const
+{
+    std::vector<quint64> ids;
+    ids.reserve(m_held.size());
+    for (const auto& entry : m_held)
+        ids.push_back(entry.first);
+    return ids;
 }
 
 void HttpFront::releaseJob(const QString& id, const HttpJobs::Job& done)
 {
-    for (auto it = m_held.begin(); it != m_held.end();) {
-        auto next = std::next(it);
-        if (it->jobId == id)
-            release(it, jobAnswer(done, 200));
-        it = next;
+    const Answer answer = jobAnswer(done, 200);
+    for (const quint64 held : heldIds()) {
+        const auto it = m_held.find(held);
+        if (it != m_held.end() && it->second.jobId == id)
+            release(held, answer);
     }
 }
 
@@ -456,11 +483,10 @@ void HttpFront::newsHappened()
 void HttpFront::releaseNews()
 {
     const Answer news{200, json(newsJson()), "application/json", {}};
-    for (auto it = m_held.begin(); it != m_held.end();) {
-        auto next = std::next(it);
-        if (it->jobId.isEmpty() && it->after != m_newsSeq)
-            release(it, news);
-        it = next;
+    for (const quint64 held : heldIds()) {
+        const auto it = m_held.find(held);
+        if (it != m_held.end() && it->second.jobId.isEmpty() && it->second.after != m_newsSeq)
+            release(held, news);
     }
 }
 

@@ -13,7 +13,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <deque>
-#include <list>
+#include <map>
 #include <vector>
 
 class DriverServer;
@@ -66,6 +66,9 @@ private:
             headers.append({name, value});
         }
     };
+    // An answer held back is known by its number only: it may be released inside a wait for
+    // the register, and anything that still names it afterwards (its timer, its socket's end)
+    // must find nothing rather than a freed entry.
     struct Held
     {
         QPointer<QTcpSocket> socket;
@@ -74,6 +77,7 @@ private:
         QString jobId;     // a job's verdict is awaited; else the page's news
         quint64 after = 0; // the page's news: newer than this
         QTimer* timer = nullptr;
+        QMetaObject::Connection socketGone;
     };
 
     void route(const QHttpServerRequest& request, QTcpSocket* socket, const QByteArray& origin);
@@ -100,7 +104,10 @@ private:
     };
     void createPending();
     void answerPending(Pending& pending, const HttpJobs::Job* job, const QString& why = {});
-    void release(std::list<Held>::iterator it, const Answer& answer);
+    void heldTimedOut(quint64 id);
+    void release(quint64 id, const Answer& answer);
+    void drop(quint64 id);
+    std::vector<quint64> heldIds() const;
     void releaseJob(const QString& id, const HttpJobs::Job& done);
     void releaseNews();
 
@@ -118,7 +125,8 @@ private:
     HttpJobs m_jobs;
     Options m_options;
     ConnectionGate* m_gate;
-    std::list<Held> m_held;
+    std::map<quint64, Held> m_held;
+    quint64 m_lastHeld = 0;
     std::vector<Pending> m_toCreate;
     QTimer m_createTimer;
     QTimer m_recordTimer; // the verdicts of a round go into the journal together

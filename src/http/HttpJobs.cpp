@@ -37,20 +37,12 @@ QStringList dumpTexts(const QString& okPath)
     return texts;
 }
 
-// "Error=<code>;<message>;Row <row>;<line>[;Err.Esteso=<extended>]"
 std::optional<HttpJobs::Failure> failureIn(const QString& koPath)
 {
-    QString text = decodeCp1252(readAll(koPath));
-    while (text.endsWith(u'\n') || text.endsWith(u'\r'))
-        text.chop(1);
-    static const QRegularExpression record(
-        QStringLiteral("^Error=(-?\\d+);(.*?);Row (-?\\d+);(.*?)(;Err\\.Esteso=-?\\d+)?$"),
-        QRegularExpression::DotMatchesEverythingOption);
-    const auto match = record.match(text);
-    if (!match.hasMatch())
+    const auto f = parseFailureRecord(decodeCp1252(readAll(koPath)));
+    if (!f)
         return std::nullopt;
-    return HttpJobs::Failure{match.captured(1).toInt(), match.captured(2),
-                             match.captured(3).toInt(), match.captured(4)};
+    return HttpJobs::Failure{f->code, f->message, f->row, f->line};
 }
 
 QJsonObject failureJson(const HttpJobs::Failure& f)

@@ -247,6 +247,10 @@ LinesSent CommandFilePipeline::sendLines(QIODevice& device, RecoveryRecord* reco
         if (record)
             record->setAcceptedRow(sent.row);
     }
+    // Every row taken (a STOP line or a blank last one included): the file is whole at the
+    // register.
+    if (record && sent.result == 0)
+        record->setAcceptedRow(sent.row);
     return sent;
 }
 
@@ -295,8 +299,13 @@ bool CommandFilePipeline::sendPolledFile(const QString& path,
         m_faults.set(FolderFaults::Source::Room,
                      FolderFaults::noRoom(m_settings.languageOffset(), m_settings.DirectoryInput),
                      m_settings.DirectoryInput);
+    // A verdict is also its log line: a log that cannot be made (a folder has its name) keeps
+    // every file waiting.
+    const bool logBlocked = fileStatus(logFilePath()).type == FileStatus::Type::Folder;
+    if (logBlocked)
+        m_faults.fileWritten(FolderFaults::Source::Log, true, logFilePath());
     m_faults.show();
-    if (!room)
+    if (!room || logBlocked)
         return false;
     const QString base = m_verdicts.startResults(path);
     bool unreadable = false;
@@ -313,8 +322,13 @@ bool CommandFilePipeline::sendPolledFile(const QString& path,
     state.file = path;
     state.size = signature->size;
     state.modifiedMs = signature->modified.toMSecsSinceEpoch();
+    // After a failed file the number is read again, so that a crash in this one can still be
+    // judged by it.
     state.lastReceipt = m_verdicts.lastReceipt();
+    if (!state.lastReceipt && m_verdicts.receiptNumberLost())
+        state.lastReceipt = m_verdicts.readReceiptNumber();
     state.time = journalTimestamp(m_clock.now());
+    state.registerName = m_registerName;
     const bool recorded = m_record.begin(state);
     m_faults.fileWritten(FolderFaults::Source::RecordWrite, !recorded, m_record.path());
     // Without the record a crash could send it twice: it waits for a later tick.
@@ -343,6 +357,12 @@ void CommandFilePipeline::recoverInterruptedFile()
     // Taking the folder deals with its record; a folder another instance holds is dealt with
     // when it is taken over.
     checkInputFolder();
+}
+
+void CommandFilePipeline::setRegisterName(const QString& name)
+{
+    m_registerName = name;
+    m_recovery.setRegisterName(name);
 }
 
 void CommandFilePipeline::setDriverFault(const QString& why)

@@ -81,6 +81,10 @@ public:
     // The most receipts one command file is taken to make (and never more than its lines).
     static constexpr int kMaxReceiptsPerFile = CrashRecovery::kMaxReceiptsPerFile;
 
+    // Which register the files go to (its program folder and port): the recovery record names
+    // it, so that another register's receipt number never decides about a file.
+    void setRegisterName(const QString& name);
+
     // Shows that the driver program does not work (why), or clears it (empty).
     void setDriverFault(const QString& why);
 
@@ -149,4 +153,5 @@ private:
     InterruptibleWait m_ownWaits;
     InterruptibleWait* m_waits;
     int m_busyDepth = 0;
+    QString m_registerName;
 };

@@ -71,18 +71,36 @@ void CrashRecovery::recoverInterruptedFile()
     if (!state->file.isEmpty() && signature && signature->size == state->size &&
         signature->modified.toMSecsSinceEpoch() == state->modifiedMs) {
         const QString base = resultBaseFor(state->file);
-        m_verdicts.setResultBase(base);
-        const auto status = m_verdicts.queryStatus();
-        const QString answer = status ? status->answer : QString();
-        // Counters wrap at 10,000. A step the file cannot have made (none, backwards, or more
-        // receipts than it has lines) proves nothing: a person decides.
-        bool reached = false;
-        const auto after =
-            status && status->result == 0 ? readableReceiptNumber(answer) : std::nullopt;
-        if (after && state->lastReceipt) {
-            const int step = ((*after - *state->lastReceipt) % 10000 + 10000) % 10000;
-            reached = step >= 1 && step <= std::min(countLines(state->file), kMaxReceiptsPerFile);
+        if (verdictOnDisk(*state, base)) {
+            // A verdict on the disk is final: never a second one for the same file.
+            m_verdicts.finishWritten(state->file, state->verdict == RecoveryState::Verdict::Sent,
+                                     base);
+            m_verdicts.makeDurable(state->file);
+            persistLeftFiles();
+            m_record.finish();
+            return;
         }
+        m_verdicts.setResultBase(base);
+        // Another register's number, or its rows, say nothing of this file.
+        const bool ourRegister = state->registerName.isEmpty() || m_registerName.isEmpty() ||
+                                 state->registerName == m_registerName;
+        const auto status = ourRegister ? m_verdicts.queryStatus() : std::nullopt;
+        const QString answer = status ? status->answer : QString();
+        const int lines = countLines(state->file);
+        // Every line accepted is a file sent. Otherwise the receipt number decides: counters
+        // wrap at 10,000, and a step the file cannot have made (none, backwards, or more
+        // receipts than it has lines) proves nothing: a person decides.
+        const bool answered =
+            status && status->result == 0 && !answer.right(4).trimmed().isEmpty();
+        bool reached = answered && state->acceptedRow >= lines;
+        const auto after = answered ? readableReceiptNumber(answer) : std::nullopt;
+        if (!reached && after && state->lastReceipt) {
+            const int step = ((*after - *state->lastReceipt) % 10000 + 10000) % 10000;
+            reached = step >= 1 && step <= std::min(lines, kMaxReceiptsPerFile);
+        }
+        if (!ourRegister)
+            qWarning("%s was being sent to another register (%s): a person decides",
+                     qPrintable(state->file), qPrintable(state->registerName));
         if (reached) {
             m_verdicts.finishReached(state->file, answer, state->acceptedRow, base);
         } else {
@@ -100,6 +118,17 @@ void CrashRecovery::recoverInterruptedFile()
     }
     persistLeftFiles();
     m_record.finish();
+}
+
+bool CrashRecovery::verdictOnDisk(const RecoveryState& state, const QString& base)
+{
+    using Verdict = RecoveryState::Verdict;
+    if (state.verdict == Verdict::None)
+        return false;
+    const FileStatus s = fileStatus(base + (state.verdict == Verdict::Sent
+                                                ? QStringLiteral(".OK")
+                                                : QStringLiteral(".KO")));
+    return s.type == FileStatus::Type::Regular && s.size > 0;
 }
 
 int CrashRecovery::countLines(const QString& path) const

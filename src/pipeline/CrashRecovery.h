@@ -19,6 +19,8 @@ public:
 
     // No other instance works in the folder now: what a killed one left is ours to deal with.
     void takeOver();
+    // The register this instance sends to (see RecoveryState::registerName).
+    void setRegisterName(const QString& name) { m_registerName = name; }
     // The files passed over (left in the folder with their verdict) onto the disk.
     void persistLeftFiles();
 
@@ -27,6 +29,8 @@ private:
     // could have made, the file reached it and is recorded as sent; otherwise it fails with 553
     // for a person to decide. Never sends the file again by itself.
     void recoverInterruptedFile();
+    // The record says the verdict was written, and it is there.
+    static bool verdictOnDisk(const RecoveryState& state, const QString& base);
     int countLines(const QString& path) const;
     QString lineAt(const QString& path, qint32 row) const;
 
@@ -36,4 +40,5 @@ private:
     VerdictWriter& m_verdicts;
     PipelineFaults& m_faults;
     qsizetype m_maxLineBytes;
+    QString m_registerName;
 };

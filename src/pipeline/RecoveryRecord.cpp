@@ -6,7 +6,8 @@
 
 namespace {
 
-// "Busy=1" while a file is being sent; only its digit ever changes.
+// "Busy=1" while a file is being sent, 2 or 3 once its verdict (sent, failed) is on the disk;
+// only the digit ever changes.
 const QByteArray kBusy = "Busy=1\r\n";
 const QByteArray kIdle = "Busy=0\r\n";
 constexpr qint64 kBusyDigitOffset = 5;
@@ -137,7 +138,10 @@ bool RecoveryRecord::begin(const RecoveryState& state)
                          QStringLiteral("\r\nModified=") + QString::number(state.modifiedMs) +
                          QStringLiteral("\r\nLastReceipt=") +
                          (state.lastReceipt ? QString::number(*state.lastReceipt) : QString()) +
-                         QStringLiteral("\r\nTime=") + state.time + QStringLiteral("\r\n");
+                         QStringLiteral("\r\nTime=") + state.time +
+                         QStringLiteral("\r\nRegister=") +
+                         QString::fromLatin1(state.registerName.toUtf8().toHex()) +
+                         QStringLiteral("\r\n");
     m_head = encodeCp1252(head) + textLine(kRowKey + rowField(state.acceptedRow));
     m_active = true;
     m_leftSaved = writeContent();
@@ -155,6 +159,14 @@ void RecoveryRecord::setAcceptedRow(qint32 row)
     // Same width in place: cheap enough for every line, and it outlives a crash of the process.
     if (m_active)
         writeAt(*m_file, m_rowOffset, rowField(row).toLatin1());
+}
+
+void RecoveryRecord::verdictWritten(bool sent)
+{
+    // Not flushed, like the rows: a crash of the process keeps it; after a power cut the
+    // receipt number and the rows decide as before.
+    if (m_active)
+        writeAt(*m_file, kBusyDigitOffset, sent ? "2" : "3");
 }
 
 void RecoveryRecord::finish()
@@ -192,6 +204,10 @@ std::optional<RecoveryState> RecoveryRecord::read(const QString& path)
         if (key == QLatin1String("Busy")) {
             if (value == QLatin1String("0"))
                 return std::nullopt;
+            if (value == QLatin1String("2"))
+                state.verdict = RecoveryState::Verdict::Sent;
+            else if (value == QLatin1String("3"))
+                state.verdict = RecoveryState::Verdict::Failed;
         } else if (key == QLatin1String("File")) {
             state.file = value;
             hasFile = !value.isEmpty();
@@ -208,6 +224,8 @@ std::optional<RecoveryState> RecoveryRecord::read(const QString& path)
                 state.lastReceipt = n;
         } else if (key == QLatin1String("Time")) {
             state.time = value;
+        } else if (key == QLatin1String("Register")) {
+            state.registerName = QString::fromUtf8(QByteArray::fromHex(value.toLatin1()));
         } else if (key == QLatin1String("Row")) {
             state.acceptedRow = value.toInt();
         }

@@ -19,7 +19,13 @@ struct RecoveryState
     qint64 modifiedMs = 0; // modification time, milliseconds since the epoch
     std::optional<int> lastReceipt;
     QString time;
+    // Which register the file went to (its program folder and port): another register's
+    // receipt number proves nothing about this file. Empty in records of earlier versions.
+    QString registerName;
     qint32 acceptedRow = 0; // last row the register accepted
+    // Set once the file's verdict was whole on the disk: it is final, whatever else is known.
+    enum class Verdict { None, Sent, Failed };
+    Verdict verdict = Verdict::None;
 };
 
 // A command file that has its verdict but stayed in the input folder (it could not be deleted,
@@ -73,6 +79,9 @@ public:
     // False when the record cannot be written: the file must then not be sent.
     bool begin(const RecoveryState& state);
     void setAcceptedRow(qint32 row);
+    // The file's verdict is whole on the disk (the .OK, or the .KO and the copy); only the file
+    // itself is left to go.
+    void verdictWritten(bool sent);
     // The file has its verdict: nothing to recover any more.
     void finish();
 

@@ -3,6 +3,7 @@
 #include "common/Clock.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -128,4 +129,18 @@ std::optional<int> readableReceiptNumber(const QString& answer)
 QString folderOf(const QString& path)
 {
     return path.left(path.lastIndexOf(u'/') + 1);
+}
+
+std::optional<FailureFields> parseFailureRecord(QString text)
+{
+    while (text.endsWith(u'\n') || text.endsWith(u'\r'))
+        text.chop(1);
+    static const QRegularExpression record(
+        QStringLiteral("^Error=(-?\\d+);(.*?);Row (-?\\d+);(.*?)(;Err\\.Esteso=-?\\d+)?$"),
+        QRegularExpression::DotMatchesEverythingOption);
+    const auto match = record.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return FailureFields{match.captured(1).toInt(), match.captured(2), match.captured(3).toInt(),
+                         match.captured(4)};
 }

@@ -19,6 +19,16 @@ QString dumpLine(const QDateTime& t, const QString& text);
 QString failureRecord(qint32 code, const QString& message, qint32 row, const QString& line,
                       std::optional<qint32> extended);
 
+// What a failure record says; nothing when the text is not one.
+struct FailureFields
+{
+    qint32 code = 0;
+    QString message;
+    qint32 row = 0;
+    QString line;
+};
+std::optional<FailureFields> parseFailureRecord(QString text);
+
 // "dd/mm/yyyy hh:mm;Ticket=<number>"
 QString ticketLogLine(const QDateTime& t, int number);
 

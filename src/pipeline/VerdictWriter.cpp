@@ -102,12 +102,13 @@ void VerdictWriter::finish(const QString& path, bool polled, const LinesSent& se
                            const QString& base)
 {
     const auto& [result, row, line] = sent;
+    // The verdict — result file and log line — comes before the file leaves: a crash in
+    // between must not leave a file gone with only the .OK of its dumps, which reads like
+    // success, and a file whose log line could not be written stays as its trace.
     if (result != 0) {
-        // The .KO comes before the file leaves: a crash in between must not leave a file gone
-        // with only the .OK of its dumps, which reads like success.
         const bool verdict = recordFailure(row, line, result, base, false, true);
-        failKeepingACopy(path, result, polled, verdict);
-        recordFailure(row, line, result, base, true, false);
+        const bool logged = recordFailure(row, line, result, base, true, false);
+        failKeepingACopy(path, result, polled, verdict && logged);
         noteVerdict(path, result, row, line);
         return;
     }
@@ -115,25 +116,32 @@ void VerdictWriter::finish(const QString& path, bool polled, const LinesSent& se
     // A power cut must not leave the file gone and its verdict empty.
     if (polled && !flushExistingFile(base + QStringLiteral(".OK")))
         qWarning("Cannot flush %s", qPrintable(base + QStringLiteral(".OK")));
-    if (polled && verdict)
+    const bool logged = recordSuccess();
+    if (polled && verdict && logged) {
+        m_record.verdictWritten(true);
         deleteOrPassOver(path);
-    else if (polled)
+    } else if (polled) {
         keepWithoutVerdict(path);
-    RecordOutcome(row, line, result, base);
+    }
     noteVerdict(path, result, row, line);
 }
 
 void VerdictWriter::RecordOutcome(qint32 row, const QString& line, qint32 code, const QString& base)
 {
-    const QDateTime now = m_clock.now();
-    const ActivityLog activity = log();
     if (code != 0) {
         recordFailure(row, line, code, base, true, true);
         return;
     }
+    recordSuccess();
+}
 
+bool VerdictWriter::recordSuccess()
+{
+    const QDateTime now = m_clock.now();
+    const ActivityLog activity = log();
     int ticket = 0;
     m_lastReceipt.reset();
+    m_numberLost = false;
     if (const auto status = queryStatus(); status && status->result == 0) {
         ticket = receiptNumberFromAnswer(status->answer);
         // An unreadable number is no number for crash recovery: a person would decide.
@@ -148,6 +156,15 @@ void VerdictWriter::RecordOutcome(qint32 row, const QString& line, qint32 code, 
     const bool logged = writeWithReserve([&] { return activity.append(entry); });
     m_status.fileSent(now, ticket);
     m_faults.fileWritten(FolderFaults::Source::Log, !logged, activity.path());
+    return logged;
+}
+
+std::optional<int> VerdictWriter::readReceiptNumber()
+{
+    m_numberLost = false;
+    if (const auto status = queryStatus(); status && status->result == 0)
+        m_lastReceipt = readableReceiptNumber(status->answer);
+    return m_lastReceipt;
 }
 
 bool VerdictWriter::recordFailure(qint32 row, const QString& line, qint32 code, const QString& base,
@@ -170,9 +187,9 @@ bool VerdictWriter::recordFailure(qint32 row, const QString& line, qint32 code, 
         const ActivityLog activity = log();
         const QString entry = resultTimestamp(m_clock.now()) + u';' +
                               failureRecord(code, message, row, line, extended());
-        m_faults.fileWritten(FolderFaults::Source::Log,
-                             !writeWithReserve([&] { return activity.append(entry); }),
-                             activity.path());
+        const bool logged = writeWithReserve([&] { return activity.append(entry); });
+        m_faults.fileWritten(FolderFaults::Source::Log, !logged, activity.path());
+        written = written && logged;
     }
     return written;
 }
@@ -180,9 +197,10 @@ bool VerdictWriter::recordFailure(qint32 row, const QString& line, qint32 code, 
 void VerdictWriter::failKeepingACopy(const QString& path, qint32 code, bool polled,
                                      bool verdictWritten)
 {
-    // A failed file may have left the register's number anywhere: until a file succeeds, a
-    // crash cannot tell whether the file being sent reached it.
+    // A failed file may have left the register's number anywhere: it is read again before the
+    // next file, so that a crash in that one can still tell whether it reached the register.
     m_lastReceipt.reset();
+    m_numberLost = true;
     m_status.fileFailed(code);
     const bool copied = copyToOutputFolder(path);
     m_faults.fileWritten(FolderFaults::Source::Copy, !copied,
@@ -193,6 +211,7 @@ void VerdictWriter::failKeepingACopy(const QString& path, qint32 code, bool poll
     if (!verdictWritten) {
         keepWithoutVerdict(path);
     } else if (copied) {
+        m_record.verdictWritten(false);
         deleteOrPassOver(path);
     } else {
         // The file is its only copy: it stays, and is not sent again until it changes.
@@ -276,6 +295,23 @@ void VerdictWriter::unreadable(const QString& path, const QString& base)
     m_scanner.passOver(path);
     RecordOutcome(0, QString(), ResultCode::CannotSend, base);
     noteVerdict(path, ResultCode::CannotSend, 0, QString());
+}
+
+void VerdictWriter::finishWritten(const QString& path, bool sent, const QString& base)
+{
+    deleteOrPassOver(path);
+    FileVerdict verdict{path, m_clock.now(), 0, 0, QString(), QString(), std::nullopt};
+    if (!sent) {
+        // What the .KO says is the verdict, as it was written before the crash.
+        const auto ko = openRegularFileForReading(base + QStringLiteral(".KO"));
+        const auto failure = parseFailureRecord(ko ? decodeCp1252(ko->readAll()) : QString());
+        verdict.code = failure ? failure->code : ResultCode::CannotSend;
+        verdict.row = failure ? failure->row : 0;
+        verdict.line = failure ? failure->line : QString();
+        verdict.text = failure ? failure->message
+                               : ResultCodeText(m_settings.languageOffset(), verdict.code);
+    }
+    m_verdict = verdict;
 }
 
 void VerdictWriter::finishReached(const QString& path, const QString& answer, qint32 acceptedRow,

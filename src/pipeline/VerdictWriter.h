@@ -68,6 +68,11 @@ public:
                        const QString& base);
     // Log line, .KO file (when base is not blank) or the receipt shown.
     void RecordOutcome(qint32 row, const QString& line, qint32 code, const QString& base);
+    // A recovered file whose verdict was whole on the disk before the crash: only the file is
+    // left to go (a failed one's copy is made already).
+    void finishWritten(const QString& path, bool sent, const QString& base);
+    // The register's receipt number, read now (one status query); none when it cannot be read.
+    std::optional<int> readReceiptNumber();
     // Everything the verdict of a polled file needs is on the disk before the record says that
     // nothing is being sent.
     void makeDurable(const QString& path);
@@ -85,12 +90,16 @@ public:
     std::optional<FileVerdict> takeVerdict() { return std::exchange(m_verdict, std::nullopt); }
     // The receipt number last read from the register; none after a failed file.
     std::optional<int> lastReceipt() const { return m_lastReceipt; }
+    // A failed file left the number unknown, and it was not read since.
+    bool receiptNumberLost() const { return m_numberLost; }
 
 private:
     ActivityLog log() const;
-    // False when the .KO was asked for and could not be written.
+    // False when what was asked for (the .KO, the log line) could not be written.
     bool recordFailure(qint32 row, const QString& line, qint32 code, const QString& base,
                        bool toLog, bool toFile);
+    // The log line of a sent file and the receipt shown; false when the line was not written.
+    bool recordSuccess();
     void failKeepingACopy(const QString& path, qint32 code, bool polled, bool verdictWritten);
     bool copyToOutputFolder(const QString& path);
     void deleteOrPassOver(const QString& path);
@@ -107,5 +116,6 @@ private:
     PipelineFaults& m_faults;
     QString m_resultBase;
     std::optional<int> m_lastReceipt; // as last read from the register
+    bool m_numberLost = false;
     std::optional<FileVerdict> m_verdict;
 };

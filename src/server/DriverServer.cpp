@@ -122,6 +122,7 @@ void DriverServer::showPortAndReadyState()
     const int offset = m_settings.languageOffset();
     m_view->setPortTitle(LocalisedText(offset, MessageId::RegisterOnPort) + QStringLiteral("COM") +
                          m_settings.Port);
+    m_pipeline->setRegisterName(m_programFolder + QStringLiteral(" COM") + m_settings.Port);
     m_status.portOpened();
 }
 

@@ -279,3 +279,29 @@ TEST_F(BadInputTest, LogNameTakenByAHardLinkOrAFifoIsReplacedNotWrittenThrough)
         EXPECT_EQ(splitTextLines(readBytes(log)).size(), 1);
     }
 }
+
+TEST_F(BadInputTest, LogNameTakenByAFolderKeepsEveryFileWaiting)
+{
+    // A folder cannot be replaced like a link: nothing is sent while a file's log line could
+    // not be written, and work resumes once the name is free.
+    const QString log = in("QuorinDriverServer.LOG");
+    ASSERT_TRUE(QDir().mkpath(log + "/inside"));
+    writeBytes(in("A.TXT"), "X\r\n");
+    writeBytes(in("B.TXT"), "Y\r\n");
+    FakeDriver driver;
+    auto pipeline = make(driver);
+    AllowQtWarnings fault("QuorinDriverServer.LOG");
+    pipeline.runTick();
+    pipeline.runTick();
+    EXPECT_TRUE(driver.sentLines().isEmpty());
+    EXPECT_TRUE(fileExists(in("A.TXT")));
+    EXPECT_TRUE(fileExists(in("B.TXT")));
+    EXPECT_TRUE(display.error.contains("QuorinDriverServer.LOG")) << qPrintable(display.error);
+    EXPECT_EQ(fault.seen(), 1);
+    ASSERT_TRUE(QDir(log).removeRecursively());
+    AllowQtWarnings mended("works again");
+    pipeline.runTick();
+    EXPECT_EQ(driver.sentLines(), QStringList({"X", "Y"}));
+    EXPECT_EQ(splitTextLines(readBytes(log)).size(), 2);
+    EXPECT_TRUE(display.error.isEmpty()) << qPrintable(display.error);
+}

@@ -24,9 +24,13 @@ protected:
         const auto signature = commandFileSignature(in(name));
         ASSERT_TRUE(signature.has_value());
         RecoveryRecord record(pipeline.recoveryRecordPath());
-        ASSERT_TRUE(
-            record.begin({in(name), signature->size, signature->modified.toMSecsSinceEpoch(),
-                          lastReceipt, "06/12/2026 17:40:00", 0}));
+        RecoveryState state;
+        state.file = in(name);
+        state.size = signature->size;
+        state.modifiedMs = signature->modified.toMSecsSinceEpoch();
+        state.lastReceipt = lastReceipt;
+        state.time = "06/12/2026 17:40:00";
+        ASSERT_TRUE(record.begin(state));
         record.setAcceptedRow(2);
     }
     // A new pipeline in the same place (the old one lets its record and lock go).
@@ -125,7 +129,7 @@ TEST_F(RecoveryTest, FileThatDidNotReachItFailsForAPersonToDecide)
     EXPECT_EQ(QDir(dir.file("out")).entryList(QDir::Files), QStringList({"202612061744A.TXT"}));
     EXPECT_EQ(display.raised, 1);
     // An unknown last receipt cannot prove anything either.
-    writeBytes(in("B.TXT"), "X\r\n");
+    writeBytes(in("B.TXT"), "X\r\nY\r\nZ\r\n");
     crashedWhileSending("B.TXT", std::nullopt);
     pipeline.recoverInterruptedFile();
     EXPECT_TRUE(fileExists(in("B.KO")));
@@ -262,23 +266,28 @@ TEST_F(RecoveryTest, InterruptedFileLeavesNoEmptyOkAndNoTemporaryFiles)
     EXPECT_TRUE(QFileInfo(in(".qds-folder.tmp")).isDir());
 }
 
-TEST_F(RecoveryTest, AFailedFileForgetsTheLastReceipt)
+TEST_F(RecoveryTest, AfterAFailedFileTheNumberIsReadAgainBeforeTheNext)
 {
-    // After a failure the register's number may be anywhere: a crash in the next file must
-    // leave it to a person (553), never take a step for a receipt of that file.
+    // After a failure the register's number may be anywhere: it is read once before the next
+    // file, so that a crash in that one is judged by it.
     writeBytes(in("A.TXT"), "OK\r\n");
     pipeline.runTick();
     writeBytes(in("B.TXT"), "BAD\r\n");
     driver.answer("BAD", {{17, 0}});
     pipeline.runTick();
     writeBytes(in("C.TXT"), "X\r\n");
-    std::optional<std::optional<int>> known;
+    writeBytes(in("D.TXT"), "Y\r\n");
+    QList<std::optional<int>> known;
     driver.onSend = [&](qint32, const QString&) {
-        known = RecoveryRecord::read(pipeline.recoveryRecordPath())->lastReceipt;
+        known.append(RecoveryRecord::read(pipeline.recoveryRecordPath())->lastReceipt);
     };
+    const qsizetype queries = driver.queries.size();
+    driver.queryAnswer = "000000000043";
     pipeline.runTick();
-    ASSERT_TRUE(known.has_value());
-    EXPECT_FALSE(known->has_value());
+    EXPECT_EQ(known, (QList<std::optional<int>>{43, 43}));
+    // One query before C (the number was lost), none before D; two after each (its answer
+    // tail, its ticket).
+    EXPECT_EQ(driver.queries.size() - queries, 5);
 }
 
 TEST_F(RecoveryTest, AnAnswerWithoutAReadableNumberIsSaidAndRecordedAsNoNumber)
@@ -312,5 +321,102 @@ TEST_F(RecoveryTest, AnAnswerWithoutAReadableNumberIsSaidAndRecordedAsNoNumber)
         driver.onSend = nullptr;
         ASSERT_TRUE(known.has_value());
         EXPECT_EQ(known->has_value(), c.readable);
+    }
+}
+
+TEST_F(RecoveryTest, WhatAKillLeavesIsDecidedOnceAndNeverTwice)
+{
+    // A kill at any step of a file: its verdict on the disk is final; every line accepted is a
+    // file sent; otherwise this register's receipt number decides, and another register's never.
+    using Verdict = RecoveryState::Verdict;
+    struct Case
+    {
+        const char* name;
+        int acceptedRow;
+        Verdict mark;
+        const char* okFile; // left on the disk, or nullptr
+        const char* koFile;
+        const char* recordRegister;
+        std::optional<int> lastReceipt;
+        const char* answer;
+        const char* expected; // "sent", "failed as written" or "553"
+    };
+    const char* ours = "/prog COM1";
+    const Case cases[] = {
+        {"verdict .OK written, killed as the file was deleted", 3, Verdict::Sent,
+         "06/12/2026 17:44;Dump=0001\r\n", nullptr, ours, std::nullopt, "000000000001", "sent"},
+        {"the same, found by the instance of another register", 3, Verdict::Sent,
+         "06/12/2026 17:44;Dump=0001\r\n", nullptr, "/other COM1", 1, "000000000007", "sent"},
+        {"verdict .KO written and copied, killed as the file was deleted", 1, Verdict::Failed,
+         nullptr, "Error=17;Errore generico;Row 2;L2\r\n", ours, 41, "000000000041",
+         "failed as written"},
+        {"marked, but the .OK never reached the disk: the rows decide", 3, Verdict::Sent, nullptr,
+         nullptr, ours, std::nullopt, "000000000042", "sent"},
+        {"every line accepted, killed before the verdict", 3, Verdict::None, nullptr, nullptr,
+         ours, std::nullopt, "000000000042", "sent"},
+        {"every line accepted by another register", 3, Verdict::None, nullptr, nullptr,
+         "/other COM1", std::nullopt, "000000000042", "553"},
+        {"this register's number moved by one", 2, Verdict::None, nullptr, nullptr, ours, 41,
+         "000000000042", "sent"},
+        {"another register's number moved by one", 2, Verdict::None, nullptr, nullptr,
+         "/other COM1", 41, "000000000042", "553"},
+        {"a record of an earlier version names no register", 2, Verdict::None, nullptr, nullptr,
+         "", 41, "000000000042", "sent"},
+        {"the number did not move", 2, Verdict::None, nullptr, nullptr, ours, 42, "000000000042",
+         "553"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char* name : {"B.TXT", "B.OK", "B.KO"})
+            QFile::remove(in(name));
+        for (const QString& name : QDir(dir.file("out")).entryList(QDir::Files))
+            QFile::remove(out(name));
+        QFile::remove(in("QuorinDriverServer.LOG"));
+        writeBytes(in("B.TXT"), "L1\r\nL2\r\nL3\r\n");
+        if (c.okFile)
+            writeBytes(in("B.OK"), c.okFile);
+        if (c.koFile)
+            writeBytes(in("B.KO"), c.koFile);
+        restart();
+        pipeline.setRegisterName(QString::fromLatin1(ours));
+        const auto signature = commandFileSignature(in("B.TXT"));
+        ASSERT_TRUE(signature.has_value());
+        {
+            RecoveryRecord record(pipeline.recoveryRecordPath());
+            RecoveryState state;
+            state.file = in("B.TXT");
+            state.size = signature->size;
+            state.modifiedMs = signature->modified.toMSecsSinceEpoch();
+            state.lastReceipt = c.lastReceipt;
+            state.registerName = QString::fromLatin1(c.recordRegister);
+            ASSERT_TRUE(record.begin(state));
+            record.setAcceptedRow(c.acceptedRow);
+            if (c.mark != Verdict::None)
+                record.verdictWritten(c.mark == Verdict::Sent);
+        }
+        driver.queryAnswer = QString::fromLatin1(c.answer);
+        AllowQtWarnings other("another register");
+        pipeline.recoverInterruptedFile();
+        const QString expected = QString::fromLatin1(c.expected);
+        EXPECT_FALSE(fileExists(in("B.TXT")));
+        EXPECT_TRUE(driver.sent.empty());
+        const QStringList copies = QDir(dir.file("out")).entryList(QDir::Files);
+        if (expected == "sent") {
+            EXPECT_TRUE(fileExists(in("B.OK")));
+            EXPECT_FALSE(fileExists(in("B.KO"))) << readBytes(in("B.KO")).constData();
+            EXPECT_TRUE(copies.isEmpty());
+            if (c.okFile) { // a verdict on the disk is not written again
+                EXPECT_EQ(readBytes(in("B.OK")), QByteArray(c.okFile));
+            }
+        } else if (expected == "failed as written") {
+            EXPECT_EQ(readBytes(in("B.KO")), QByteArray(c.koFile));
+            EXPECT_FALSE(fileExists(in("B.OK")));
+            EXPECT_TRUE(copies.isEmpty()) << "the copy was made before the mark";
+        } else {
+            EXPECT_TRUE(readBytes(in("B.KO")).startsWith("Error=553;"));
+            EXPECT_FALSE(fileExists(in("B.OK")));
+            EXPECT_EQ(copies.size(), 1);
+        }
+        EXPECT_FALSE(RecoveryRecord::read(pipeline.recoveryRecordPath()).has_value());
     }
 }
