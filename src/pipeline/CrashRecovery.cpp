@@ -38,8 +38,9 @@ void CrashRecovery::takeOver()
     removeLeftoverTemporaryFiles(m_settings.DirectoryInput);
     removeLeftoverTemporaryFiles(m_settings.DirectoryOutput);
     for (const LeftFile& left : m_record.leftFiles()) {
-        if (commandFileSignature(left.path) == left.signature)
-            m_scanner.passOver(left.path, left.signature);
+        if (commandFileSignature(left.path) == left.signature &&
+            (left.digest.isEmpty() || InputFolderScanner::contentDigest(left.path) == left.digest))
+            m_scanner.passOver(left.path, left.signature, left.digest);
     }
     recoverInterruptedFile();
 }
@@ -51,7 +52,7 @@ void CrashRecovery::persistLeftFiles()
     QList<LeftFile> files;
     const auto& passedOver = m_scanner.passedOver();
     for (auto it = passedOver.cbegin(); it != passedOver.cend(); ++it)
-        files.append(LeftFile{it.key(), it.value()});
+        files.append(LeftFile{it.key(), it.value(), m_scanner.passedOverDigest(it.key())});
     std::sort(files.begin(), files.end(),
               [](const LeftFile& a, const LeftFile& b) { return a.path < b.path; });
     if (files == m_record.leftFiles() && m_record.leftFilesSaved())

@@ -2,6 +2,7 @@
 
 #include "common/platform/FileIo.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <algorithm>
 
@@ -89,7 +90,7 @@ void InputFolderScanner::classify(const QString& path, const QString& name,
                                   Seen& seen) const
 {
     if (const auto known = m_passedOver.constFind(path); known != m_passedOver.cend()) {
-        if (*known == signature) {
+        if (*known == signature && sameContent(path)) {
             seen.passedOver.insert(path, signature);
             return;
         }
@@ -156,6 +157,7 @@ InputFolderScanner::Listing InputFolderScanner::list(const QString& folder)
         classify(path, name, *signature, nowMs, listing, seen);
     }
     m_passedOver.swap(seen.passedOver);
+    forgetContentOfChangedFiles();
     m_sightings.swap(seen.sightings);
     m_completed.swap(completed);
     m_known.swap(names);
@@ -190,6 +192,7 @@ InputFolderScanner::Listing InputFolderScanner::listKnown(const QString& folder)
         ++name;
     }
     m_passedOver.swap(seen.passedOver);
+    forgetContentOfChangedFiles();
     m_sightings.swap(seen.sightings);
     sortReady(listing);
     return listing;
@@ -216,13 +219,54 @@ InputFolderScanner::Listing InputFolderScanner::listOnTimer(const QString& folde
     return list(folder);
 }
 
-void InputFolderScanner::passOver(const QString& path)
+void InputFolderScanner::forgetContentOfChangedFiles()
 {
-    if (const auto signature = commandFileSignature(path))
-        m_passedOver.insert(path, *signature);
+    for (auto it = m_passedContent.begin(); it != m_passedContent.end();)
+        it = m_passedOver.contains(it.key()) ? std::next(it) : m_passedContent.erase(it);
 }
 
-void InputFolderScanner::passOver(const QString& path, const FileSignature& signature)
+void InputFolderScanner::passOver(const QString& path)
+{
+    const FileStatus status = fileStatus(path);
+    if (const auto signature = signatureOf(status)) {
+        m_passedOver.insert(path, *signature);
+        m_passedContent.insert(path, Content{contentDigest(path), status.changeNs});
+    }
+}
+
+void InputFolderScanner::passOver(const QString& path, const FileSignature& signature,
+                                  const QByteArray& digest)
 {
     m_passedOver.insert(path, signature);
+    m_passedContent.insert(path, Content{digest, 0});
+}
+
+QByteArray InputFolderScanner::passedOverDigest(const QString& path) const
+{
+    return m_passedContent.value(path).digest;
+}
+
+bool InputFolderScanner::sameContent(const QString& path) const
+{
+    const auto it = m_passedContent.find(path);
+    if (it == m_passedContent.end() || it->digest.isEmpty())
+        return true;
+    const qint64 changeNs = fileStatus(path).changeNs;
+    if (changeNs != 0 && changeNs == it->checkedChangeNs)
+        return true;
+    if (contentDigest(path) != it->digest)
+        return false;
+    it->checkedChangeNs = changeNs;
+    return true;
+}
+
+QByteArray InputFolderScanner::contentDigest(const QString& path)
+{
+    const auto file = openRegularFileForReading(path);
+    if (!file)
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(file.get()))
+        return {};
+    return hash.result().toHex();
 }

@@ -69,16 +69,26 @@ public:
     // A file whose writer is known to have closed it: ready at once, as long as it stays so.
     void markComplete(const QString& path);
 
-    // The file is not offered again until its size or modification time changes.
+    // The file is not offered again until it changes: its size, time, inode or content (a
+    // writer may put the next sale over it with the same size and keep the time).
     void passOver(const QString& path);
-    void passOver(const QString& path, const FileSignature& signature);
+    // The same for a file known from the recovery record, with the digest of its content as
+    // recorded (empty in records of earlier versions: size, time and inode then decide alone).
+    void passOver(const QString& path, const FileSignature& signature, const QByteArray& digest);
     // The files passed over that are still there unchanged, as of the last listing.
     const QHash<QString, FileSignature>& passedOver() const { return m_passedOver; }
+    QByteArray passedOverDigest(const QString& path) const;
+
+    // SHA-256 of a file's content, in hex; empty when it cannot be read.
+    static QByteArray contentDigest(const QString& path);
 
     static bool isCommandFileName(const QString& name);
 
 private:
     void takeWatcherEvents();
+    // A passed-over file whose signature is unchanged still holds what was sent.
+    bool sameContent(const QString& path) const;
+    void forgetContentOfChangedFiles();
     Listing listKnown(const QString& folder);
     // When a file was first seen as it is now.
     struct Sighting
@@ -98,6 +108,14 @@ private:
     int m_settleMs;
     std::function<qint64()> m_steadyMs;
     QHash<QString, FileSignature> m_passedOver;
+    // What a passed-over file held, and its change time when that was last checked (the
+    // content is read again only when that time moved, or where the system has none).
+    struct Content
+    {
+        QByteArray digest;
+        qint64 checkedChangeNs = 0;
+    };
+    mutable QHash<QString, Content> m_passedContent;
     QHash<QString, Sighting> m_sightings;
 
     std::unique_ptr<FolderWatcher> m_watcher;

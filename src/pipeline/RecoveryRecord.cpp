@@ -20,18 +20,19 @@ QString rowField(qint32 row)
     return QStringLiteral("%1").arg(row, kRowDigits, 10, QLatin1Char('0'));
 }
 
-// Left=<size>;<modified ms>;<inode>;<the name's bytes in hex>
+// Left=<size>;<modified ms>;<inode>;<the name's bytes in hex>;<SHA-256 of the content>
 QByteArray leftLine(const LeftFile& left)
 {
     return QByteArray::number(left.signature.size) + ';' +
            QByteArray::number(left.signature.modified.toMSecsSinceEpoch()) + ';' +
-           QByteArray::number(left.signature.inode) + ';' + encodeFileName(left.path).toHex();
+           QByteArray::number(left.signature.inode) + ';' + encodeFileName(left.path).toHex() +
+           ';' + left.digest;
 }
 
 std::optional<LeftFile> parseLeft(const QString& value)
 {
     const QStringList parts = value.split(u';');
-    if (parts.size() != 4)
+    if (parts.size() != 4 && parts.size() != 5)
         return std::nullopt;
     bool sizeOk = false, timeOk = false, inodeOk = false;
     LeftFile left;
@@ -39,6 +40,8 @@ std::optional<LeftFile> parseLeft(const QString& value)
     left.signature.modified = QDateTime::fromMSecsSinceEpoch(parts[1].toLongLong(&timeOk), Qt::UTC);
     left.signature.inode = parts[2].toULongLong(&inodeOk);
     left.path = decodeFileName(QByteArray::fromHex(parts[3].toLatin1()));
+    if (parts.size() == 5)
+        left.digest = parts[4].toLatin1();
     if (!sizeOk || !timeOk || !inodeOk || left.path.isEmpty())
         return std::nullopt;
     return left;

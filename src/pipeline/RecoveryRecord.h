@@ -34,6 +34,7 @@ struct LeftFile
 {
     QString path;
     FileSignature signature;
+    QByteArray digest; // of its content; empty in records of earlier versions
     bool operator==(const LeftFile&) const = default;
 };
 

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <cstring>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -559,4 +560,39 @@ TEST_F(PipelineTest, DocumentWhoseResultCannotBeWrittenIsSaidToBeSentNotAFolderF
     drop("A.TXT", "Y\r\n");
     pipeline().runTick();
     EXPECT_EQ(display.error, QString());
+}
+
+TEST_F(PipelineTest, ARememberedFileRewrittenWithItsSizeAndTimeKeptIsANewFile)
+{
+    // "cp -p" over a file left in the folder: same inode, size and time, another sale.
+    const QString file = in("A.TXT");
+    for (const bool restart : {false, true}) {
+        SCOPED_TRACE(restart ? "after a restart" : "in the same run");
+        driver.sent.clear();
+        QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        drop("A.TXT", "SALE 1\r\n");
+        const QDateTime time = QFileInfo(file).lastModified();
+        QFile::setPermissions(file, QFileDevice::ReadOwner);
+        pipeline().runTick();
+        ASSERT_TRUE(fileExists(file));
+        if (restart) {
+            m_pipeline.reset();
+            pipeline().recoverInterruptedFile();
+        }
+        pipeline().runTick();
+        EXPECT_EQ(driver.sentLines(), QStringList({"SALE 1"}));
+        QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        {
+            QFile f(file);
+            ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+            f.write("SALE 2\r\n");
+            f.flush();
+            f.setFileTime(time, QFileDevice::FileModificationTime);
+        }
+        QFile::setPermissions(file, QFileDevice::ReadOwner);
+        ASSERT_EQ(QFileInfo(file).lastModified(), time);
+        pipeline().runTick();
+        pipeline().runTick();
+        EXPECT_EQ(driver.sentLines(), QStringList({"SALE 1", "SALE 2"}));
+    }
 }

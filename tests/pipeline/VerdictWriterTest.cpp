@@ -5,6 +5,7 @@
 #include "support/PipelineFolders.h"
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -119,15 +120,26 @@ TEST_F(VerdictWriterTest, TakingOverAFolderClearsWhatAKilledInstanceLeft)
     writeBytes(out(".qds-9z.tmp"), "half a copy");
     writeBytes(in(".qds-notours"), "someone else's");
     writeBytes(in("LEFT.TXT"), "X\r\n");
+    writeBytes(in("REWRITTEN.TXT"), "Y\r\n");
+    writeBytes(in("OLDRECORD.TXT"), "Z\r\n");
     ASSERT_EQ(record.open(), RecoveryRecord::Opened::Newly);
-    ASSERT_TRUE(
-        record.setLeftFiles({LeftFile{in("LEFT.TXT"), *commandFileSignature(in("LEFT.TXT"))},
-                             LeftFile{in("CHANGED.TXT"), FileSignature{}}}));
+    auto left = [&](const char* name, const QByteArray& digest) {
+        return LeftFile{in(name), *commandFileSignature(in(name)), digest};
+    };
+    ASSERT_TRUE(record.setLeftFiles(
+        {left("LEFT.TXT", InputFolderScanner::contentDigest(in("LEFT.TXT"))),
+         // the same size, time and inode, another sale in it
+         left("REWRITTEN.TXT", InputFolderScanner::contentDigest(in("LEFT.TXT"))),
+         // an earlier version kept no digest
+         left("OLDRECORD.TXT", {}), LeftFile{in("CHANGED.TXT"), FileSignature{}, {}}}));
+    ASSERT_EQ(RecoveryRecord::readLeftFiles(record.path()).mid(0, 3), record.leftFiles().mid(0, 3));
     CrashRecovery recovery(settings, record, scanner, verdicts, faults, 65536);
     recovery.takeOver();
     EXPECT_FALSE(fileExists(in(".qds-1a2b.tmp")));
     EXPECT_FALSE(fileExists(out(".qds-9z.tmp")));
     EXPECT_TRUE(fileExists(in(".qds-notours")));
     // A file left with its verdict and unchanged since is not sent again; one that changed is.
-    EXPECT_EQ(scanner.passedOver().keys(), QList<QString>({in("LEFT.TXT")}));
+    QList<QString> passed = scanner.passedOver().keys();
+    std::sort(passed.begin(), passed.end());
+    EXPECT_EQ(passed, QList<QString>({in("LEFT.TXT"), in("OLDRECORD.TXT")}));
 }

@@ -36,6 +36,9 @@ struct FileStatus
     qint64 modifiedMs = 0;
     bool ownerWritable = false;
     quint64 inode = 0; // with the device: which file it is, whatever its name
+    // When the file's content or attributes last changed (ns), as no writer can set it; 0 where
+    // the system does not tell.
+    qint64 changeNs = 0;
 };
 FileStatus fileStatus(const QString& path);
 

@@ -224,6 +224,7 @@ FileStatus fileStatus(const QString& path)
     status.modifiedMs = qint64(modified.tv_sec) * 1000 + modified.tv_nsec / 1000000;
     status.ownerWritable = (info.st_mode & S_IWUSR) != 0;
     status.inode = info.st_ino;
+    status.changeNs = qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
     return status;
 }
 
