@@ -85,7 +85,7 @@ bool HttpFront::start(QString& error)
         error = QStringLiteral("the jobs folder cannot be made or read");
         return false;
     }
-    m_jobs.reconcile();
+    m_jobs.reconcile(m_server.settings().languageOffset());
     if (!m_gate->listen(m_config.address, m_config.port)) {
         error = QStringLiteral("cannot listen on %1: %2")
                     .arg(m_config.listenText(), m_gate->errorString());
@@ -311,7 +311,8 @@ void HttpFront::postFile(const QHttpServerRequest& request, QTcpSocket* socket,
                error(422, QStringLiteral("this Idempotency-Key was used for another body")));
         return;
     }
-    if (job) {
+    // A job never sent leaves its key to the same body, posted again.
+    if (job && !job->notSent) {
         if (job->done || wait == 0)
             answer(request, socket, origin, jobAnswer(*job, job->done ? 200 : 202));
         else

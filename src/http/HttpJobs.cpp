@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <algorithm>
+#include <set>
 
 namespace {
 
@@ -48,6 +49,16 @@ std::optional<HttpJobs::Failure> failureIn(const QString& koPath)
 QJsonObject failureJson(const HttpJobs::Failure& f)
 {
     return {{"code", f.code}, {"text", f.text}, {"row", f.row}, {"line", f.line}};
+}
+
+QString notSentText(int languageOffset)
+{
+    return languageOffset == 0
+               ? QStringLiteral("Il file di comandi non è mai arrivato nella cartella di input: "
+                                "non è stato inviato. Lo si può inviare di nuovo con la stessa "
+                                "chiave.")
+               : QStringLiteral("The command file never reached the input folder: it was not "
+                                "sent. It may be posted again with the same key.");
 }
 
 } // namespace
@@ -95,6 +106,8 @@ QByteArray doneLine(const HttpJobs::Job& job)
     for (const QString& text : job.dump)
         dump.append(text);
     QJsonObject o{{"op", "done"}, {"id", job.id}, {"dump", dump}};
+    if (job.notSent)
+        o.insert("notSent", job.notSentText);
     if (job.receipt)
         o.insert("receipt", *job.receipt);
     if (job.failure)
@@ -115,6 +128,7 @@ bool HttpJobs::load(const QDateTime& nowUtc)
         return false;
     // Only whole lines count: a crash may have cut the last one short.
     const QList<QByteArray> lines = readAll(journalPath()).split('\n');
+    QStringList order; // the jobs as they were made
     for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
         const QJsonObject o = QJsonDocument::fromJson(lines[i]).object();
         const QString op = o.value("op").toString();
@@ -129,12 +143,15 @@ bool HttpJobs::load(const QDateTime& nowUtc)
             if (!isJobId(id) || !job.created.isValid() || job.file.isEmpty())
                 continue;
             m_jobs.insert(id, job);
+            order.append(id);
             if (!job.key.isEmpty())
                 m_byKey.insert(job.key, id);
             m_byFile.insert(job.file, id);
         } else if (op == u"done" && m_jobs.contains(id)) {
             Job& job = m_jobs[id];
             job.done = true;
+            job.notSent = o.contains("notSent");
+            job.notSentText = o.value("notSent").toString();
             if (o.value("receipt").isDouble())
                 job.receipt = o.value("receipt").toInt();
             job.dump.clear();
@@ -147,12 +164,7 @@ bool HttpJobs::load(const QDateTime& nowUtc)
             forget(id);
         }
     }
-    const QDateTime oldest = nowUtc.addDays(-kKeepDays);
-    QStringList expired;
-    for (const Job& job : std::as_const(m_jobs))
-        if (job.done && job.created < oldest)
-            expired.append(job.id);
-    for (const QString& id : expired)
+    for (const QString& id : expiredJobs(order, nowUtc))
         forget(id);
     m_waiting = int(
         std::count_if(m_jobs.cbegin(), m_jobs.cend(), [](const Job& job) { return !job.done; }));
@@ -178,6 +190,28 @@ bool HttpJobs::append(const QByteArray& lines)
     return false;
 }
 
+QStringList HttpJobs::expiredJobs(const QStringList& order, const QDateTime& nowUtc) const
+{
+    // From the newest back: the days on which later jobs were made, by their own times.
+    QStringList expired;
+    std::set<qint64> laterDays;
+    for (auto id = order.crbegin(); id != order.crend(); ++id) {
+        const auto it = m_jobs.constFind(*id);
+        if (it == m_jobs.cend())
+            continue;
+        const qint64 day = it->created.date().toJulianDay();
+        const bool daysPassed =
+            std::distance(laterDays.upper_bound(day), laterDays.end()) >= kKeepDays;
+        if (it->done && it->created.addDays(kKeepDays) < nowUtc && daysPassed)
+            expired.append(*id);
+        // Only the newest kKeepDays days can matter.
+        laterDays.insert(day);
+        if (laterDays.size() > std::size_t(kKeepDays))
+            laterDays.erase(laterDays.begin());
+    }
+    return expired;
+}
+
 void HttpJobs::forget(const QString& id)
 {
     const auto it = m_jobs.constFind(id);
@@ -185,13 +219,15 @@ void HttpJobs::forget(const QString& id)
         return;
     if (!it->done)
         --m_waiting;
-    if (!it->key.isEmpty())
+    // A key or a file may have passed to a later job since.
+    if (!it->key.isEmpty() && m_byKey.value(it->key) == id)
         m_byKey.remove(it->key);
-    m_byFile.remove(it->file);
+    if (m_byFile.value(it->file) == id)
+        m_byFile.remove(it->file);
     m_jobs.erase(it);
 }
 
-void HttpJobs::reconcile()
+void HttpJobs::reconcile(int languageOffset)
 {
     for (Job& job : m_jobs) {
         if (job.done) {
@@ -210,12 +246,12 @@ void HttpJobs::reconcile()
         } else if (hasOk && !hasFile) {
             complete(job, std::nullopt, std::nullopt);
         } else if (!hasFile) {
-            // Never sent by us again: a person decides.
-            complete(job, std::nullopt,
-                     Failure{ResultCode::CannotSend,
-                             QStringLiteral("the command file left the input folder without a "
-                                            "verdict"),
-                             0, QString()});
+            // The pipeline deletes a file only after its verdict is on the disk, and the
+            // verdict leaves only once the journal holds it: no file and no verdict is a file
+            // that never reached the folder (a crash between this line and its writing).
+            complete(job, std::nullopt, std::nullopt);
+            job.notSent = true;
+            job.notSentText = notSentText(languageOffset);
         }
     }
     recordVerdicts();
@@ -383,7 +419,10 @@ QJsonObject HttpJobs::toJson(const Job& job, State state)
                   {"state", kStates[int(job.done ? State::Done : state)]},
                   {"receipt", job.receipt ? QJsonValue(*job.receipt) : QJsonValue()},
                   {"dump", dump}};
-    if (job.done) {
+    if (job.notSent) {
+        o.insert("outcome", "not-sent");
+        o.insert("error", QJsonObject{{"text", job.notSentText}});
+    } else if (job.done) {
         o.insert("outcome", job.failure ? "failed" : "sent");
         if (job.failure)
             o.insert("error", failureJson(*job.failure));

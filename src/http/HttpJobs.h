@@ -45,6 +45,10 @@ public:
         QByteArray digest; // SHA-256 of the command file
         QString file;      // the command file, in the input folder it was written to
         bool done = false;
+        // Done without ever being sent: its command file never reached the input folder (a
+        // crash came first). Its key may bring the same body again, as a new job.
+        bool notSent = false;
+        QString notSentText;
         std::optional<int> receipt;
         QStringList dump;
         std::optional<Failure> failure; // done and failed
@@ -54,12 +58,14 @@ public:
     ~HttpJobs();
 
     // Reads the journal and writes it again without the expired jobs; false when the folder or
-    // the journal cannot be made or written.
+    // the journal cannot be made or written. A done job expires once it is kKeepDays old by the
+    // clock and jobs were made after it on kKeepDays later days: a clock put right (or wrong)
+    // never makes a key forgotten early.
     bool load(const QDateTime& nowUtc);
     // After a restart: jobs whose verdict was left while nobody took it are completed from their
-    // result files; a job whose command file is gone without a verdict is failed, never sent
-    // again; result files a done job took over are removed.
-    void reconcile();
+    // result files; a job whose command file never reached the input folder is done, not sent
+    // (said in the language of languageOffset); result files a done job took over are removed.
+    void reconcile(int languageOffset = 0);
 
     const Job* find(const QString& id) const;
     const Job* findByKey(const QString& key) const;
@@ -100,6 +106,7 @@ public:
 
 private:
     bool append(const QByteArray& lines);
+    QStringList expiredJobs(const QStringList& order, const QDateTime& nowUtc) const;
     void forget(const QString& id);
     void complete(Job& job, std::optional<int> receipt, const std::optional<Failure>& failure);
     static void removeResultsTakenOver(const Job& job);

@@ -260,10 +260,49 @@ TEST_F(HttpJobsTest, AJobIsACommandFileWhoseVerdictMovesIntoItsRecord)
     EXPECT_EQ(json.value("dump").toArray().size(), 2);
     EXPECT_EQ(json.value("dump")[0].toString(), "TOTALE 5,00");
     EXPECT_FALSE(json.contains("error"));
+}
 
-    HttpJobs later(jobs());
-    ASSERT_TRUE(later.load(now.addDays(HttpJobs::kKeepDays + 1)));
-    EXPECT_FALSE(later.find(id)) << "expired";
+TEST_F(HttpJobsTest, AKeyIsKeptSevenDaysByTheClockAndByTheJobsMadeSince)
+{
+    // A job made at `now`, later jobs on the given days after it, then a restart.
+    struct Case
+    {
+        const char* name;
+        std::vector<double> laterDays;
+        double restartDays;
+        bool kept;
+    };
+    const std::vector<double> everyDay{1, 2, 3, 4, 5, 6, 7};
+    const Case cases[] = {
+        {"a minute short of seven days", everyDay, 7 - 1.0 / 1440, true},
+        {"a minute past seven days", everyDay, 7 + 1.0 / 1440, false},
+        {"the clock put right ten days ahead, no job since", {}, 10, true},
+        {"the clock put right, jobs made on one later day", {10, 10.01, 10.02}, 10.1, true},
+        {"six later days of jobs only", {1, 2, 3, 4, 5, 6}, 30, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(jobs()).removeRecursively();
+        QString id;
+        {
+            HttpJobs store(jobs());
+            ASSERT_TRUE(store.load(now));
+            const HttpJobs::Job& job = made(store, "riga\r\n", QStringLiteral("the-key"));
+            id = job.id;
+            QFile::remove(job.file);
+            ASSERT_TRUE(store.takeVerdict(FileVerdict{job.file, {}, 0, 1, {}, {}, 42}));
+            store.recordVerdicts();
+            for (const double day : c.laterDays) {
+                const auto later = store.create(
+                    {{"altra\r\n", {}}}, input(), now.addSecs(qint64(day * 86400)));
+                ASSERT_EQ(later.at(0).made, HttpJobs::Made::Yes);
+            }
+        }
+        HttpJobs restarted(jobs());
+        ASSERT_TRUE(restarted.load(now.addSecs(qint64(c.restartDays * 86400))));
+        EXPECT_EQ(restarted.find(id) != nullptr, c.kept);
+        EXPECT_EQ(restarted.findByKey("the-key") != nullptr, c.kept);
+    }
 }
 
 TEST_F(HttpJobsTest, ARestartSettlesWhatTheCrashLeft)
@@ -284,7 +323,8 @@ TEST_F(HttpJobsTest, ARestartSettlesWhatTheCrashLeft)
          "failed", 553, 2, "VEND 1"},
         {"sent", false, "09/12/2026 11:00;Dump=0007\r\n", "", "done", "sent", 0, 0, ""},
         {"not yet sent", true, "", "", "waiting", "", 0, 0, ""},
-        {"file gone", false, "", "", "done", "failed", 553, 0, ""},
+        // The pipeline deletes a file only after its verdict is on the disk: it never came.
+        {"file gone without a verdict", false, "", "", "done", "not-sent", 0, 0, ""},
     };
     for (const Case& c : cases) {
         QDir(jobs()).removeRecursively();
@@ -301,10 +341,17 @@ TEST_F(HttpJobsTest, ARestartSettlesWhatTheCrashLeft)
 
         HttpJobs restarted(jobs());
         ASSERT_TRUE(restarted.load(now));
-        restarted.reconcile();
+        restarted.reconcile(1000);
         const QJsonObject json = HttpJobs::toJson(*restarted.find(id), HttpJobs::State::Waiting);
         EXPECT_EQ(json.value("state").toString(), c.state) << c.name;
         EXPECT_EQ(json.value("outcome").toString(), c.outcome) << c.name;
+        if (json.value("outcome") == "not-sent") {
+            EXPECT_TRUE(json.value("error")["text"].toString().startsWith("The command file never"))
+                << "in the program's language";
+            HttpJobs again(jobs());
+            ASSERT_TRUE(again.load(now));
+            EXPECT_TRUE(again.find(id)->notSent) << "kept so across restarts";
+        }
         if (c.code != 0) {
             const QJsonObject error = json.value("error").toObject();
             EXPECT_EQ(error.value("code").toInt(), c.code) << c.name;
