@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The HTTP front of the real program, with real clients: python's http.client, raw sockets
 and curl. Usage: http_front_test.py QuorinDriverServer [unittest options]."""
+import hashlib
 import json
 import os
 import shutil
@@ -19,7 +20,8 @@ class FrontTest(unittest.TestCase):
     def setUp(self):
         self.program = Program("[Http]\r\nListen={port}\r\nAllowOrigin=https://pos.example\r\n",
                                rules="Rule1=^BAD => result 17\r\n"
-                                     "Rule2=^COVER => cover 100000000\r\n").start()
+                                     "Rule2=^COVER => cover 100000000\r\n"
+                                     "Rule3=^SLOW => delay 700\r\n").start()
 
     def tearDown(self):
         self.program.cleanup()
@@ -105,6 +107,45 @@ class FrontTest(unittest.TestCase):
             status = p.request("POST", "/v1/files", b"X\r\n",
                                {k: v.encode("utf-8") for k, v in h.items()})[0]
             self.assertEqual(status, 400, key)
+
+    def test_an_answer_released_early_never_wakes_inside_a_later_file(self):
+        # The job's verdict comes at once; its wait would have ended while a slower file is
+        # being sent, in the middle of that file.
+        p = self.program
+        status, _, job = p.post(b"QUICK 1\r\n", wait=3)
+        self.assertEqual((status, job["outcome"]), (200, "sent"), job)
+        with open(os.path.join(p.input, "Z.TXT"), "wb") as f:
+            f.write(b"".join(b"SLOW %d\r\n" % i for i in range(8)))
+        deadline = time.monotonic() + budget(60)
+        while os.path.exists(os.path.join(p.input, "Z.TXT")) and time.monotonic() < deadline:
+            self.assertIsNone(p.process.poll(), p.stderr())
+            time.sleep(0.1)
+        self.assertIsNone(p.process.poll(), p.stderr())
+        self.assertTrue(os.path.exists(os.path.join(p.input, "Z.OK")), p.stderr())
+        self.assertFalse(os.path.exists(os.path.join(p.input, "Z.KO")))
+        self.assertEqual(p.journal_sends("SLOW 7"), 1)
+
+    def test_a_job_whose_file_never_reached_the_folder_may_be_posted_again(self):
+        # A kill between the job's line in the journal and its command file.
+        p = self.program
+        p.stop()
+        body = b"LOST 1\r\n"
+        job_id = "20261209100000000-0001"
+        line = {"op": "made", "id": job_id, "created": "2026-12-09T10:00:00.000Z",
+                "key": "lost-1", "digest": hashlib.sha256(body).hexdigest(),
+                "file": os.path.join(p.input, "HTTP-%s.TXT" % job_id)}
+        with open(os.path.join(p.folder, "HttpJobs", "jobs.journal"), "a") as f:
+            f.write(json.dumps(line) + "\n")
+        p.start()
+        status, _, lost = p.request("GET", "/v1/files/" + job_id)
+        self.assertEqual((status, lost["state"], lost["outcome"]), (200, "done", "not-sent"))
+        self.assertTrue(lost["error"]["text"].startswith("Il file di comandi"), lost)
+        self.assertEqual(p.post(b"LOST 2\r\n", key="lost-1")[0], 422, "another body")
+        status, _, again = p.post(body, key="lost-1")
+        self.assertEqual((status, again["outcome"]), (200, "sent"), again)
+        self.assertNotEqual(again["id"], job_id)
+        self.assertEqual(p.post(body, key="lost-1")[2]["id"], again["id"])
+        self.assertEqual(p.journal_sends("LOST 1"), 1)
 
     def test_the_program_ends_cleanly_while_answers_are_held_back(self):
         p = self.program
