@@ -1,4 +1,6 @@
 #include "common/AtomicFile.h"
+#include "common/platform/FileIo.h"
+#include "support/DiskStepLog.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -19,7 +21,20 @@ TEST(AtomicFile, FilesWrittenTogether)
                                      {folder + "BUSY.TXT", "refused", {}},
                                      {folder + "OLD.TXT", "new", {}},
                                      {folder + "EMPTY.TXT", "", {}}};
+    DiskStepLog steps(folder);
     EXPECT_EQ(replaceOwnFiles(files), (std::vector<bool>{true, false, true, true}));
+    // No name before the flush that puts its content on the disk: the whole disk's where the
+    // system has one, else each file's own.
+    const QStringList order = steps.steps();
+    const QString wholeDisk = canFlushFilesystem() ? QStringLiteral("FlushFilesystem .") : "";
+    for (const char* name : {"A.TXT", "OLD.TXT", "EMPTY.TXT"}) {
+        const qsizetype named = order.indexOf(QStringLiteral("Name ") + name);
+        ASSERT_GE(named, 0) << name << qPrintable(order.join(u'\n'));
+        const QString flush = wholeDisk.isEmpty() ? order.value(named - 1) : wholeDisk;
+        const qsizetype flushed = order.indexOf(flush);
+        EXPECT_TRUE(flush.startsWith("Flush") && flushed >= 0 && flushed < named)
+            << name << '\n' << qPrintable(order.join(u'\n'));
+    }
     EXPECT_EQ(readBytes(folder + "A.TXT"), "alpha\r\n");
     EXPECT_EQ(readBytes(folder + "OLD.TXT"), "new");
     EXPECT_TRUE(fileExists(folder + "EMPTY.TXT"));

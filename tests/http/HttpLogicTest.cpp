@@ -1,6 +1,8 @@
 #include "http/BodyText.h"
 #include "http/HttpConfig.h"
 #include "http/HttpJobs.h"
+#include "http/RequestRules.h"
+#include "support/DiskStepLog.h"
 #include "support/TempFolder.h"
 
 #include <QDir>
@@ -390,4 +392,57 @@ TEST_F(HttpJobsTest, JobsMadeTogetherKeepTheirOrderAndAJobNotWrittenIsForgotten)
     EXPECT_FALSE(again.findByKey("k4"));
     EXPECT_FALSE(again.find("20261209100000000-00ff"));
     EXPECT_TRUE(readBytes(again.journalPath()).endsWith("\n"));
+}
+
+TEST_F(HttpJobsTest, TheJournalIsOnTheDiskBeforeTheFilesThatRelyOnIt)
+{
+    HttpJobs store(jobs());
+    ASSERT_TRUE(store.load(now));
+    DiskStepLog steps(folder.path() + u'/');
+    const HttpJobs::Job& job = made(store, "riga\r\n", QStringLiteral("k"));
+    const QString name = QStringLiteral("in/") + QFileInfo(job.file).fileName();
+    // The key is kept before its command file exists, and the file before it is answered.
+    EXPECT_LT(steps.first("FlushFile jobs/jobs.journal"), steps.first("Name " + name));
+    EXPECT_LT(steps.first("Name " + name), steps.first("FlushFolder in/"));
+    // The verdict is kept before its result files leave the input folder.
+    writeBytes(base(job) + ".OK", "09/12/2026 11:00;Dump=0042\r\n");
+    writeBytes(base(job) + ".KO", "Error=17;x;Row 1;riga\r\n");
+    QFile::remove(job.file);
+    ASSERT_TRUE(store.takeVerdict(FileVerdict{job.file, {}, 0, 1, {}, {}, 42}));
+    steps.clear();
+    store.recordVerdicts();
+    const QString okName = name.chopped(4) + ".OK";
+    const qsizetype journal = steps.first("FlushFile jobs/jobs.journal");
+    ASSERT_GE(journal, 0) << qPrintable(steps.steps().join(u'\n'));
+    EXPECT_GT(steps.first("Name in/\\.qds-spare.*|Remove " + QRegularExpression::escape(okName)),
+              journal)
+        << qPrintable(steps.steps().join(u'\n'));
+    EXPECT_GT(steps.first("Remove " + QRegularExpression::escape(name.chopped(4) + ".KO")), journal);
+}
+
+TEST(RequestRulesTest, OnlyTheWholeTokenPasses)
+{
+    HttpConfig config;
+    config.token = "0123456789abcdef-token";
+    const RequestRules rules(config);
+    const struct
+    {
+        const char* authorization;
+        bool passes;
+    } cases[] = {
+        {"Bearer 0123456789abcdef-token", true},
+        {"Bearer 0123456789abcdef-toke", false},   // a prefix
+        {"Bearer 0123456789abcdef-tokenX", false}, // longer
+        {"Bearer 1123456789abcdef-token", false},  // one off at the start
+        {"Bearer 0123456789abcdef-tokem", false},  // one off at the end
+        {"Bearer 0123456789ABCDEF-TOKEN", false},  // case
+        {"Bearer ", false},
+        {"", false},
+        {"0123456789abcdef-token", false},
+        {"Basic 0123456789abcdef-token", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(rules.bearsToken(c.authorization), c.passes) << c.authorization;
+    config.token.clear();
+    EXPECT_FALSE(rules.bearsToken("Bearer ")) << "an empty token opens nothing";
 }

@@ -1,4 +1,5 @@
 #include "FileIo.h"
+#include "DiskSteps.h"
 #include "PosixCalls.h"
 
 #include <QRandomGenerator>
@@ -28,6 +29,8 @@ bool flushFilesystem(const QString& folder)
     // Since Linux 5.8 a failed write-back is reported here too.
     const bool ok = retryOnInterrupt([&] { return ::syncfs(fd); }) == 0;
     ::close(fd);
+    if (ok)
+        noteDiskStep(DiskStep::FlushFilesystem, folder);
     return ok;
 #else
     (void)folder;
@@ -66,6 +69,8 @@ struct AtomicFileWriter::Private
             return false;
         }
         closed = true;
+        if (flush)
+            noteDiskStep(DiskStep::FlushFile, decodeFileName(tempName));
         return true;
     }
 };
@@ -155,5 +160,6 @@ bool AtomicFileWriter::commitFlushed()
         ::unlink(d->tempName.constData());
         return false;
     }
+    noteDiskStep(DiskStep::Name, d->path, d->tempName);
     return true;
 }

@@ -3,6 +3,7 @@
 // Qt's, links are detected by Qt rather than refused by the system, and names are the system's
 // own (Unicode on Windows), so the stray-byte escape is not needed.
 #include "FileIo.h"
+#include "DiskSteps.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -12,7 +13,10 @@
 
 bool flushToDisk(QFile& file)
 {
-    return file.flush();
+    if (!file.flush())
+        return false;
+    noteDiskStep(DiskStep::FlushFile, file.fileName());
+    return true;
 }
 
 bool writeAt(QFile& file, qint64 offset, const QByteArray& bytes)
@@ -20,6 +24,8 @@ bool writeAt(QFile& file, qint64 offset, const QByteArray& bytes)
     const qint64 position = file.pos();
     const bool ok = file.seek(offset) && file.write(bytes) == bytes.size() && file.flush();
     file.seek(position);
+    if (ok)
+        noteDiskStep(DiskStep::WriteInPlace, file.fileName(), bytes);
     return ok;
 }
 
@@ -81,14 +87,20 @@ std::unique_ptr<QFile> openRegularFileForReading(const QString& path)
 
 bool removeFile(const QString& path)
 {
-    return QFile::remove(path);
+    if (!QFile::remove(path))
+        return false;
+    noteDiskStep(DiskStep::Remove, path);
+    return true;
 }
 
 bool renameFile(const QString& from, const QString& to)
 {
     // Qt does not rename over an existing file.
     QFile::remove(to);
-    return QFile::rename(from, to);
+    if (!QFile::rename(from, to))
+        return false;
+    noteDiskStep(DiskStep::Name, to, from.toUtf8());
+    return true;
 }
 
 std::unique_ptr<QFile> openOwnFile(const QString& path, OwnFileMode mode)
@@ -137,7 +149,10 @@ void releaseReservedSpace(QFile&) {}
 
 bool flushFolder(const QString& folder)
 {
-    return QFileInfo(folder).isDir();
+    if (!QFileInfo(folder).isDir())
+        return false;
+    noteDiskStep(DiskStep::FlushFolder, folder);
+    return true;
 }
 
 std::optional<FolderProblem> folderProblem(const QString& folder)
@@ -201,7 +216,12 @@ bool AtomicFileWriter::write(const QByteArray& bytes)
 
 bool AtomicFileWriter::commit()
 {
-    return d->file.isOpen() && d->file.commit();
+    // QSaveFile flushes the temporary file before it takes the name.
+    if (!d->file.isOpen() || !d->file.commit())
+        return false;
+    noteDiskStep(DiskStep::FlushFile, d->file.fileName());
+    noteDiskStep(DiskStep::Name, d->file.fileName());
+    return true;
 }
 
 // Qt alone has no flush of a whole disk: each file is flushed as it is committed.

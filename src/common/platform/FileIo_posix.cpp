@@ -1,4 +1,5 @@
 #include "FileIo.h"
+#include "DiskSteps.h"
 #include "PosixCalls.h"
 
 #include <QFile>
@@ -123,13 +124,20 @@ bool isPlainFileOfOurs(int fd)
 
 std::unique_ptr<QFile> wrap(int fd, const QString& path, QIODevice::OpenMode mode)
 {
-    // The path is only for messages; the file is the descriptor.
+    // The path is only for messages; the file is the descriptor (a file opened by its
+    // descriptor has no name of its own in Qt: the object keeps it).
     auto file = std::make_unique<QFile>(path);
     if (!file->open(fd, mode | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         return nullptr;
     }
+    file->setObjectName(path);
     return file;
+}
+
+QString nameOf(const QFile& file)
+{
+    return file.fileName().isEmpty() ? file.objectName() : file.fileName();
 }
 
 } // namespace
@@ -139,7 +147,10 @@ bool flushToDisk(QFile& file)
     if (!file.flush())
         return false;
     const int fd = file.handle();
-    return fd >= 0 && syncDescriptor(fd, false);
+    if (fd < 0 || !syncDescriptor(fd, false))
+        return false;
+    noteDiskStep(DiskStep::FlushFile, nameOf(file));
+    return true;
 }
 
 bool writeAt(QFile& file, qint64 offset, const QByteArray& bytes)
@@ -151,7 +162,10 @@ bool writeAt(QFile& file, qint64 offset, const QByteArray& bytes)
     do {
         written = ::pwrite(fd, bytes.constData(), static_cast<size_t>(bytes.size()), offset);
     } while (written < 0 && errno == EINTR);
-    return written == bytes.size();
+    if (written != bytes.size())
+        return false;
+    noteDiskStep(DiskStep::WriteInPlace, nameOf(file), bytes);
+    return true;
 }
 
 std::optional<qint64> modificationTimeNs(const QString& path)
@@ -262,12 +276,18 @@ std::unique_ptr<QFile> openRegularFileForReading(const QString& path)
 
 bool removeFile(const QString& path)
 {
-    return ::unlink(encodeFileName(path).constData()) == 0;
+    if (::unlink(encodeFileName(path).constData()) != 0)
+        return false;
+    noteDiskStep(DiskStep::Remove, path);
+    return true;
 }
 
 bool renameFile(const QString& from, const QString& to)
 {
-    return ::rename(encodeFileName(from).constData(), encodeFileName(to).constData()) == 0;
+    if (::rename(encodeFileName(from).constData(), encodeFileName(to).constData()) != 0)
+        return false;
+    noteDiskStep(DiskStep::Name, to, encodeFileName(from));
+    return true;
 }
 
 std::unique_ptr<QFile> openOwnFile(const QString& path, OwnFileMode mode)
@@ -360,6 +380,8 @@ bool flushFolder(const QString& folder)
         return false;
     const bool ok = syncDescriptor(fd, true);
     ::close(fd);
+    if (ok)
+        noteDiskStep(DiskStep::FlushFolder, folder);
     return ok;
 }
 
