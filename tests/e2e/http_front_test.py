@@ -9,6 +9,7 @@ import signal
 import socket
 import subprocess
 import sys
+import threading
 import time
 import unittest
 
@@ -109,13 +110,19 @@ class FrontTest(unittest.TestCase):
             self.assertEqual(status, 400, key)
 
     def test_an_answer_released_early_never_wakes_inside_a_later_file(self):
-        # The job's verdict comes at once; its wait would have ended while a slower file is
-        # being sent, in the middle of that file.
+        # The job and a slower file are sent in one round, the job first: its answer goes at
+        # its verdict, and its wait would have ended in the middle of the slower file.
         p = self.program
-        status, _, job = p.post(b"QUICK 1\r\n", wait=3)
-        self.assertEqual((status, job["outcome"]), (200, "sent"), job)
+        with open(os.path.join(p.input, "A.TXT"), "wb") as f:
+            f.write(b"SLOW 0\r\n")  # keeps the register busy while the others arrive
+        time.sleep(0.2)
+        answers = []
+        poster = threading.Thread(target=lambda: answers.append(p.post(b"QUICK 1\r\n", wait=3)))
+        poster.start()
         with open(os.path.join(p.input, "Z.TXT"), "wb") as f:
-            f.write(b"".join(b"SLOW %d\r\n" % i for i in range(8)))
+            f.write(b"".join(b"SLOW %d\r\n" % i for i in range(1, 9)))
+        poster.join(budget(30))
+        self.assertEqual(answers and answers[0][2]["outcome"], "sent", answers)
         deadline = time.monotonic() + budget(60)
         while os.path.exists(os.path.join(p.input, "Z.TXT")) and time.monotonic() < deadline:
             self.assertIsNone(p.process.poll(), p.stderr())
@@ -123,7 +130,7 @@ class FrontTest(unittest.TestCase):
         self.assertIsNone(p.process.poll(), p.stderr())
         self.assertTrue(os.path.exists(os.path.join(p.input, "Z.OK")), p.stderr())
         self.assertFalse(os.path.exists(os.path.join(p.input, "Z.KO")))
-        self.assertEqual(p.journal_sends("SLOW 7"), 1)
+        self.assertEqual(p.journal_sends("SLOW 8"), 1)
 
     def test_a_job_whose_file_never_reached_the_folder_may_be_posted_again(self):
         # A kill between the job's line in the journal and its command file.
