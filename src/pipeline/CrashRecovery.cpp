@@ -72,9 +72,20 @@ void CrashRecovery::recoverInterruptedFile()
     if (!state->file.isEmpty() && signature && signature->size == state->size &&
         signature->modified.toMSecsSinceEpoch() == state->modifiedMs) {
         const QString base = resultBaseFor(state->file);
-        if (verdictOnDisk(*state, base)) {
+        const int lines = countLines(state->file);
+        // Another register's number, or its rows, say nothing of this file.
+        const bool ourRegister = state->registerName.isEmpty() || m_registerName.isEmpty() ||
+                                 state->registerName == m_registerName;
+        // Every line accepted by the other register, and the .OK already there: that .OK is the
+        // verdict (only this register's answer could be added to it).
+        const FileStatus ok = fileStatus(base + QStringLiteral(".OK"));
+        const bool sentWithItsOk = !ourRegister && state->acceptedRow >= lines &&
+                                   ok.type == FileStatus::Type::Regular && ok.size > 0;
+        if (verdictOnDisk(*state, base) || sentWithItsOk) {
             // A verdict on the disk is final: never a second one for the same file.
-            m_verdicts.finishWritten(state->file, state->verdict == RecoveryState::Verdict::Sent,
+            m_verdicts.finishWritten(state->file,
+                                     sentWithItsOk ||
+                                         state->verdict == RecoveryState::Verdict::Sent,
                                      base);
             m_verdicts.makeDurable(state->file);
             persistLeftFiles();
@@ -82,12 +93,8 @@ void CrashRecovery::recoverInterruptedFile()
             return;
         }
         m_verdicts.setResultBase(base);
-        // Another register's number, or its rows, say nothing of this file.
-        const bool ourRegister = state->registerName.isEmpty() || m_registerName.isEmpty() ||
-                                 state->registerName == m_registerName;
         const auto status = ourRegister ? m_verdicts.queryStatus() : std::nullopt;
         const QString answer = status ? status->answer : QString();
-        const int lines = countLines(state->file);
         // Every line accepted is a file sent. Otherwise the receipt number decides: counters
         // wrap at 10,000, and a step the file cannot have made (none, backwards, or more
         // receipts than it has lines) proves nothing: a person decides.

@@ -356,6 +356,8 @@ TEST_F(RecoveryTest, WhatAKillLeavesIsDecidedOnceAndNeverTwice)
          ours, std::nullopt, "000000000042", "sent"},
         {"every line accepted by another register", 3, Verdict::None, nullptr, nullptr,
          "/other COM1", std::nullopt, "000000000042", "553"},
+        {"every line accepted by another register, its .OK written", 3, Verdict::None,
+         "06/12/2026 17:44;Dump=0007\r\n", nullptr, "/other COM1", 6, "000000000042", "sent"},
         {"this register's number moved by one", 2, Verdict::None, nullptr, nullptr, ours, 41,
          "000000000042", "sent"},
         {"another register's number moved by one", 2, Verdict::None, nullptr, nullptr,
