@@ -51,19 +51,29 @@ import time
 TIME_SCALE = max(1.0, float(os.environ.get("QDS_TEST_TIME_SCALE", "1") or 1))
 DEVICE_FILES = {"Simulatore.log", "Simulatore.mem"}
 EXE = "QuorinDriverServer"
+# Every kind of file in every order that matters, sent in the order of their names: a good file,
+# a failed one after it, a good one right after the failed one (the register's number must be
+# read again for it), one with a dump, one left in place. The start and stop files are given
+# files; the HTTP jobs come with them.
 COMMAND_FILES = {
-    "A.TXT": [b"A1 SALE", b"A2 SALE", b"A3 TOTAL"],
-    "B.TXT": [b"B1 SALE", b"B2 REFUSED", b"B3 TOTAL"],
-    "C.TXT": [b"C1 DUMP", b"C2 TOTAL"],
-    "D.TXT": [b"D1 SALE", b"D2 TOTAL"],
+    "A.TXT": [b"A1 SALE", b"A2 SALE", b"A3 TOTAL"],     # good
+    "B.TXT": [b"B1 SALE", b"B2 REFUSED", b"B3 TOTAL"],  # failed after a good one
+    "C.TXT": [b"C1 SALE", b"C2 SALE", b"C3 TOTAL"],     # good right after a failed one
+    "D.TXT": [b"D1 DUMP", b"D2 TOTAL"],                 # a dump in its .OK
+    "E.TXT": [b"E1 SALE", b"E2 TOTAL"],                 # left in place
 }
 # Read-only: sent, but it cannot be deleted (the program does not force it), so it stays in the
 # input folder with its verdict and must never be sent again, also after a crash.
-READ_ONLY = {"D.TXT"}
+READ_ONLY = {"E.TXT"}
+# Its .OK may hold the dump of a file that then failed: only there .OK and .KO may lie together.
+DUMPS = {"D.TXT"}
+# Another instance with a register of its own, on the same input folder: it takes over what a
+# killed instance left, and its register's number never decides about the other's file.
+OTHER = "other"
 SETUP = {
     "ZEZOVURADUR.INI": b"[Parameters]\r\nFrequence=0.05\r\n",
     "Simulatore.ini": b"[Register]\r\nNextReceipt=1\r\n[Rules]\r\n"
-                      b"Rule1=^B2 => result 17\r\nRule2=^C1 => dump hello\r\n",
+                      b"Rule1=^B2 => result 17\r\nRule2=^D1 => dump hello\r\n",
     "Avvio.txt": b"=START\r\n",
     "Stop.txt": b"=END\r\n",
 }
@@ -369,7 +379,8 @@ class Tree:
         except OSError:
             return
         fields = dict(re.findall(rb"^(Busy|Path|Modified)=([^\r\n]*)", text, re.M))
-        if fields.get(b"Busy") != b"1" or b"Path" not in fields or b"Modified" not in fields:
+        if fields.get(b"Busy") not in (b"1", b"2", b"3") or b"Path" not in fields or \
+                b"Modified" not in fields:
             return
         path = bytes.fromhex(fields[b"Path"].decode())
         ino = self.names.get(os.path.normpath(path))
@@ -500,7 +511,7 @@ class Explorer:
         self.tried = 0
         self.broken = []
         self.counter = 0
-        self.by_model = {"process": 0, "power": 0}
+        self.by_model = {"process": 0, "power": 0, "process+other": 0}
 
     def env(self, folder):
         env = dict(os.environ)
@@ -519,7 +530,7 @@ class Explorer:
         shutil.rmtree(self.live, ignore_errors=True)
         return self.live
 
-    def run(self, folder, trace=None):
+    def run(self, folder, trace=None, tosend=None, post=True):
         """Runs the program until the input folder is worked through, then SIGTERM."""
         cmd = [os.path.join(folder, EXE)]
         if trace:
@@ -527,8 +538,9 @@ class Explorer:
                    "-e", "trace=" + STRACE_CALLS] + cmd
         p = subprocess.Popen(cmd, cwd=folder, env=self.env(folder),
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.post_http_jobs(folder, p, (20 if trace else 6) * TIME_SCALE)
-        tosend = os.path.join(folder, "TOSEND")
+        if post:
+            self.post_http_jobs(folder, p, (20 if trace else 6) * TIME_SCALE)
+        tosend = tosend or os.path.join(folder, "TOSEND")
         deadline = time.time() + (20 if trace else 6) * TIME_SCALE
         started = time.time()
         while time.time() < deadline:
@@ -636,12 +648,16 @@ class Explorer:
     def check(self, folder):
         """The invariants, on the folder a finished run left."""
         problems = []
-        journal = open(os.path.join(folder, "Simulatore.log"), "rb").read().split(b"\r\n")
         sends = {}
-        for entry in journal:
-            m = re.match(rb"^[^;]*;Send=(\d+);(\d+);(-?\d+);(.*)$", entry)
-            if m:
-                sends.setdefault(m.group(4), []).append(int(m.group(3)))
+        # Both registers' journals: a line sent to each is sent twice.
+        for journal_path in (os.path.join(folder, "Simulatore.log"),
+                             os.path.join(folder, OTHER, "Simulatore.log")):
+            if not os.path.exists(journal_path):
+                continue
+            for entry in open(journal_path, "rb").read().split(b"\r\n"):
+                m = re.match(rb"^[^;]*;Send=(\d+);(\d+);(-?\d+);(.*)$", entry)
+                if m:
+                    sends.setdefault(m.group(4), []).append(int(m.group(3)))
         tosend = os.path.join(folder, "TOSEND")
         unsent = os.path.join(folder, "UNSENT")
         copies = os.listdir(unsent) if os.path.isdir(unsent) else []
@@ -656,6 +672,13 @@ class Explorer:
             for c in file_copies:
                 if open(os.path.join(unsent, c), "rb").read() != content:
                     problems.append("copy %s is not the file" % c)
+            # One verdict for one file: a .KO beside an .OK only for a file whose dump was
+            # written before it failed, and never a copy of a file that was sent.
+            every_line = all(0 in sends.get(line, []) for line in lines)
+            if os.path.exists(ok) and os.path.exists(ko) and (name not in DUMPS or every_line):
+                problems.append("%s has both an .OK and a .KO" % name)
+            if file_copies and os.path.exists(ok) and not os.path.exists(ko):
+                problems.append("%s has an .OK and a copy in the output folder" % name)
             if os.path.exists(os.path.join(tosend, name)):
                 if open(os.path.join(tosend, name), "rb").read() != content:
                     problems.append("%s changed in the input folder" % name)
@@ -691,8 +714,24 @@ class Explorer:
                     problems.append("log line half written: %r" % entry)
         return problems
 
-    def try_state(self, image, device, model, label):
-        digest = (model, image.digest(), tuple(sorted((k, v or b"") for k, v in device.items())))
+    def run_other(self, folder):
+        """The instance of another program folder, with its own register, on this input folder
+        (no HTTP front: the jobs' retries come when the first instance is back)."""
+        other = os.path.join(folder, OTHER)
+        os.makedirs(other, exist_ok=True)
+        with open(os.path.join(other, "ZEZOVURADUR.INI"), "wb") as fh:
+            fh.write(b"[Parameters]\r\nFrequence=0.05\r\nDirectoryInput=%s\r\n"
+                     b"DirectoryOutput=%s\r\n" % (os.path.join(folder, "TOSEND/").encode(),
+                                                 os.path.join(folder, "UNSENT/").encode()))
+        with open(os.path.join(other, "Simulatore.ini"), "wb") as fh:
+            fh.write(SETUP["Simulatore.ini"].replace(b"NextReceipt=1", b"NextReceipt=500"))
+        if not os.path.exists(os.path.join(other, EXE)):
+            os.link(self.exe_source, os.path.join(other, EXE))
+        return self.run(other, tosend=os.path.join(folder, "TOSEND"), post=False)
+
+    def try_state(self, image, device, model, label, other=False):
+        digest = (model, other, image.digest(),
+                  tuple(sorted((k, v or b"") for k, v in device.items())))
         if digest in self.seen:
             return None
         self.seen.add(digest)
@@ -706,10 +745,14 @@ class Explorer:
             else:
                 with open(path, "wb") as fh:
                     fh.write(content)
-        failure = self.run(folder)
+        failure = None
+        if other:
+            # The other instance takes the folder over first; then this one comes back.
+            failure = self.run_other(folder)
+        failure = failure or self.run(folder)
         problems = ([failure] if failure else []) + self.check(folder)
         self.tried += 1
-        self.by_model[model] += 1
+        self.by_model[model + ("+other" if other else "")] += 1
         if problems:
             kept = os.path.join(self.workdir, "broken%03d" % len(self.broken))
             shutil.copytree(folder, kept, symlinks=True)
@@ -729,8 +772,13 @@ class Explorer:
                     rec = image.file(os.path.normpath((root + "/TOSEND/QuorinDriverServer.REC").encode()))
                     before = image
                     folder = self.try_state(image, device, model, "%s@%d" % (label, k))
-                    if folder and not nested and rec and rec.startswith(b"Busy=1"):
+                    busy = rec and re.match(rb"Busy=[123]", rec)
+                    if folder and not nested and busy:
                         recovery_candidates.append((k, model, before, device))
+                    # A kill in the middle of a file, taken over by the other register's instance
+                    # (a power cut is left out: see docs/RELIABILITY.md).
+                    if busy and model == "process" and not nested:
+                        self.try_state(image, device, model, "%s@%d+other" % (label, k), True)
         return recovery_candidates
 
     def main(self, keep):
@@ -795,9 +843,10 @@ class Explorer:
                         op["offset"] == 5 and op["data"] == b"0"), len(sub_ops))
             self.explore(sub, sub_ops, sub_base, alias, "recovery%d(run@%d,%s)" % (nested_runs, k, model),
                          stop_at=end, nested=True)
-        print("crash states tried: %d (process crash %d, power cut %d), restarts recorded for "
-              "the recovery: %d" % (self.tried, self.by_model["process"], self.by_model["power"],
-                                     nested_runs))
+        print("crash states tried: %d (process crash %d, power cut %d, process crash taken over "
+              "by another register's instance %d), restarts recorded for the recovery: %d"
+              % (self.tried, self.by_model["process"], self.by_model["power"],
+                 self.by_model["process+other"], nested_runs))
         print("broken invariants: %d" % len(self.broken))
         for label, model, folder, problems in self.broken[:20]:
             print("  %s %s (%s): %s" % (label, model, folder, "; ".join(problems)))
