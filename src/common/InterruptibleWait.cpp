@@ -25,8 +25,7 @@ InterruptibleWait::End InterruptibleWait::serveEventsUntil(int milliseconds,
         const auto now = Clock::now();
         if (now >= deadline)
             return End::TimedOut;
-        const auto remaining =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+        const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
         if (!QCoreApplication::instance()) {
             // Nothing can change without events: the whole time passes.
             std::this_thread::sleep_for(std::chrono::milliseconds(remaining));

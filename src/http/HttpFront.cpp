@@ -406,9 +406,11 @@ void HttpFront::hold(QHttpServerResponder&& responder, QTcpSocket* socket, const
 {
     ConnectionGate::setAwaitingAnswer(socket, true);
     const quint64 id = ++m_lastHeld;
-    Held& held = m_held.emplace(id, Held{socket, std::move(responder), origin, jobId, after,
-                                         new QTimer(this), {}})
-                     .first->second;
+    Held& held =
+        m_held
+            .emplace(id,
+                     Held{socket, std::move(responder), origin, jobId, after, new QTimer(this), {}})
+            .first->second;
     held.timer->setSingleShot(true);
     connect(held.timer, &QTimer::timeout, this, [this, id] { heldTimedOut(id); });
     // A client that goes does not cancel its job; only its answer is dropped.

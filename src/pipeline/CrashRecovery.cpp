@@ -83,10 +83,8 @@ void CrashRecovery::recoverInterruptedFile()
                                    ok.type == FileStatus::Type::Regular && ok.size > 0;
         if (verdictOnDisk(*state, base) || sentWithItsOk) {
             // A verdict on the disk is final: never a second one for the same file.
-            m_verdicts.finishWritten(state->file,
-                                     sentWithItsOk ||
-                                         state->verdict == RecoveryState::Verdict::Sent,
-                                     base);
+            m_verdicts.finishWritten(
+                state->file, sentWithItsOk || state->verdict == RecoveryState::Verdict::Sent, base);
             m_verdicts.makeDurable(state->file);
             persistLeftFiles();
             m_record.finish();
@@ -98,8 +96,7 @@ void CrashRecovery::recoverInterruptedFile()
         // Every line accepted is a file sent. Otherwise the receipt number decides: counters
         // wrap at 10,000, and a step the file cannot have made (none, backwards, or more
         // receipts than it has lines) proves nothing: a person decides.
-        const bool answered =
-            status && status->result == 0 && !answer.right(4).trimmed().isEmpty();
+        const bool answered = status && status->result == 0 && !answer.right(4).trimmed().isEmpty();
         bool reached = answered && state->acceptedRow >= lines;
         const auto after = answered ? readableReceiptNumber(answer) : std::nullopt;
         if (!reached && after && state->lastReceipt) {
@@ -133,9 +130,8 @@ bool CrashRecovery::verdictOnDisk(const RecoveryState& state, const QString& bas
     using Verdict = RecoveryState::Verdict;
     if (state.verdict == Verdict::None)
         return false;
-    const FileStatus s = fileStatus(base + (state.verdict == Verdict::Sent
-                                                ? QStringLiteral(".OK")
-                                                : QStringLiteral(".KO")));
+    const FileStatus s = fileStatus(
+        base + (state.verdict == Verdict::Sent ? QStringLiteral(".OK") : QStringLiteral(".KO")));
     return s.type == FileStatus::Type::Regular && s.size > 0;
 }
 

@@ -135,16 +135,14 @@ bool RecoveryRecord::begin(const RecoveryState& state)
     if (opened != Opened::Yes && opened != Opened::Newly)
         return false;
     // File= is for people; Path= gives the name's bytes, whatever its encoding.
-    const QString head = QStringLiteral("File=") + state.file + QStringLiteral("\r\nPath=") +
-                         QString::fromLatin1(encodeFileName(state.file).toHex()) +
-                         QStringLiteral("\r\nSize=") + QString::number(state.size) +
-                         QStringLiteral("\r\nModified=") + QString::number(state.modifiedMs) +
-                         QStringLiteral("\r\nLastReceipt=") +
-                         (state.lastReceipt ? QString::number(*state.lastReceipt) : QString()) +
-                         QStringLiteral("\r\nTime=") + state.time +
-                         QStringLiteral("\r\nRegister=") +
-                         QString::fromLatin1(state.registerName.toUtf8().toHex()) +
-                         QStringLiteral("\r\n");
+    const QString head =
+        QStringLiteral("File=") + state.file + QStringLiteral("\r\nPath=") +
+        QString::fromLatin1(encodeFileName(state.file).toHex()) + QStringLiteral("\r\nSize=") +
+        QString::number(state.size) + QStringLiteral("\r\nModified=") +
+        QString::number(state.modifiedMs) + QStringLiteral("\r\nLastReceipt=") +
+        (state.lastReceipt ? QString::number(*state.lastReceipt) : QString()) +
+        QStringLiteral("\r\nTime=") + state.time + QStringLiteral("\r\nRegister=") +
+        QString::fromLatin1(state.registerName.toUtf8().toHex()) + QStringLiteral("\r\n");
     m_head = encodeCp1252(head) + textLine(kRowKey + rowField(state.acceptedRow));
     m_active = true;
     m_leftSaved = writeContent();

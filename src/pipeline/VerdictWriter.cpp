@@ -308,8 +308,8 @@ void VerdictWriter::finishWritten(const QString& path, bool sent, const QString&
         verdict.code = failure ? failure->code : ResultCode::CannotSend;
         verdict.row = failure ? failure->row : 0;
         verdict.line = failure ? failure->line : QString();
-        verdict.text = failure ? failure->message
-                               : ResultCodeText(m_settings.languageOffset(), verdict.code);
+        verdict.text =
+            failure ? failure->message : ResultCodeText(m_settings.languageOffset(), verdict.code);
     }
     m_verdict = verdict;
 }

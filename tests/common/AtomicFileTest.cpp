@@ -33,7 +33,8 @@ TEST(AtomicFile, FilesWrittenTogether)
         const QString flush = wholeDisk.isEmpty() ? order.value(named - 1) : wholeDisk;
         const qsizetype flushed = order.indexOf(flush);
         EXPECT_TRUE(flush.startsWith("Flush") && flushed >= 0 && flushed < named)
-            << name << '\n' << qPrintable(order.join(u'\n'));
+            << name << '\n'
+            << qPrintable(order.join(u'\n'));
     }
     EXPECT_EQ(readBytes(folder + "A.TXT"), "alpha\r\n");
     EXPECT_EQ(readBytes(folder + "OLD.TXT"), "new");

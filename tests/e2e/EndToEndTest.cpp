@@ -739,15 +739,14 @@ TEST(EndToEndDriverProgram, APauseOfOurOwnNeverFailsTheLineTheRegisterAccepted)
     const int timeoutMs = budgetMs(2000);
     pf.write("ZEZOVURADUR.INI", "[Parameters]\r\nFrequence=0.2\r\n[Driver]\r\nTimeout=" +
                                     QByteArray::number(timeoutMs / 1000.0) + "\r\n");
-    pf.write("Simulatore.ini", "[Rules]\r\nRule1=^SLOW => delay " +
-                                   QByteArray::number(timeoutMs / 2) + "\r\n");
+    pf.write("Simulatore.ini",
+             "[Rules]\r\nRule1=^SLOW => delay " + QByteArray::number(timeoutMs / 2) + "\r\n");
     QProcess& p = pf.start();
     ASSERT_TRUE(waitFor([&] { return fileExists(pf.file("TOSEND")); }));
     pf.write("TOSEND/P.TXT", "SLOW 1\r\n");
     // Stopped once the line is with the register, before its answer.
-    ASSERT_TRUE(waitFor([&] {
-        return readBytes(pf.file("TOSEND/QuorinDriverServer.REC")).startsWith("Busy=1");
-    }));
+    ASSERT_TRUE(waitFor(
+        [&] { return readBytes(pf.file("TOSEND/QuorinDriverServer.REC")).startsWith("Busy=1"); }));
     ::kill(static_cast<pid_t>(p.processId()), SIGSTOP);
     QThread::msleep(static_cast<unsigned long>(timeoutMs * 2));
     ::kill(static_cast<pid_t>(p.processId()), SIGCONT);

@@ -295,8 +295,8 @@ TEST_F(HttpJobsTest, AKeyIsKeptSevenDaysByTheClockAndByTheJobsMadeSince)
             ASSERT_TRUE(store.takeVerdict(FileVerdict{job.file, {}, 0, 1, {}, {}, 42}));
             store.recordVerdicts();
             for (const double day : c.laterDays) {
-                const auto later = store.create(
-                    {{"altra\r\n", {}}}, input(), now.addSecs(qint64(day * 86400)));
+                const auto later =
+                    store.create({{"altra\r\n", {}}}, input(), now.addSecs(qint64(day * 86400)));
                 ASSERT_EQ(later.at(0).made, HttpJobs::Made::Yes);
             }
         }
@@ -417,7 +417,8 @@ TEST_F(HttpJobsTest, TheJournalIsOnTheDiskBeforeTheFilesThatRelyOnIt)
     EXPECT_GT(steps.first("Name in/\\.qds-spare.*|Remove " + QRegularExpression::escape(okName)),
               journal)
         << qPrintable(steps.steps().join(u'\n'));
-    EXPECT_GT(steps.first("Remove " + QRegularExpression::escape(name.chopped(4) + ".KO")), journal);
+    EXPECT_GT(steps.first("Remove " + QRegularExpression::escape(name.chopped(4) + ".KO")),
+              journal);
 }
 
 TEST(RequestRulesTest, OnlyTheWholeTokenPasses)

@@ -16,7 +16,11 @@ protected:
     FakeDriver driver;
     RecordingDisplay display{settings};
     FixedClock clock;
-    CommandFilePipeline pipeline{settings, driver, display.model, clock, "QuorinDriverServer",
+    CommandFilePipeline pipeline{settings,
+                                 driver,
+                                 display.model,
+                                 clock,
+                                 "QuorinDriverServer",
                                  CommandFilePipeline::Options{1, 0, 65536}};
     DiskStepLog log{dir.path() + u'/'};
     const QString rec = QStringLiteral("in/QuorinDriverServer.REC");
@@ -35,15 +39,22 @@ TEST_F(FlushOrderTest, EachFlushComesBeforeTheStepThatReliesOnIt)
         QStringList order;
     };
     const Case cases[] = {
-        {"S.TXT", "L1\r\nL2\r\n", false,
+        {"S.TXT",
+         "L1\r\nL2\r\n",
+         false,
          {"FlushFile in/QuorinDriverServer.REC", "<first line sent>", "FlushFile in/S.OK",
           "Remove in/S.TXT", "FlushFolder in/", "WriteInPlace in/QuorinDriverServer.REC 0"}},
-        {"F.TXT", "L1\r\nBAD\r\n", false,
-         {"FlushFile in/QuorinDriverServer.REC", "<first line sent>", "FlushFile in/(\\.qds-.*|F.KO)",
-          "Name in/F.KO", "FlushFile out/(\\.qds-.*|\\d{12}F.TXT)", "Name out/\\d{12}F.TXT", "FlushFolder out/",
-          "Remove in/F.TXT", "FlushFolder in/", "WriteInPlace in/QuorinDriverServer.REC 0"}},
+        {"F.TXT",
+         "L1\r\nBAD\r\n",
+         false,
+         {"FlushFile in/QuorinDriverServer.REC", "<first line sent>",
+          "FlushFile in/(\\.qds-.*|F.KO)", "Name in/F.KO", "FlushFile out/(\\.qds-.*|\\d{12}F.TXT)",
+          "Name out/\\d{12}F.TXT", "FlushFolder out/", "Remove in/F.TXT", "FlushFolder in/",
+          "WriteInPlace in/QuorinDriverServer.REC 0"}},
         // Left in the folder: the record knows it, on the disk, before it says nothing is sent.
-        {"R.TXT", "L1\r\n", true,
+        {"R.TXT",
+         "L1\r\n",
+         true,
          {"FlushFile in/QuorinDriverServer.REC", "<first line sent>", "FlushFile in/R.OK",
           "FlushFile in/QuorinDriverServer.REC", "WriteInPlace in/QuorinDriverServer.REC 0"}},
     };

@@ -5,10 +5,10 @@
 #include "support/PipelineFolders.h"
 #include "support/TestSupport.h"
 
-#include <algorithm>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace {
 

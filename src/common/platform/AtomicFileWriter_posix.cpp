@@ -1,5 +1,5 @@
-#include "FileIo.h"
 #include "DiskSteps.h"
+#include "FileIo.h"
 #include "PosixCalls.h"
 
 #include <QRandomGenerator>

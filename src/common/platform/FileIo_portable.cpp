@@ -2,8 +2,8 @@
 // program working but gives weaker guarantees than a system layer: no flush to the disk beyond
 // Qt's, links are detected by Qt rather than refused by the system, and names are the system's
 // own (Unicode on Windows), so the stray-byte escape is not needed.
-#include "FileIo.h"
 #include "DiskSteps.h"
+#include "FileIo.h"
 
 #include <QDir>
 #include <QFileInfo>
