@@ -1,66 +1,87 @@
 #pragma once
 
-#include <QByteArray>
+#include "HttpMessage.h"
+#include "RequestReader.h"
+
 #include <QPointer>
 #include <QTcpServer>
 #include <optional>
+#include <vector>
 
-class QTcpSocket;
+class HttpConnection;
 
-// The listening socket of the HTTP front, and the limits Qt's HTTP server does not keep: it
-// reads every request whole, whatever its size, for as long as the client takes. The gate sees
-// each connection's bytes before the server's parser does and refuses, without reading on:
-// a request whose headers pass kMaxHeaderBytes (431) or that does not finish them within the
-// header time (408), a body announced or sent beyond the limit (413), and connections beyond
-// the limit (503). A connection that sends nothing for the idle time is closed, unless it waits
-// for an answer the program holds back (then the front marks it busy).
+// Answers one request, once. A reply kept past its connection's end, or past its answer,
+// writes nothing.
+class HttpReply
+{
+public:
+    HttpReply() = default;
+    HttpReply(HttpConnection* connection, quint64 number);
+    void send(const HttpAnswer& answer);
+    // The connection is there and still waits for this answer.
+    bool pending() const;
+    HttpConnection* connection() const;
+
+private:
+    QPointer<HttpConnection> m_connection;
+    quint64 m_number = 0;
+};
+
+// What the front does with requests.
+class RequestHandler
+{
+public:
+    virtual ~RequestHandler() = default;
+    // A request's head is in: the answer, when it is given before any body is read (a
+    // refusal, or one that needs none); nothing, to read the body and have the request served.
+    virtual std::optional<HttpAnswer> judge(const HttpRequest& head) = 0;
+    virtual void serve(HttpRequest& request, HttpReply reply) = 0;
+};
+
+// The listening socket of the HTTP front and its connections: each reads its requests one at
+// a time with http-parser, has its head judged before a byte of body is read, and answers in
+// order. Every stage has a deadline: the time between requests, the headers, the body (which
+// must keep a minimum rate) and the whole request; the bodies being read share one memory
+// budget. When every connection is taken, one that is idle or still sending its headers makes
+// room.
 class ConnectionGate : public QTcpServer
 {
     Q_OBJECT
 public:
-    static constexpr qsizetype kMaxHeaderBytes = 16 * 1024;
-
     struct Limits
     {
         qint64 maxBodyBytes = 16 * 1024 * 1024;
         int maxConnections = 256;
         int idleMs = 60'000;
         int headerMs = 30'000;
+        // A body has bodyMs to come, and one second more for every minBodyRate bytes received,
+        // within requestMs from the request's first byte.
+        int bodyMs = 20'000;
+        qint64 minBodyRate = 1024;
+        int requestMs = 120'000;
+        qint64 bodyBudgetBytes = 64 * 1024 * 1024;
+        int maxHeaders = 100;
     };
 
-    ConnectionGate(Limits limits, QObject* parent = nullptr);
+    explicit ConnectionGate(Limits limits, QObject* parent = nullptr);
+    ~ConnectionGate() override;
 
-    // The object whose slots read the sockets (the HTTP server): a refused request is cut from
-    // it before it reads anything.
-    void setReader(QObject* reader) { m_reader = reader; }
-    int openConnections() const { return m_open; }
-
-    // An answer is held back for this socket (long wait): idle time does not count meanwhile.
-    static void setAwaitingAnswer(QTcpSocket* socket, bool awaiting);
-
-    // A complete answer of our own, written where Qt's server does not answer.
-    static QByteArray plainAnswer(int status, const QByteArray& reason, const QByteArray& text,
-                                  const QByteArray& extraHeaders = {});
-
-    // Where a request's header block ends (after its blank line), as Qt's parser finds it: a
-    // line feed followed by an empty line, with or without carriage returns; -1 while it has not.
-    static qsizetype headerBlockEnd(const QByteArray& head);
-    // What the limits need of a header block.
-    struct Announced
-    {
-        bool valid = true;
-        std::optional<qint64> length; // Content-Length
-        bool chunked = false;
-        bool expectsContinue = false;
-    };
-    static Announced announced(const QByteArray& head);
+    void setHandler(RequestHandler* handler) { m_handler = handler; }
+    RequestHandler* handler() const { return m_handler; }
+    const Limits& limits() const { return m_limits; }
+    BodyBudget& budget() { return m_budget; }
+    int openConnections() const { return int(m_connections.size()); }
 
 protected:
     void incomingConnection(qintptr descriptor) override;
 
 private:
-    friend class ConnectionGuard;
+    friend class HttpConnection;
+    void closed(HttpConnection* connection);
+    bool makeRoom();
+
     Limits m_limits;
-    QPointer<QObject> m_reader;
-    int m_open = 0;
+    BodyBudget m_budget;
+    RequestHandler* m_handler = nullptr;
+    std::vector<HttpConnection*> m_connections; // open ones, oldest first
 };

@@ -1,10 +1,10 @@
 #include "HttpFront.h"
 
 #include "BodyText.h"
+#include "HttpConnection.h"
 #include "LivePage.h"
 #include "server/DriverServer.h"
 
-#include <QHttpServerRequest>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QUrlQuery>
@@ -42,12 +42,12 @@ QString fileNameOf(const QString& path)
 
 HttpFront::HttpFront(HttpConfig config, DriverServer& server, QString jobsFolder, Options options,
                      QObject* parent)
-    : QAbstractHttpServer(parent), m_config(std::move(config)), m_server(server),
-      m_jobs(std::move(jobsFolder)), m_options(std::move(options))
+    : QObject(parent), m_config(std::move(config)), m_server(server), m_jobs(std::move(jobsFolder)),
+      m_options(std::move(options))
 {
     m_options.limits.maxBodyBytes = m_config.maxBodyBytes;
     m_gate = new ConnectionGate(m_options.limits, this);
-    m_gate->setReader(this);
+    m_gate->setHandler(this);
     m_newsTimer.setSingleShot(true);
     m_newsTimer.setInterval(0);
     connect(&m_newsTimer, &QTimer::timeout, this, &HttpFront::releaseNews);
@@ -70,7 +70,7 @@ HttpFront::~HttpFront()
     // Answers held back are dropped, and the connections go while the rest of the front is
     // whole: a connection's end would otherwise reach a list already gone.
     for (auto& [id, held] : m_held) {
-        disconnect(held.socketGone);
+        disconnect(held.connectionGone);
         delete held.timer;
     }
     m_held.clear();
@@ -91,7 +91,6 @@ bool HttpFront::start(QString& error)
                     .arg(m_config.listenText(), m_gate->errorString());
         return false;
     }
-    bind(m_gate);
     return true;
 }
 
@@ -116,173 +115,155 @@ HttpFront::Answer HttpFront::error(int status, const QString& text, int row)
     return {status, json({{"error", e}}), "application/json", {}};
 }
 
-void HttpFront::write(QHttpServerResponder& responder, const Answer& answer,
-                      const QByteArray& origin, const QStringList& allowOrigins)
+HttpFront::Answer HttpFront::withCommonHeaders(Answer answer, const QByteArray& origin) const
 {
-    responder.writeStatusLine(QHttpServerResponder::StatusCode(answer.status));
-    responder.writeHeader("Content-Type", answer.contentType);
-    responder.writeHeader("Content-Length", QByteArray::number(answer.body.size()));
-    responder.writeHeader("Cache-Control", "no-store");
-    responder.writeHeader("X-Content-Type-Options", "nosniff");
-    responder.writeHeader("Referrer-Policy", "no-referrer");
-    if (!origin.isEmpty() && allowOrigins.contains(QString::fromLatin1(origin))) {
-        responder.writeHeader("Access-Control-Allow-Origin", origin);
-        responder.writeHeader("Access-Control-Expose-Headers", "Location, Retry-After");
+    HttpAnswer common;
+    common.header("Cache-Control", "no-store");
+    common.header("X-Content-Type-Options", "nosniff");
+    common.header("Referrer-Policy", "no-referrer");
+    if (!origin.isEmpty() && m_config.allowOrigins.contains(QString::fromLatin1(origin))) {
+        common.header("Access-Control-Allow-Origin", origin);
+        common.header("Access-Control-Expose-Headers", "Location, Retry-After");
     }
-    responder.writeHeader("Vary", "Origin");
-    for (const auto& [name, value] : answer.headers)
-        responder.writeHeader(name, value);
-    responder.writeBody(answer.body);
-    if (QTcpSocket* socket = responder.socket()) {
-        ConnectionGate::setAwaitingAnswer(socket, false);
-        socket->flush();
-    }
+    common.header("Vary", "Origin");
+    answer.headers = common.headers + answer.headers;
+    return answer;
 }
 
-void HttpFront::answer(const QHttpServerRequest& request, QTcpSocket* socket,
-                       const QByteArray& origin, const Answer& answer)
+void HttpFront::send(HttpReply& reply, const Answer& answer, const QByteArray& origin) const
 {
-    QHttpServerResponder responder = makeResponder(request, socket);
-    write(responder, answer, origin, m_config.allowOrigins);
+    reply.send(withCommonHeaders(answer, origin));
 }
 
-void HttpFront::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket)
+std::optional<HttpFront::Answer> HttpFront::judge(const HttpRequest& head)
 {
-    answer(request, socket, {}, error(404, QStringLiteral("nothing here")));
-}
-
-bool HttpFront::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket)
-{
-    const QByteArray host = request.value("Host");
-    const QByteArray origin = request.value("Origin");
-    if (!m_rules.hostAllowed(host)) {
-        answer(request, socket, {},
-               error(421, QStringLiteral("the Host header must name this machine's address as "
-                                         "it listens, or localhost")));
-        return true;
+    auto given = [&](const Answer& a, const QByteArray& shownOrigin) {
+        return std::optional(withCommonHeaders(a, shownOrigin));
+    };
+    if (head.count("Host") != 1 && head.versionMinor >= 1)
+        return given(error(400, QStringLiteral("a request names one Host")), {});
+    const QByteArray host = head.value("Host");
+    const QByteArray origin = head.value("Origin");
+    // A target in absolute form names its host too, and that is the one the request is for.
+    if (!m_rules.hostAllowed(host) ||
+        (!head.targetHost.isEmpty() && !m_rules.hostAllowed(head.targetHost)))
+        return given(error(421, QStringLiteral("the Host header must name this machine's "
+                                               "address as it listens, or localhost")),
+                     {});
+    if (!m_rules.originAllowed(origin, host))
+        return given(error(403, QStringLiteral("this origin is not allowed")), {});
+    if (auto a = page(head, origin))
+        return given(*a, origin);
+    // The token goes in the Authorization header only: an address is logged and shown.
+    if (m_rules.tokenInQuery(QUrlQuery(head.url)))
+        return given(error(400, QStringLiteral("the token goes in the Authorization header, "
+                                               "never in the address")),
+                     origin);
+    if (!m_rules.bearsToken(head.value("Authorization"))) {
+        Answer a = error(401, QStringLiteral("a valid Authorization: Bearer token is needed"));
+        a.header("WWW-Authenticate", "Bearer");
+        return given(a, origin);
     }
-    if (!m_rules.originAllowed(origin, host)) {
-        answer(request, socket, {}, error(403, QStringLiteral("this origin is not allowed")));
-        return true;
-    }
-    route(request, socket, origin);
-    return true;
+    return std::nullopt;
 }
 
-void HttpFront::route(const QHttpServerRequest& request, QTcpSocket* socket,
-                      const QByteArray& origin)
+// What is answered without the token: the CORS preflight and the live page's files.
+std::optional<HttpFront::Answer> HttpFront::page(const HttpRequest& head,
+                                                 const QByteArray& origin) const
 {
-    using Method = QHttpServerRequest::Method;
-    const QString path = request.url().path();
-    const Method method = request.method();
-
-    if (method == Method::Options) {
-        if (!m_rules.listed(origin)) {
-            answer(request, socket, {}, error(403, QStringLiteral("this origin is not allowed")));
-            return;
-        }
+    const QString path = head.url.path();
+    if (head.method == "OPTIONS") {
+        if (!m_rules.listed(origin))
+            return error(403, QStringLiteral("this origin is not allowed"));
         Answer a{204, {}, "text/plain", {}};
         a.headers = {
             {"Access-Control-Allow-Methods", "GET, POST"},
             {"Access-Control-Allow-Headers", "Authorization, Content-Type, Idempotency-Key"},
             {"Access-Control-Max-Age", "600"}};
-        if (request.value("Access-Control-Request-Private-Network").toLower() == "true")
+        if (head.value("Access-Control-Request-Private-Network").toLower() == "true")
             a.header("Access-Control-Allow-Private-Network", "true");
-        answer(request, socket, origin, a);
-        return;
+        return a;
     }
+    if (path.startsWith(QStringLiteral("/v1/")))
+        return std::nullopt;
+    const auto file = livePageFile(path, m_server.settings().languageOffset());
+    if (!file)
+        return error(404, QStringLiteral("nothing here"));
+    if (head.method != "GET" && head.method != "HEAD") {
+        Answer a = error(405, QStringLiteral("only GET here"));
+        a.header("Allow", "GET");
+        return a;
+    }
+    Answer a{200, file->body, file->contentType, {}};
+    a.headers = {{"Content-Security-Policy", kLivePagePolicy}, {"X-Frame-Options", "DENY"}};
+    return a;
+}
 
-    if (!path.startsWith(QStringLiteral("/v1/"))) {
-        const auto page = livePageFile(path, m_server.settings().languageOffset());
-        if (!page) {
-            answer(request, socket, origin, error(404, QStringLiteral("nothing here")));
-        } else if (method != Method::Get) {
-            Answer a = error(405, QStringLiteral("only GET here"));
-            a.header("Allow", "GET");
-            answer(request, socket, origin, a);
-        } else {
-            Answer a{200, page->body, page->contentType, {}};
-            a.headers = {{"Content-Security-Policy", kLivePagePolicy}, {"X-Frame-Options", "DENY"}};
-            answer(request, socket, origin, a);
-        }
-        return;
-    }
+void HttpFront::serve(HttpRequest& request, HttpReply reply)
+{
+    const QString path = request.url.path();
+    const QByteArray& method = request.method;
+    const QByteArray origin = request.value("Origin");
+    const QUrlQuery query(request.url);
 
-    // The token goes in the Authorization header only: an address is logged and shown.
-    const QUrlQuery query(request.url());
-    if (m_rules.tokenInQuery(query)) {
-        answer(request, socket, origin,
-               error(400, QStringLiteral("the token goes in the Authorization header, "
-                                         "never in the address")));
-        return;
-    }
-    if (!m_rules.bearsToken(request.value("Authorization"))) {
-        Answer a = error(401, QStringLiteral("a valid Authorization: Bearer token is needed"));
-        a.header("WWW-Authenticate", "Bearer");
-        answer(request, socket, origin, a);
-        return;
-    }
-
-    auto onlyMethod = [&](Method allowed, const QByteArray& name) {
+    auto onlyMethod = [&](const QByteArray& allowed) {
         if (method == allowed)
             return true;
-        Answer a = error(405, QStringLiteral("only %1 here").arg(QString::fromLatin1(name)));
-        a.header("Allow", name);
-        answer(request, socket, origin, a);
+        Answer a = error(405, QStringLiteral("only %1 here").arg(QString::fromLatin1(allowed)));
+        a.header("Allow", allowed);
+        send(reply, a, origin);
         return false;
     };
 
     if (path == u"/v1/files") {
-        if (onlyMethod(Method::Post, "POST"))
-            postFile(request, socket, origin);
+        if (onlyMethod("POST"))
+            postFile(request, reply, origin);
     } else if (path.startsWith(u"/v1/files/")) {
-        if (!onlyMethod(Method::Get, "GET"))
+        if (!onlyMethod("GET"))
             return;
         const QString id = path.mid(10);
         const HttpJobs::Job* job = HttpJobs::isJobId(id) ? m_jobs.find(id) : nullptr;
-        answer(request, socket, origin,
-               job ? jobAnswer(*job, 200) : error(404, QStringLiteral("no such job")));
+        send(reply, job ? jobAnswer(*job, 200) : error(404, QStringLiteral("no such job")), origin);
     } else if (path == u"/v1/status") {
-        if (onlyMethod(Method::Get, "GET"))
-            answer(request, socket, origin, {200, json(statusJson()), "application/json", {}});
+        if (onlyMethod("GET"))
+            send(reply, {200, json(statusJson()), "application/json", {}}, origin);
     } else if (path == u"/v1/events") {
-        if (!onlyMethod(Method::Get, "GET"))
+        if (!onlyMethod("GET"))
             return;
         bool ok = false;
         const quint64 after = query.queryItemValue(QStringLiteral("after")).toULongLong(&ok);
         if (ok && after == m_newsSeq)
-            hold(request, socket, origin, QString(), after, m_options.eventsHoldMs);
+            hold(reply, origin, QString(), after, m_options.eventsHoldMs);
         else
-            answer(request, socket, origin, {200, json(newsJson()), "application/json", {}});
+            send(reply, {200, json(newsJson()), "application/json", {}}, origin);
     } else {
-        answer(request, socket, origin, error(404, QStringLiteral("nothing here")));
+        send(reply, error(404, QStringLiteral("nothing here")), origin);
     }
 }
 
-void HttpFront::postFile(const QHttpServerRequest& request, QTcpSocket* socket,
-                         const QByteArray& origin)
+void HttpFront::postFile(HttpRequest& request, HttpReply& reply, const QByteArray& origin)
 {
+    auto say = [&](const Answer& a) { send(reply, a, origin); };
     QString why;
     const auto charset = bodyCharset(request.value("Content-Type"), why);
     if (!charset) {
-        answer(request, socket, origin, error(415, why));
+        say(error(415, why));
         return;
     }
-    const QUrlQuery query(request.url());
+    const QUrlQuery query(request.url);
     int wait = kDefaultWaitSeconds;
     if (query.hasQueryItem(QStringLiteral("wait"))) {
         const QString text = query.queryItemValue(QStringLiteral("wait"));
         const auto seconds = plainNumber(text, 0, kMaxWaitSeconds);
         wait = int(seconds.value_or(0));
         if (!seconds) {
-            answer(request, socket, origin,
-                   error(400, QStringLiteral("wait is a number of seconds from 0 to 120")));
+            say(error(400, QStringLiteral("wait is a number of seconds from 0 to 120")));
             return;
         }
     }
     QByteArray key;
     int keys = 0;
-    for (const auto& [name, value] : request.headers()) {
+    for (const auto& [name, value] : request.headers) {
         if (name.compare("Idempotency-Key", Qt::CaseInsensitive) == 0) {
             key = value.trimmed();
             ++keys;
@@ -290,13 +271,12 @@ void HttpFront::postFile(const QHttpServerRequest& request, QTcpSocket* socket,
     }
     if (keys > 1 || (keys == 1 && (key.isEmpty() || key.size() > 255 ||
                                    !isVisibleAscii(QString::fromLatin1(key))))) {
-        answer(request, socket, origin,
-               error(400, QStringLiteral("Idempotency-Key must be 1 to 255 visible characters")));
+        say(error(400, QStringLiteral("Idempotency-Key must be 1 to 255 visible characters")));
         return;
     }
-    const CommandFileBody body = commandFileBody(request.body(), *charset);
+    const CommandFileBody body = commandFileBody(request.body, *charset);
     if (body.badRow > 0) {
-        answer(request, socket, origin, error(422, body.error, body.badRow));
+        say(error(422, body.error, body.badRow));
         return;
     }
     const QString keyText = QString::fromLatin1(key);
@@ -307,27 +287,25 @@ void HttpFront::postFile(const QHttpServerRequest& request, QTcpSocket* socket,
     const bool keyInBatch = !key.isEmpty() && inBatch != m_toCreate.cend();
     const QByteArray keptDigest = job ? job->digest : keyInBatch ? inBatch->digest : QByteArray();
     if ((job || keyInBatch) && keptDigest != digest) {
-        answer(request, socket, origin,
-               error(422, QStringLiteral("this Idempotency-Key was used for another body")));
+        say(error(422, QStringLiteral("this Idempotency-Key was used for another body")));
         return;
     }
     // A job never sent leaves its key to the same body, posted again.
     if (job && !job->notSent) {
         if (job->done || wait == 0)
-            answer(request, socket, origin, jobAnswer(*job, job->done ? 200 : 202));
+            say(jobAnswer(*job, job->done ? 200 : 202));
         else
-            hold(request, socket, origin, job->id, 0, wait * 1000);
+            hold(reply, origin, job->id, 0, wait * 1000);
         return;
     }
     if (!keyInBatch && m_jobs.waiting() + int(m_toCreate.size()) >= kMaxWaitingJobs) {
         Answer a = error(503, QStringLiteral("too many jobs are waiting"));
         a.header("Retry-After", "5");
-        answer(request, socket, origin, a);
+        say(a);
         return;
     }
     // Made with the other posts of this round of events: they share the flushes.
-    ConnectionGate::setAwaitingAnswer(socket, true);
-    m_toCreate.push_back(Pending{makeResponder(request, socket), socket, origin, wait, keyText,
+    m_toCreate.push_back(Pending{reply, origin, wait, keyText,
                                  keyInBatch ? QByteArray() : body.bytes, digest, keyInBatch});
     m_createTimer.start();
 }
@@ -370,18 +348,16 @@ void HttpFront::createPending()
 void HttpFront::answerPending(Pending& pending, const HttpJobs::Job* job, const QString& why)
 {
     // A client that went does not cancel its job; there is only nobody to answer.
-    if (!pending.socket)
+    if (!pending.reply.pending())
         return;
     if (!job) {
         Answer a = error(503, why);
         a.header("Retry-After", "5");
-        write(pending.responder, a, pending.origin, m_config.allowOrigins);
+        send(pending.reply, a, pending.origin);
     } else if (job->done || pending.wait == 0) {
-        write(pending.responder, jobAnswer(*job, job->done ? 200 : 202), pending.origin,
-              m_config.allowOrigins);
+        send(pending.reply, jobAnswer(*job, job->done ? 200 : 202), pending.origin);
     } else {
-        hold(std::move(pending.responder), pending.socket, pending.origin, job->id, 0,
-             pending.wait * 1000);
+        hold(pending.reply, pending.origin, job->id, 0, pending.wait * 1000);
     }
 }
 
@@ -395,26 +371,20 @@ HttpFront::Answer HttpFront::jobAnswer(const HttpJobs::Job& job, int status) con
     return a;
 }
 
-void HttpFront::hold(const QHttpServerRequest& request, QTcpSocket* socket,
-                     const QByteArray& origin, const QString& jobId, quint64 after, int ms)
+void HttpFront::hold(HttpReply reply, const QByteArray& origin, const QString& jobId, quint64 after,
+                     int ms)
 {
-    hold(makeResponder(request, socket), socket, origin, jobId, after, ms);
-}
-
-void HttpFront::hold(QHttpServerResponder&& responder, QTcpSocket* socket, const QByteArray& origin,
-                     const QString& jobId, quint64 after, int ms)
-{
-    ConnectionGate::setAwaitingAnswer(socket, true);
+    HttpConnection* connection = reply.connection();
+    if (!connection)
+        return;
     const quint64 id = ++m_lastHeld;
     Held& held =
-        m_held
-            .emplace(id,
-                     Held{socket, std::move(responder), origin, jobId, after, new QTimer(this), {}})
-            .first->second;
+        m_held.emplace(id, Held{reply, origin, jobId, after, new QTimer(this), {}}).first->second;
     held.timer->setSingleShot(true);
     connect(held.timer, &QTimer::timeout, this, [this, id] { heldTimedOut(id); });
     // A client that goes does not cancel its job; only its answer is dropped.
-    held.socketGone = connect(socket, &QObject::destroyed, this, [this, id] { drop(id); });
+    held.connectionGone =
+        connect(connection, &HttpConnection::closed, this, [this, id] { drop(id); });
     held.timer->start(ms);
 }
 
@@ -438,8 +408,7 @@ void HttpFront::release(quint64 id, const Answer& answer)
     if (it == m_held.end())
         return;
     Held& held = it->second;
-    if (held.socket && held.socket->state() == QAbstractSocket::ConnectedState)
-        write(held.responder, answer, held.origin, m_config.allowOrigins);
+    send(held.reply, answer, held.origin);
     drop(id);
 }
 
@@ -453,7 +422,7 @@ void HttpFront::drop(quint64 id)
     it->second.timer->stop();
     it->second.timer->disconnect(this);
     it->second.timer->deleteLater();
-    disconnect(it->second.socketGone);
+    disconnect(it->second.connectionGone);
     m_held.erase(it);
 }
 

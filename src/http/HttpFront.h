@@ -6,24 +6,19 @@
 #include "RequestRules.h"
 #include "pipeline/VerdictWriter.h"
 
-#include <QAbstractHttpServer>
-#include <QHttpServerResponder>
 #include <QJsonObject>
-#include <QPointer>
-#include <QTcpSocket>
 #include <QTimer>
 #include <deque>
 #include <map>
 #include <vector>
 
 class DriverServer;
-class QHttpServerRequest;
 
 // The HTTP front: command files posted by programs that cannot write into the input folder,
 // their verdicts, the register's status and a live page. Every /v1 request bears the token;
 // the Host must name this machine as it listens (no other name can be made to point here) and
 // a browser may call from the listed origins only.
-class HttpFront : public QAbstractHttpServer
+class HttpFront : public QObject, private RequestHandler
 {
     Q_OBJECT
 public:
@@ -50,51 +45,35 @@ public:
     // The live page's address, with the token in its fragment (never sent to the server).
     QString pageUrl() const;
 
-protected:
-    bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;
-    void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override;
-
 private:
-    struct Answer
-    {
-        int status = 200;
-        QByteArray body;
-        QByteArray contentType = "application/json";
-        QList<QPair<QByteArray, QByteArray>> headers;
-        void header(const QByteArray& name, const QByteArray& value)
-        {
-            headers.append({name, value});
-        }
-    };
+    using Answer = HttpAnswer;
     // An answer held back is known by its number only: it may be released inside a wait for
-    // the register, and anything that still names it afterwards (its timer, its socket's end)
+    // the register, and anything that still names it afterwards (its timer, its connection's end)
     // must find nothing rather than a freed entry.
     struct Held
     {
-        QPointer<QTcpSocket> socket;
-        QHttpServerResponder responder;
+        HttpReply reply;
         QByteArray origin;
         QString jobId;     // a job's verdict is awaited; else the page's news
         quint64 after = 0; // the page's news: newer than this
         QTimer* timer = nullptr;
-        QMetaObject::Connection socketGone;
+        QMetaObject::Connection connectionGone;
     };
 
-    void route(const QHttpServerRequest& request, QTcpSocket* socket, const QByteArray& origin);
-    void postFile(const QHttpServerRequest& request, QTcpSocket* socket, const QByteArray& origin);
-    void answer(const QHttpServerRequest& request, QTcpSocket* socket, const QByteArray& origin,
-                const Answer& answer);
-    static void write(QHttpServerResponder& responder, const Answer& answer,
-                      const QByteArray& origin, const QStringList& allowOrigins);
-    void hold(const QHttpServerRequest& request, QTcpSocket* socket, const QByteArray& origin,
-              const QString& jobId, quint64 after, int ms);
-    void hold(QHttpServerResponder&& responder, QTcpSocket* socket, const QByteArray& origin,
-              const QString& jobId, quint64 after, int ms);
+    // Who asks is judged on the head: everything but a /v1 request bearing the token is
+    // answered there, before any body is read.
+    std::optional<Answer> judge(const HttpRequest& head) override;
+    std::optional<Answer> page(const HttpRequest& head, const QByteArray& origin) const;
+    void serve(HttpRequest& request, HttpReply reply) override;
+    void postFile(HttpRequest& request, HttpReply& reply, const QByteArray& origin);
+    Answer withCommonHeaders(Answer answer, const QByteArray& origin) const;
+    void send(HttpReply& reply, const Answer& answer, const QByteArray& origin) const;
+    void hold(HttpReply reply, const QByteArray& origin, const QString& jobId, quint64 after,
+              int ms);
     // A post waiting for the round's jobs to be made.
     struct Pending
     {
-        QHttpServerResponder responder;
-        QPointer<QTcpSocket> socket;
+        HttpReply reply;
         QByteArray origin;
         int wait = 0;
         QString key;
