@@ -7,6 +7,8 @@
 namespace {
 
 constexpr qint64 kReadChunk = 64 * 1024;
+// A client that does not read its answers gets no further request read.
+constexpr qint64 kMaxUnread = 256 * 1024;
 // After a refusal, what the client still sends of its body is read and dropped for a moment,
 // so that it can read the answer instead of a reset; then the connection goes.
 constexpr qint64 kDrainBytes = 256 * 1024;
@@ -28,6 +30,10 @@ HttpConnection::HttpConnection(QTcpSocket* socket, ConnectionGate& gate)
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &HttpConnection::deadlinePassed);
     connect(socket, &QTcpSocket::readyRead, this, &HttpConnection::pump);
+    connect(socket, &QTcpSocket::bytesWritten, this, [this] {
+        if (m_socket->bytesToWrite() <= kMaxUnread)
+            pump();
+    });
     connect(socket, &QTcpSocket::disconnected, this, &HttpConnection::socketGone);
     connect(socket, &QTcpSocket::errorOccurred, this, [this] {
         if (m_socket->state() != QAbstractSocket::ConnectedState)
@@ -39,6 +45,7 @@ HttpConnection::HttpConnection(QTcpSocket* socket, ConnectionGate& gate)
 
 HttpConnection::~HttpConnection()
 {
+    m_socket->disconnect(this);
     if (!m_gone) {
         m_gone = true;
         m_gate.closed(this);
@@ -74,6 +81,9 @@ void HttpConnection::pump()
         if (m_closing || m_awaiting)
             break;
         const auto stage = m_reader.stage();
+        if (stage == RequestReader::Stage::Head && !m_reader.started() &&
+            m_socket->bytesToWrite() > kMaxUnread)
+            break;
         if (stage == RequestReader::Stage::Head || stage == RequestReader::Stage::Body) {
             if (m_inAt >= m_in.size()) {
                 if (m_socket->bytesAvailable() <= 0)

@@ -26,6 +26,8 @@ public:
         ++served;
         if (request.url.path().startsWith(QStringLiteral("/hold")))
             held = reply;
+        else if (request.url.path() == QStringLiteral("/big"))
+            reply.send({200, QByteArray(64 * 1024, 'b'), "text/plain", {}});
         else
             reply.send({200, request.url.path().toLatin1() + ":" + request.body, "text/plain", {}});
     }
@@ -178,4 +180,26 @@ TEST_F(ConnectionGateTest, WhenEveryConnectionIsTakenTheQuietestIdleOneMakesRoom
                 }).endsWith("/late:"));
     EXPECT_TRUE(closed(*idle));
     EXPECT_FALSE(closed(*waiting)) << "one that awaits its answer is never closed for room";
+}
+
+TEST_F(ConnectionGateTest, AClientThatDoesNotReadItsAnswersGetsNoFurtherRequestRead)
+{
+    start(limits());
+    auto client = connect();
+    client->setReadBufferSize(1024); // it reads no more than this until asked
+    QByteArray requests;
+    for (int i = 0; i < 400; ++i)
+        requests += "GET /big HTTP/1.1\r\nHost: x\r\n\r\n";
+    client->write(requests);
+    serveEventsFor(500);
+    EXPECT_LT(handler.served, 400) << "26 MB of answers were taken in";
+    client->setReadBufferSize(0);
+    qint64 read = 0;
+    serveEventsUntil(
+        [&] {
+            read += client->readAll().size();
+            return handler.served == 400 && read >= 400 * 64 * 1024;
+        },
+        budgetMs(20000));
+    EXPECT_EQ(handler.served, 400);
 }
