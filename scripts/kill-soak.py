@@ -2,11 +2,13 @@
 """Random-kill soak: starts the real program again and again and kills it (SIGKILL) at random
 moments, start-up and recovery included, while command files arrive, some fail, some are
 read-only, and (as root, on a small tmpfs) the input folder turns read-only or its disk fills up.
-The built-in register and the simulated register as a driver program take turns. At the end
+The built-in register and the simulated register as a driver program take turns, and one start
+in four is another instance, from a program folder of its own with a register of its own, on the
+same input folder (it takes over what the first left in the middle of a file). At the end
 the faults are mended, the program works through what is left, and the journal and the folder
 are checked:
 
-- no line sent twice (every line of every file is unique);
+- no line sent twice, by one register or by both (every line of every file is unique);
 - no command file that left the input folder without its .OK or .KO, no empty .OK beside a .KO;
 - no start refused ("already running", status 2) while no instance was alive.
 
@@ -75,9 +77,12 @@ class Soak:
         self.rng = random.Random(args.seed)
         self.work = tempfile.mkdtemp(prefix="qds-kill-soak-")
         self.program = os.path.join(self.work, "program")
-        os.makedirs(self.program)
-        for name in (EXE, SIM):
-            shutil.copy(os.path.join(args.build, "src", name), self.program)
+        # Another instance with a register of its own (another program folder, other numbers).
+        self.other = os.path.join(self.work, "other")
+        for folder in (self.program, self.other):
+            os.makedirs(folder)
+            for name in (EXE, SIM):
+                shutil.copy(os.path.join(args.build, "src", name), folder)
         self.disk = Disk(os.path.join(self.work, "in"))
         self.inbox = self.disk.path
         self.runtime = os.path.join(self.work, "runtime")
@@ -89,26 +94,28 @@ class Soak:
         # read-only disk), so they never existed.
         self.counts = dict(kills=0, at_start=0, in_recovery=0, builtin=0, program=0,
                            refused=0, files=0, drops_refused=0, failing=0, read_only=0,
-                           folder_read_only=0, disk_full=0)
-        with open(os.path.join(self.program, "Simulatore.ini"), "wb") as f:
-            f.write(b"[Register]\r\nLineDelay=%d\r\n[Rules]\r\nRule1=BAD => result 17\r\n"
-                    % args.line_delay)
-        for name in ("Avvio.txt", "Stop.txt"):
-            open(os.path.join(self.program, name), "wb").close()
+                           folder_read_only=0, disk_full=0, other=0)
+        for folder, first in ((self.program, 1), (self.other, 50000)):
+            with open(os.path.join(folder, "Simulatore.ini"), "wb") as f:
+                f.write(b"[Register]\r\nLineDelay=%d\r\nNextReceipt=%d\r\n[Rules]\r\n"
+                        b"Rule1=BAD => result 17\r\n" % (args.line_delay, first))
+            for name in ("Avvio.txt", "Stop.txt"):
+                open(os.path.join(folder, name), "wb").close()
 
-    def settings(self, driver_program):
+    def settings(self, driver_program, folder=None):
         text = "[Parameters]\r\nFrequence=0.2\r\nDirectoryInput=%s\r\nDirectoryOutput=%s\r\n" % (
             self.inbox, os.path.join(self.work, "out"))
         if driver_program:
             text += "[Driver]\r\nProgram=%s\r\nStartTimeout=%d\r\n" % (SIM, 30 * TIME_SCALE)
-        with open(os.path.join(self.program, "ZEZOVURADUR.INI"), "w") as f:
+        with open(os.path.join(folder or self.program, "ZEZOVURADUR.INI"), "w") as f:
             f.write(text)
 
-    def start(self):
+    def start(self, folder=None):
+        folder = folder or self.program
         env = dict(os.environ, XDG_RUNTIME_DIR=self.runtime, LC_ALL="C.UTF-8")
         for name in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
             env.pop(name, None)
-        return subprocess.Popen([os.path.join(self.program, EXE)], cwd=self.program, env=env,
+        return subprocess.Popen([os.path.join(folder, EXE)], cwd=folder, env=env,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def record_busy(self):
@@ -119,10 +126,13 @@ class Soak:
             return False
 
     def journal_size(self):
-        try:
-            return os.path.getsize(os.path.join(self.program, "Simulatore.log"))
-        except OSError:
-            return 0
+        size = 0
+        for folder in (self.program, self.other):
+            try:
+                size += os.path.getsize(os.path.join(folder, "Simulatore.log"))
+            except OSError:
+                pass
+        return size
 
     def drop(self):
         for _ in range(self.rng.randint(0, 3)):
@@ -187,7 +197,9 @@ class Soak:
     def kill_once(self):
         driver_program = self.counts["kills"] % 2 == 1
         self.counts["program" if driver_program else "builtin"] += 1
-        self.settings(driver_program)
+        folder = self.other if self.rng.random() < 0.25 else self.program
+        self.counts["other"] += folder == self.other
+        self.settings(driver_program, folder)
         if self.rng.random() < 0.5:
             self.mend()
         self.collect()
@@ -195,7 +207,7 @@ class Soak:
         self.faults()
         recovering = self.record_busy()
         journal = self.journal_size()
-        p = self.start()
+        p = self.start(folder)
         time.sleep(self.rng.uniform(0, self.args.max_wait))
         if p.poll() is not None:
             if p.returncode == 2:
@@ -236,11 +248,15 @@ class Soak:
 
     def check(self):
         sent = {}
-        with open(os.path.join(self.program, "Simulatore.log"), encoding="cp1252") as f:
-            for line in f:
-                m = SEND.match(line.rstrip("\r\n"))
-                if m:
-                    sent[m.group(4)] = sent.get(m.group(4), 0) + 1
+        for folder in (self.program, self.other):
+            journal = os.path.join(folder, "Simulatore.log")
+            if not os.path.exists(journal):
+                continue
+            with open(journal, encoding="cp1252") as f:
+                for line in f:
+                    m = SEND.match(line.rstrip("\r\n"))
+                    if m:
+                        sent[m.group(4)] = sent.get(m.group(4), 0) + 1
         twice = sorted(line for line, n in sent.items() if n > 1)
         self.collect()
         left = set(os.listdir(self.inbox))
