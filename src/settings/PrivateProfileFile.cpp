@@ -75,7 +75,8 @@ struct KeyLine
     QString value;
 };
 
-std::optional<KeyLine> keyLine(const QString& line)
+std::optional<KeyLine> keyLine(const QString& line,
+                               PrivateProfileText::Quotes quotes = PrivateProfileText::Quotes::Drop)
 {
     const QString t = lineText(line).trimmed();
     if (t.isEmpty() || t.startsWith(u';'))
@@ -83,7 +84,10 @@ std::optional<KeyLine> keyLine(const QString& line)
     const qsizetype eq = t.indexOf(u'=');
     if (eq < 0)
         return std::nullopt;
-    return KeyLine{t.left(eq).trimmed(), withoutMatchingQuotes(t.mid(eq + 1).trimmed())};
+    const QString value = t.mid(eq + 1).trimmed();
+    return KeyLine{t.left(eq).trimmed(), quotes == PrivateProfileText::Quotes::Keep
+                                             ? value
+                                             : withoutMatchingQuotes(value)};
 }
 
 // What Notepad calls "Unicode": UTF-16LE after a byte-order mark.
@@ -151,12 +155,13 @@ std::optional<SectionRange> findSection(const std::vector<RawLine>& lines, const
 
 namespace PrivateProfileText {
 
-std::optional<QString> findValue(const QString& text, const QString& section, const QString& key)
+std::optional<QString> findValue(const QString& text, const QString& section, const QString& key,
+                                 Quotes quotes)
 {
     const auto lines = splitKeepingTerminators(text);
     if (const auto range = findSection(lines, section.trimmed())) {
         for (std::size_t i = range->header + 1; i < range->end; ++i) {
-            const auto kl = keyLine(lines[i].text);
+            const auto kl = keyLine(lines[i].text, quotes);
             if (kl && kl->key.compare(key.trimmed(), Qt::CaseInsensitive) == 0)
                 return kl->value;
         }
@@ -249,6 +254,16 @@ QString PrivateProfileFile::readString(const QString& section, const QString& ke
         --end;
     result = end > 0 ? result.left(end) : result.left(1);
     return withoutMatchingQuotes(result).left(maxChars);
+}
+
+QString PrivateProfileFile::readCommandLine(const QString& section, const QString& key,
+                                            int bufferSize) const
+{
+    const auto file = readWholeFile(m_path);
+    const auto value = file ? PrivateProfileText::findValue(file->text, section, key,
+                                                            PrivateProfileText::Quotes::Keep)
+                            : std::nullopt;
+    return value.value_or(QString()).left(bufferSize > 0 ? bufferSize - 1 : 0);
 }
 
 QStringList PrivateProfileFile::keys(const QString& section) const

@@ -6,7 +6,10 @@
 
 // The same rules on a whole text held in memory.
 namespace PrivateProfileText {
-std::optional<QString> findValue(const QString& text, const QString& section, const QString& key);
+// A value in matching quotes loses them, unless they are kept (a command line splits by them).
+enum class Quotes { Drop, Keep };
+std::optional<QString> findValue(const QString& text, const QString& section, const QString& key,
+                                 Quotes quotes = Quotes::Drop);
 QStringList keysIn(const QString& text, const QString& section);
 QString withValue(const QString& text, const QString& section, const QString& key,
                   const QString& value);
@@ -27,6 +30,9 @@ public:
     // At most bufferSize - 1 characters are returned, as with a fixed caller buffer.
     QString readString(const QString& section, const QString& key, const QString& defaultValue,
                        int bufferSize = 255) const;
+    // The value as it is written, quotes and all (empty when absent): a command line, whose
+    // quotes keep a word whole.
+    QString readCommandLine(const QString& section, const QString& key, int bufferSize) const;
 
     // Names of the keys of the section, in file order, each once.
     QStringList keys(const QString& section) const;

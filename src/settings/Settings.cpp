@@ -149,8 +149,9 @@ DriverSettings SettingsFile::loadDriver() const
     const PrivateProfileFile file(m_path);
     const QString section = QStringLiteral("Driver");
     DriverSettings d;
-    // Longer than the other values: a command line may name a long path and arguments.
-    d.Program = file.readString(section, QStringLiteral("Program"), QString(), 4096);
+    // Longer than the other values: a command line may name a long path and arguments. Read as
+    // written: its quotes keep a path with spaces whole when it is split.
+    d.Program = file.readCommandLine(section, QStringLiteral("Program"), 4096);
     d.Timeout =
         file.readString(section, QStringLiteral("Timeout"), QStringLiteral("30"), kReadBuffer);
     d.StartTimeout =

@@ -1,4 +1,5 @@
 #include "settings/Settings.h"
+#include "driver/CommandLine.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -94,6 +95,28 @@ TEST(Settings, DriverStartTimeoutDefaultsToTheCallTimeout)
         const DriverSettings d = SettingsFile(dir.path()).loadDriver();
         EXPECT_EQ(d.timeoutMs(), c.timeoutMs) << c.driverSection;
         EXPECT_EQ(d.startTimeoutMs(), c.startTimeoutMs) << c.driverSection;
+    }
+}
+
+TEST(Settings, ADriverProgramInQuotesKeepsItsSpaces)
+{
+    TempFolder dir;
+    struct Case
+    {
+        const char* program;
+        QStringList words;
+    };
+    const Case cases[] = {
+        {"'/opt/my drivers/drv'", {"/opt/my drivers/drv"}},
+        {"\"/opt/my drivers/drv\"", {"/opt/my drivers/drv"}},
+        {"\"/opt/my drivers/drv\" --port 3 'a b'", {"/opt/my drivers/drv", "--port", "3", "a b"}},
+        {"/opt/drv -v", {"/opt/drv", "-v"}},
+    };
+    for (const Case& c : cases) {
+        writeBytes(dir.file("ZEZOVURADUR.INI"),
+                   QByteArray("[Driver]\r\nProgram=") + c.program + "\r\n");
+        const DriverSettings d = SettingsFile(dir.path()).loadDriver();
+        EXPECT_EQ(splitCommandLine(d.Program).value_or(QStringList()), c.words) << c.program;
     }
 }
 
