@@ -15,6 +15,7 @@ struct CommonDialog
     int FilterIndex = 1;
     QString DialogTitle;
     QString FileName;
+    QString InitDir; // where the chooser opens when no file name is proposed
 
     // No read-only check box, overwriting confirmed, documents first. (Cancel always ends the
     // command: the chooser then returns nothing.)

@@ -22,9 +22,11 @@ public:
         questions << title + "|" + text;
         return take(answers, Answer::Cancel);
     }
-    std::optional<QString> chooseFolder(QWidget*, const QString& title) override
+    std::optional<QString> chooseFolder(QWidget*, const QString& title,
+                                        const QString& startAt) override
     {
         folderTitles << title;
+        folderStarts << startAt;
         return take(folders, std::optional<QString>());
     }
     std::optional<QString> openFileName(QWidget*, const CommonDialog& d) override
@@ -50,7 +52,7 @@ public:
             dialog.close();
     }
 
-    QStringList messages, questions, folderTitles;
+    QStringList messages, questions, folderTitles, folderStarts;
     QList<CommonDialog> fileDialogs;
     std::deque<Answer> answers;
     std::deque<std::optional<QString>> folders, openNames, saveNames;

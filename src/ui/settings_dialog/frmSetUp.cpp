@@ -175,7 +175,8 @@ void frmSetUp::cmdModifica_Click()
     }
     const QString title =
         LocalisedText(m_settings.languageOffset(), SetUpChoices::folderBrowserTitleId(row));
-    if (const auto folder = m_dialogs.chooseFolder(this, title))
+    const QString current = row == 1 ? m_settings.DirectoryOutput : m_settings.DirectoryInput;
+    if (const auto folder = m_dialogs.chooseFolder(this, title, current))
         SetUpChoices::storeChosenFolder(m_settings, row, *folder);
     showFolders();
 }

@@ -1,6 +1,8 @@
 #include "frmMain.h"
 
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 
 #include "documents/DocumentText.h"
 #include "messages/LanguageCaptions.h"
@@ -306,9 +308,19 @@ std::optional<QString> frmMain::chooseAndEditDocument()
                          QStringLiteral("Configurazione.orvek")))
         return std::nullopt;
     CDialog.setUpForDocuments(QStringLiteral("Apri documento configurazione registratore"));
+    // Where the default document lives.
+    CDialog.InitDir = m_server.settings().DirectoryInput;
     const auto chosen = m_dialogs.openFileName(this, CDialog);
     if (!chosen)
         return std::nullopt;
+    if (!QFileInfo(*chosen).isFile()) {
+        const bool english = m_server.settings().languageOffset() != 0;
+        m_dialogs.critical(this, CDialog.DialogTitle,
+                           (english ? QStringLiteral("The document %1 does not exist.")
+                                    : QStringLiteral("Il documento %1 non esiste."))
+                               .arg(QDir::toNativeSeparators(*chosen)));
+        return std::nullopt;
+    }
     CDialog.FileName = *chosen;
     DocumentPath = *chosen;
     {

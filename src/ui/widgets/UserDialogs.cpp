@@ -31,6 +31,8 @@ std::optional<QString> runFileDialog(QWidget* owner, const CommonDialog& state,
         dialog.selectNameFilter(filters[state.FilterIndex - 1]);
     if (!state.confirmsOverwrite())
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    if (!state.InitDir.isEmpty())
+        dialog.setDirectory(state.InitDir);
     if (!state.FileName.isEmpty())
         dialog.selectFile(state.FileName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
@@ -77,11 +79,12 @@ UserDialogs::Answer QtUserDialogs::question(QWidget* owner, const QString& title
     }
 }
 
-std::optional<QString> QtUserDialogs::chooseFolder(QWidget* owner, const QString& title)
+std::optional<QString> QtUserDialogs::chooseFolder(QWidget* owner, const QString& title,
+                                                   const QString& startAt)
 {
     if (headless())
         return std::nullopt;
-    QFileDialog dialog(owner, title);
+    QFileDialog dialog(owner, title, startAt);
     keepAboveOwner(dialog, owner);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly);

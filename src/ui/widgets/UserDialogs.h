@@ -21,7 +21,9 @@ public:
     // Question icon, Yes, No and Cancel.
     virtual Answer question(QWidget* owner, const QString& title, const QString& text) = 0;
     // An existing folder, or nothing when cancelled.
-    virtual std::optional<QString> chooseFolder(QWidget* owner, const QString& title) = 0;
+    // Opens at startAt (the folder being changed).
+    virtual std::optional<QString> chooseFolder(QWidget* owner, const QString& title,
+                                                const QString& startAt) = 0;
     // Open and save dialogs set up from the common dialog state; nothing when cancelled.
     virtual std::optional<QString> openFileName(QWidget* owner, const CommonDialog& dialog) = 0;
     virtual std::optional<QString> saveFileName(QWidget* owner, const CommonDialog& dialog) = 0;
@@ -34,7 +36,8 @@ class QtUserDialogs : public UserDialogs
 public:
     void critical(QWidget* owner, const QString& title, const QString& text) override;
     Answer question(QWidget* owner, const QString& title, const QString& text) override;
-    std::optional<QString> chooseFolder(QWidget* owner, const QString& title) override;
+    std::optional<QString> chooseFolder(QWidget* owner, const QString& title,
+                                        const QString& startAt) override;
     std::optional<QString> openFileName(QWidget* owner, const CommonDialog& dialog) override;
     std::optional<QString> saveFileName(QWidget* owner, const CommonDialog& dialog) override;
     void exec(QDialog& dialog) override;

@@ -129,6 +129,8 @@ TEST_F(frmSetUpTest, ModificaThenAnnulla)
     EXPECT_EQ(folders()->topLevelItem(1)->text(1), "/out/");
     child<QPushButton>("cmdModifica")->click();
     EXPECT_EQ(dialog().settings().DirectoryOutput, "/unsent/");
+    EXPECT_EQ(dialogs.folderStarts, QStringList({"/in/", "/out/", "/out/"}))
+        << "each chooser opens at the folder it changes";
     EXPECT_EQ(dialogs.folderTitles,
               QStringList({"Modifica posizione del file comandi",
                            "Modifica posizione degli scontrini non inviati",

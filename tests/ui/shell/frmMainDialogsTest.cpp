@@ -95,6 +95,7 @@ TEST_F(frmMainDialogsTest, CancelledOpenDialogSendsNothing)
     EXPECT_EQ(d.DialogTitle, "Apri documento configurazione registratore");
     EXPECT_EQ(d.Filter, "File di configurazione|*.orvek|File di testo|*.txt");
     EXPECT_EQ(d.FilterIndex, 1);
+    EXPECT_EQ(d.InitDir, in("")) << "it opens where the default document lives";
     EXPECT_EQ(dialogs.execCount, 0);
     EXPECT_TRUE(driver.sent.empty());
 }
@@ -117,6 +118,17 @@ TEST_F(frmMainDialogsTest, DocumentIsSentAsItIsOnDiskAndStays)
     // The same document is proposed next.
     window->findChild<QAction*>("MNU_FILE_INVIA")->trigger();
     EXPECT_EQ(dialogs.fileDialogs.last().FileName, doc);
+}
+
+TEST_F(frmMainDialogsTest, ADocumentThatDoesNotExistIsSaidSoAndNothingIsSent)
+{
+    dialogs.openNames = {dir.file("Nessuno.orvek")};
+    window->findChild<QAction*>("MNU_FILE_INVIA")->trigger();
+    ASSERT_FALSE(dialogs.messages.isEmpty());
+    EXPECT_TRUE(dialogs.messages.last().contains("Nessuno.orvek non esiste"))
+        << dialogs.messages.last().toStdString();
+    EXPECT_EQ(dialogs.execCount, 0);
+    EXPECT_TRUE(driver.sent.empty());
 }
 
 TEST_F(frmMainDialogsTest, DocumentSavedUnderANewNameIsSentAndProposedNext)
