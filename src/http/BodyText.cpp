@@ -50,6 +50,18 @@ std::optional<BodyCharset> bodyCharset(const QByteArray& contentType, QString& e
     return charset;
 }
 
+bool utf8MarkWithoutCharset(const QByteArray& contentType, const QByteArray& body)
+{
+    if (!body.startsWith("\xEF\xBB\xBF"))
+        return false;
+    const QList<QByteArray> parts = contentType.split(';');
+    return std::none_of(parts.begin() + std::min<qsizetype>(1, parts.size()), parts.end(),
+                        [](const QByteArray& part) {
+                            const QByteArray p = part.trimmed().toLower();
+                            return p.startsWith("charset") && p.mid(7).trimmed().startsWith('=');
+                        });
+}
+
 CommandFileBody commandFileBody(const QByteArray& body, BodyCharset charset)
 {
     CommandFileBody result;

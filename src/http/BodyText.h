@@ -11,6 +11,10 @@ enum class BodyCharset { Windows1252, Utf8 };
 // but text/plain, or another charset, is refused (nullopt, with why).
 std::optional<BodyCharset> bodyCharset(const QByteArray& contentType, QString& error);
 
+// A body that begins with UTF-8's byte order mark but names no charset: read as Windows-1252 it
+// would print the mark ("ï»¿") on the first line, so it is refused instead.
+bool utf8MarkWithoutCharset(const QByteArray& contentType, const QByteArray& body);
+
 struct CommandFileBody
 {
     QByteArray bytes; // the command file, when the body could be converted

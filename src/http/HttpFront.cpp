@@ -250,6 +250,11 @@ void HttpFront::postFile(HttpRequest& request, HttpReply& reply, const QByteArra
         say(error(415, why));
         return;
     }
+    if (utf8MarkWithoutCharset(request.value("Content-Type"), request.body)) {
+        say(error(415, QStringLiteral("the body begins with UTF-8's byte order mark: send it as "
+                                      "text/plain; charset=utf-8")));
+        return;
+    }
     const QUrlQuery query(request.url);
     int wait = kDefaultWaitSeconds;
     if (query.hasQueryItem(QStringLiteral("wait"))) {

@@ -54,6 +54,11 @@ class FrontTest(unittest.TestCase):
         status, _, utf8 = p.post("BAD caffè €\r\n".encode("utf-8"),
                                  headers={"Content-Type": "text/plain; charset=utf-8"})
         self.assertEqual(utf8["error"]["line"], "BAD caffè €")
+        # UTF-8 with its byte order mark but no charset would print the mark: refused.
+        status, _, marked = p.post("\ufeffVEND MARK\r\n".encode("utf-8"))
+        self.assertEqual(status, 415, marked)
+        self.assertIn("charset=utf-8", marked["error"]["text"])
+        self.assertEqual(p.journal_sends("VEND MARK"), 0)
         status, _, refused = p.post("uno\r\n中\r\n".encode("utf-8"),
                                     headers={"Content-Type": "text/plain; charset=utf-8"})
         self.assertEqual((status, refused["error"]["row"]), (422, 2))

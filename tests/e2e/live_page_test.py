@@ -110,6 +110,17 @@ class LivePageTest(unittest.TestCase):
         if SCREENSHOT:
             b.screenshot(SCREENSHOT)
 
+    def test_the_token_leaves_the_address_bar_and_a_reload_still_works(self):
+        p, b = self.program, self.browser
+        b.go("http://127.0.0.1:%d/#token=%s" % (p.port, p.token))
+        b.wait_for("return document.getElementById('state').textContent", "the register's state")
+        self.assertNotIn(p.token, b.run("return location.href"))
+        self.assertNotIn(p.token, b.run("return String(history.length) + location.hash"))
+        b.run("location.reload()")
+        time.sleep(budget(0.5))
+        b.wait_for("return document.getElementById('state').textContent", "the state again")
+        self.assertEqual(b.run("return document.getElementById('problem').textContent"), "")
+
     def test_without_a_token_the_page_says_how_to_open_it(self):
         p, b = self.program, self.browser
         b.go("http://127.0.0.1:%d/" % p.port)

@@ -158,6 +158,17 @@ TEST(BodyTextTest, ContentTypeNamesTheCharset)
     }
 }
 
+TEST(BodyText, AByteOrderMarkWithoutACharsetIsNotTakenForWindows1252)
+{
+    const QByteArray marked = "\xEF\xBB\xBFVEND 1\r\n";
+    EXPECT_TRUE(utf8MarkWithoutCharset("", marked));
+    EXPECT_TRUE(utf8MarkWithoutCharset("text/plain", marked));
+    EXPECT_TRUE(utf8MarkWithoutCharset("text/plain; format=flowed", marked));
+    EXPECT_FALSE(utf8MarkWithoutCharset("text/plain; charset=utf-8", marked));
+    EXPECT_FALSE(utf8MarkWithoutCharset("text/plain;CHARSET = windows-1252", marked));
+    EXPECT_FALSE(utf8MarkWithoutCharset("text/plain", "VEND \xEF\xBB\xBF\r\n"));
+}
+
 TEST(BodyTextTest, Utf8IsConvertedOrRefusedNamingTheLine)
 {
     struct Case

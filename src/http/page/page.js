@@ -1,8 +1,24 @@
 "use strict";
 // Long polling with the token in a header: it never goes into an address or a cookie. The
-// token comes from the address's fragment, which the browser does not send.
+// token comes from the address's fragment, which the browser does not send; it is kept for the
+// tab (a reload still works) and taken out of the address bar and the history at once.
 (function () {
-  const token = new URLSearchParams(location.hash.slice(1)).get("token");
+  const given = new URLSearchParams(location.hash.slice(1)).get("token");
+  if (given) {
+    try {
+      sessionStorage.setItem("qdsToken", given);
+    } catch (e) {
+      // Storage refused (a private window's rules): the token stays for this load only.
+    }
+    history.replaceState(null, "", location.pathname + location.search);
+  }
+  let kept = null;
+  try {
+    kept = sessionStorage.getItem("qdsToken");
+  } catch (e) {
+    kept = null;
+  }
+  const token = given || kept;
   const texts = document.body.dataset;
   const byId = (id) => document.getElementById(id);
   let seq = 0;
