@@ -166,6 +166,7 @@ bool CommandFilePipeline::checkInputFolder()
     const QString& folder = m_settings.DirectoryInput;
     const int language = m_settings.languageOffset();
     using Source = FolderFaults::Source;
+    m_faults.recheck({folder, m_settings.DirectoryOutput});
     const auto problem = folderProblem(folder);
     bool takenOver = false;
     if (problem) {

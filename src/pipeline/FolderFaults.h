@@ -24,12 +24,14 @@ public:
     {
         QString text;
         QString folder; // the folder it concerns
+        QString file;   // the file that could not be written, for the kinds about a file
         bool operator==(const Fault&) const = default;
     };
 
-    void set(Source source, const QString& text, const QString& folder)
+    void set(Source source, const QString& text, const QString& folder,
+             const QString& file = QString())
     {
-        m_active.insert(source, Fault{text, folder});
+        m_active.insert(source, Fault{text, folder, file});
     }
     void clear(Source source) { m_active.remove(source); }
     bool has(Source source) const { return m_active.contains(source); }

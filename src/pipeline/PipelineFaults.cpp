@@ -2,6 +2,10 @@
 
 #include "ResultFiles.h"
 
+#include "common/platform/FileIo.h"
+
+#include <QDir>
+#include <QFileInfo>
 #include <QSet>
 
 PipelineFaults::PipelineFaults(const Settings& settings, StatusModel& status)
@@ -18,7 +22,7 @@ void PipelineFaults::fileWritten(Source source, bool failed, const QString& file
     }
     if (failed)
         m_faults.set(source, FolderFaults::fileNotWritable(m_settings.languageOffset(), file),
-                     folderOf(file));
+                     folderOf(file), file);
     else
         m_faults.clear(source);
     show();
@@ -37,6 +41,41 @@ void PipelineFaults::setDriverFault(const QString& why)
 void PipelineFaults::set(Source source, const QString& text, const QString& folder)
 {
     m_faults.set(source, text, folder);
+}
+
+namespace {
+
+bool sameFolder(const QString& a, const QString& b)
+{
+    return QDir::cleanPath(a) == QDir::cleanPath(b);
+}
+
+// A plain file that may be written, or none where one may be made.
+bool couldBeWritten(const QString& file)
+{
+    const FileStatus status = fileStatus(file);
+    if (status.type == FileStatus::Type::Missing)
+        return !folderProblem(folderOf(file));
+    return status.type == FileStatus::Type::Regular && QFileInfo(file).isWritable();
+}
+
+} // namespace
+
+void PipelineFaults::recheck(const QStringList& folders)
+{
+    const QMap<Source, FolderFaults::Fault> active = m_faults.active();
+    for (auto it = active.cbegin(); it != active.cend(); ++it) {
+        if (it.key() == Source::Driver)
+            continue;
+        if (std::none_of(folders.cbegin(), folders.cend(),
+                         [&](const QString& f) { return sameFolder(f, it->folder); })) {
+            m_faults.clear(it.key());
+            m_reported.remove(it.key());
+        } else if ((it.key() == Source::Log || it.key() == Source::ResultFile) &&
+                   !it->file.isEmpty() && couldBeWritten(it->file)) {
+            m_faults.clear(it.key());
+        }
+    }
 }
 
 void PipelineFaults::show()

@@ -25,6 +25,10 @@ public:
     void clear(Source source) { m_faults.clear(source); }
     bool has(Source source) const { return m_faults.has(source); }
     void show();
+    // Once a round, whether files arrive or not: a fault of a folder the settings no longer
+    // name goes without a word (that folder was not mended), and a log or result file that
+    // could not be written is looked at again, its fault gone when it could be now.
+    void recheck(const QStringList& folders);
 
     // While a file given to send is sent, its result file that cannot be written is not a fault
     // of a folder the program works in: it is kept here for the caller to tell.

@@ -542,6 +542,32 @@ TEST_F(PipelineTest, FolderFaultGoingAwayLeavesWhatWasShownSinceInPlace)
     EXPECT_EQ(again.seen(), 1);
 }
 
+TEST_F(PipelineTest, AFaultIsLookedAtAgainEachRoundWhetherFilesArriveOrNot)
+{
+    AllowQtWarnings fault("Fault in the folder"), again("works again"), cannot("Cannot");
+    // The log could not be written while the folder was gone; made again from outside, it
+    // works, and no file has to arrive for the window to say so.
+    QDir(dir.file("in")).removeRecursively();
+    pipeline().runTick();
+    pipeline().logNotice("Note", "while the folder is gone");
+    QDir().mkdir(dir.file("in"));
+    pipeline().runTick();
+    EXPECT_EQ(display.error, "");
+    EXPECT_EQ(display.picture, TrayPicture::Normal);
+    EXPECT_EQ(again.seen(), 1);
+
+    // Another folder chosen instead of a missing one: its fault goes, and the missing one is
+    // never said to work again.
+    QDir(dir.file("in")).removeRecursively();
+    pipeline().runTick();
+    EXPECT_NE(display.error, "");
+    QDir().mkdir(dir.file("other"));
+    settings.DirectoryInput = dir.file("other/");
+    pipeline().runTick();
+    EXPECT_EQ(display.error, "");
+    EXPECT_EQ(again.seen(), 1);
+}
+
 TEST_F(PipelineTest, DocumentWhoseResultCannotBeWrittenIsSaidToBeSentNotAFolderFault)
 {
     // As with the shipped examples, in a folder nobody may write in; a folder where the result
