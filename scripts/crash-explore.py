@@ -610,7 +610,10 @@ class Explorer:
             answers = json.load(open(os.path.join(folder, HTTP_ANSWER)))
         except (OSError, ValueError):
             answers = {}
+        # A key makes one job, and another only after the one before it was settled as never
+        # sent (its command file never reached the input folder): the key is then free again.
         made = dict.fromkeys(HTTP_JOBS, 0)
+        key_of, not_sent = {}, dict.fromkeys(HTTP_JOBS, 0)
         journal = os.path.join(folder, "HttpJobs", "jobs.journal")
         if os.path.exists(journal):
             for line in open(journal, "rb").read().split(b"\n")[:-1]:
@@ -621,6 +624,10 @@ class Explorer:
                     continue
                 if entry.get("op") == "made" and entry.get("key") in made:
                     made[entry["key"]] += 1
+                    key_of[entry.get("id")] = entry["key"]
+                elif entry.get("op") == "done" and entry.get("notSent") and \
+                        entry.get("id") in key_of:
+                    not_sent[key_of[entry["id"]]] += 1
         for key, lines in HTTP_JOBS.items():
             for line in lines:
                 if len(sends.get(line, [])) > 1:
@@ -634,8 +641,9 @@ class Explorer:
                 for line in lines:
                     if 0 not in sends.get(line, []):
                         problems.append("HTTP job recorded as sent without %s" % line.decode())
-            if made[key] > 1:
-                problems.append("the HTTP job %s was made %d times" % (key, made[key]))
+            if made[key] - not_sent[key] > 1:
+                problems.append("the HTTP job %s was made %d times (%d never sent)"
+                                % (key, made[key], not_sent[key]))
         left = [n for n in os.listdir(os.path.join(folder, "TOSEND"))
                 if n.startswith("HTTP-") and n[-3:] in (".OK", ".KO")]
         if left:
