@@ -1,3 +1,4 @@
+#include "ShowWindowChannel.h"
 #include "common/Clock.h"
 #include "frmMain.h"
 #include "http/HttpConfig.h"
@@ -9,6 +10,7 @@
 #include "server/platform/HeadlessStart.h"
 #include "server/platform/SingleInstanceLock.h"
 #include "server/platform/TerminationSignals.h"
+#include "ui/widgets/ModMain.h"
 #include "ui/widgets/UserDialogs.h"
 
 #include <QApplication>
@@ -116,8 +118,15 @@ int main(int argc, char** argv)
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &window,
                      &QWidget::close);
 
+    // A running instance of this folder is asked to show its window first: this start then ends
+    // as the second one, and the user finds what is running.
+    ShowWindowChannel showChannel(instanceLock.path());
+    showChannel.ask(2000);
     if (const int status = window.Form_Load(); status != 0)
         return status;
+    if (showChannel.listen())
+        QObject::connect(&showChannel, &ShowWindowChannel::showRequested, &window,
+                         [&window] { bringForward(&window); });
     // The HTTP front starts once this instance holds its folder, and only when configured;
     // settings it cannot use leave it off, never the program.
     std::unique_ptr<HttpFront> front;
