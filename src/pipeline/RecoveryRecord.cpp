@@ -116,9 +116,14 @@ void RecoveryRecord::releaseReserve()
 
 bool RecoveryRecord::writeContent()
 {
-    QByteArray bytes = (m_active ? kBusy : kIdle) + m_head;
-    if (!m_head.isEmpty())
+    // Whole again with what was written in place since (the verdict's digit, the rows): a
+    // rewrite for the files left must not take a file back to before its verdict.
+    QByteArray bytes =
+        (m_active ? kBusy.left(kBusyDigitOffset) + m_busyDigit + "\r\n" : kIdle) + m_head;
+    if (!m_head.isEmpty()) {
+        bytes += textLine(kRowKey + rowField(m_acceptedRow));
         m_rowOffset = bytes.size() - (kRowDigits + 2);
+    }
     for (const LeftFile& left : m_left)
         bytes += kLeftKey.toLatin1() + leftLine(left) + "\r\n";
     // Blanks over the rest of a longer earlier record: the file rarely shrinks, so rewriting
@@ -143,7 +148,9 @@ bool RecoveryRecord::begin(const RecoveryState& state)
         (state.lastReceipt ? QString::number(*state.lastReceipt) : QString()) +
         QStringLiteral("\r\nTime=") + state.time + QStringLiteral("\r\nRegister=") +
         QString::fromLatin1(state.registerName.toUtf8().toHex()) + QStringLiteral("\r\n");
-    m_head = encodeCp1252(head) + textLine(kRowKey + rowField(state.acceptedRow));
+    m_head = encodeCp1252(head);
+    m_acceptedRow = state.acceptedRow;
+    m_busyDigit = '1';
     m_active = true;
     m_leftSaved = writeContent();
     if (!m_leftSaved) {
@@ -158,16 +165,20 @@ bool RecoveryRecord::begin(const RecoveryState& state)
 void RecoveryRecord::setAcceptedRow(qint32 row)
 {
     // Same width in place: cheap enough for every line, and it outlives a crash of the process.
-    if (m_active)
-        writeAt(*m_file, m_rowOffset, rowField(row).toLatin1());
+    if (!m_active)
+        return;
+    m_acceptedRow = row;
+    writeAt(*m_file, m_rowOffset, rowField(row).toLatin1());
 }
 
 void RecoveryRecord::verdictWritten(bool sent)
 {
     // Not flushed, like the rows: a crash of the process keeps it; after a power cut the
     // receipt number and the rows decide as before.
-    if (m_active)
-        writeAt(*m_file, kBusyDigitOffset, sent ? "2" : "3");
+    if (!m_active)
+        return;
+    m_busyDigit = sent ? '2' : '3';
+    writeAt(*m_file, kBusyDigitOffset, QByteArray(1, m_busyDigit));
 }
 
 void RecoveryRecord::finish()

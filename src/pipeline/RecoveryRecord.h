@@ -103,7 +103,9 @@ private:
 
     QString m_path;
     std::unique_ptr<QFile> m_file;
-    QByteArray m_head; // the lines of the file being sent, after the busy flag
+    QByteArray m_head; // the lines of the file being sent, after the busy flag, before its row
+    char m_busyDigit = '1';
+    qint32 m_acceptedRow = 0;
     QList<LeftFile> m_left;
     qint64 m_rowOffset = -1;
     bool m_active = false;

@@ -102,6 +102,30 @@ TEST_F(RecoveryTest, RecordRewrittenInPlaceNeverShowsAnEarlierFile)
     EXPECT_EQ(logLines().filter("Interrupted").size(), 1);
 }
 
+TEST_F(RecoveryTest, ARewriteForTheFilesLeftKeepsTheVerdictAndTheRows)
+{
+    // A read-only file is left in the folder after its verdict: the record is written again
+    // with it before the file's record is finished, and a kill just then must not take the file
+    // back to before its verdict.
+    writeBytes(in("A.TXT"), "L1\r\nL2\r\n");
+    RecoveryRecord record(pipeline.recoveryRecordPath());
+    RecoveryState state;
+    state.file = in("A.TXT");
+    ASSERT_TRUE(record.begin(state));
+    record.setAcceptedRow(2);
+    record.verdictWritten(true);
+    const LeftFile left{in("A.TXT"), *commandFileSignature(in("A.TXT")), "digest"};
+    ASSERT_TRUE(record.setLeftFiles({left}));
+    const auto read = RecoveryRecord::read(pipeline.recoveryRecordPath());
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(read->verdict, RecoveryState::Verdict::Sent);
+    EXPECT_EQ(read->acceptedRow, 2);
+    EXPECT_EQ(RecoveryRecord::readLeftFiles(pipeline.recoveryRecordPath()), QList<LeftFile>{left});
+    // The rows go on being written in place after such a rewrite.
+    record.setAcceptedRow(3);
+    EXPECT_EQ(RecoveryRecord::read(pipeline.recoveryRecordPath())->acceptedRow, 3);
+}
+
 TEST_F(RecoveryTest, FileThatReachedTheRegisterIsRecordedAsSent)
 {
     writeBytes(in("A.TXT"), "L1\r\nL2\r\nL3\r\n");
