@@ -682,8 +682,15 @@ class Explorer:
                     problems.append("copy %s is not the file" % c)
             # One verdict for one file: a .KO beside an .OK only for a file whose dump was
             # written before it failed, and never a copy of a file that was sent.
+            # A 553 naming one of the file's own lines is the honest "a person decides" for a
+            # line the register took just before the kill, before the record could say so.
             every_line = all(0 in sends.get(line, []) for line in lines)
-            if os.path.exists(ok) and os.path.exists(ko) and (name not in DUMPS or every_line):
+            uncertain = False
+            if os.path.exists(ko):
+                m = re.match(rb"Error=553;[^;]*;Row (\d+);", open(ko, "rb").read())
+                uncertain = bool(m) and 1 <= int(m.group(1)) <= len(lines)
+            if os.path.exists(ok) and os.path.exists(ko) and \
+                    (name not in DUMPS or (every_line and not uncertain)):
                 problems.append("%s has both an .OK and a .KO" % name)
             if file_copies and os.path.exists(ok) and not os.path.exists(ko):
                 problems.append("%s has an .OK and a copy in the output folder" % name)
