@@ -14,6 +14,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTreeWidget>
 
 frmSetUp::frmSetUp(Settings settings, QString programFolder, UserDialogs& dialogs, QWidget* parent)
@@ -134,21 +136,98 @@ void frmSetUp::Form_Load()
     const int offset = m_settings.languageOffset();
     lstCartelle->setHeaderLabels({LocalisedText(offset, MessageId::FolderColumnName),
                                   LocalisedText(offset, MessageId::FolderColumnPath)});
+    new QTreeWidgetItem(lstCartelle, {LocalisedText(offset, MessageId::InputFolderRow), QString()});
+    new QTreeWidgetItem(lstCartelle,
+                        {LocalisedText(offset, MessageId::UnsentFolderRow), QString()});
+    fitToTexts();
     const int first =
         (lstCartelle->width() - QFontMetrics(font()).horizontalAdvance(QLatin1Char('W'))) / 3;
     lstCartelle->setColumnWidth(0, first);
     lstCartelle->setColumnWidth(1, 2 * first);
-    new QTreeWidgetItem(lstCartelle, {LocalisedText(offset, MessageId::InputFolderRow), QString()});
-    new QTreeWidgetItem(lstCartelle,
-                        {LocalisedText(offset, MessageId::UnsentFolderRow), QString()});
+    // A path longer than its column loses its middle, never its end; the tooltip has it whole.
+    lstCartelle->setTextElideMode(Qt::ElideMiddle);
     showFolders();
     lstCartelle->setCurrentItem(lstCartelle->topLevelItem(0));
 }
 
 void frmSetUp::showFolders()
 {
-    lstCartelle->topLevelItem(0)->setText(1, m_settings.DirectoryInput);
-    lstCartelle->topLevelItem(1)->setText(1, m_settings.DirectoryOutput);
+    const QString folders[] = {m_settings.DirectoryInput, m_settings.DirectoryOutput};
+    for (int row = 0; row < 2; ++row) {
+        lstCartelle->topLevelItem(row)->setText(1, folders[row]);
+        lstCartelle->topLevelItem(row)->setToolTip(1, folders[row]);
+    }
+}
+
+// The layout was made for a narrower font than this platform's: where a text does not fit, the
+// dialog grows to it (the labels' column, the fields, the units, the folder list, the buttons)
+// rather than cutting the text or making its font smaller than its neighbours'.
+void frmSetUp::fitToTexts()
+{
+    const QFontMetrics fm(font());
+    const int pad = fm.horizontalAdvance(QLatin1Char(' '));
+    const int w = fm.horizontalAdvance(QLatin1Char('W'));
+    auto lack = [](const QWidget* widget, int needed) {
+        return std::max(0, needed - widget->width());
+    };
+    auto textNeeds = [&](const QString& text) { return fm.horizontalAdvance(text) + 2 * pad; };
+    int labels = 0, fields = 0, units = 0, total = 0;
+    for (QLabel* label : {lblLingua, lblFrequenza, lblLog, lblPorta, lblVelocita}) {
+        label->setFont(font());
+        labels = std::max(labels, lack(label, textNeeds(label->text())));
+    }
+    for (QComboBox* combo : {cmbLingua, cmbFrequenza, cmbLog, cmbPorta, cmbBaud}) {
+        // The field beside the arrow holds the longest choice.
+        QStyleOptionComboBox option;
+        option.initFrom(combo);
+        const int field =
+            combo->style()
+                ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo)
+                .width();
+        for (int i = 0; i < combo->count(); ++i)
+            fields = std::max(fields, fm.horizontalAdvance(combo->itemText(i)) - field);
+    }
+    for (QLabel* label : {Label7, Label8, Label3}) {
+        label->setFont(font());
+        units = std::max(units, lack(label, textNeeds(label->text())));
+    }
+    total = labels + fields + units;
+    for (QGroupBox* frame : {Frame3, fParametri, fCartelle})
+        total = std::max(total, lack(frame, textNeeds(frame->title()) + 2 * w));
+    // The kinds of files keep a third of the list: the list grows until that third fits them.
+    int kinds = textNeeds(lstCartelle->headerItem()->text(0));
+    for (int row = 0; row < lstCartelle->topLevelItemCount(); ++row)
+        kinds = std::max(kinds, textNeeds(lstCartelle->topLevelItem(row)->text(0)));
+    total = std::max(total, lack(lstCartelle, 3 * (kinds + w) + w));
+
+    auto shift = [](QWidget* widget, int dx) { widget->move(widget->x() + dx, widget->y()); };
+    auto widen = [](QWidget* widget, int dw) {
+        widget->resize(widget->width() + dw, widget->height());
+    };
+    // Seams at the labels' right edge and the fields' right edge; what else the dialog needs
+    // goes to the units.
+    for (QLabel* label : {lblLingua, lblFrequenza, lblLog, lblPorta, lblVelocita})
+        widen(label, labels);
+    for (QComboBox* combo : {cmbLingua, cmbFrequenza, cmbLog, cmbPorta, cmbBaud}) {
+        shift(combo, labels);
+        widen(combo, fields);
+    }
+    for (QLabel* label : {Label7, Label8, Label3}) {
+        shift(label, labels + fields);
+        widen(label, total - labels - fields);
+    }
+    for (QGroupBox* frame : {Frame3, fParametri, fCartelle})
+        widen(frame, total);
+    widen(lstCartelle, total);
+    shift(cmdModifica, total);
+    for (QPushButton* button : {cmdModifica, cmdOk, cmdAnnulla}) {
+        const int more = lack(button, button->sizeHint().width());
+        button->setGeometry(button->x() - (button == cmdModifica ? more : more / 2), button->y(),
+                            button->width() + more, button->height());
+    }
+    shift(cmdOk, total / 2);
+    shift(cmdAnnulla, total / 2);
+    setFixedSize(width() + total, height());
 }
 
 void frmSetUp::cmdOk_Click()

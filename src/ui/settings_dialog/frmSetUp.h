@@ -32,6 +32,7 @@ private:
     void Form_Load();
     void LoadCaptions();
     void showFolders();
+    void fitToTexts();
 
     Settings m_settings;
     QString m_programFolder;

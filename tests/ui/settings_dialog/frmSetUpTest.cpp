@@ -7,6 +7,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTreeWidget>
 
 namespace {
@@ -139,4 +141,52 @@ TEST_F(frmSetUpTest, ModificaThenAnnulla)
     EXPECT_EQ(dialog().result(), QDialog::Rejected);
     EXPECT_FALSE(fileExists(ini()));
     EXPECT_EQ(dialog().settings().DirectoryInput, "/chosen/"); // kept after Annulla too
+}
+
+TEST_F(frmSetUpTest, NoTextIsCutNorShrunkInEitherLanguage)
+{
+    for (const char* language : {"Italiano", "English"}) {
+        SCOPED_TRACE(language);
+        settings.Language = language;
+        settings.DirectoryInput = "/home/someone/.local/share/QuorinDriverServer/TOSEND/";
+        settings.DirectoryOutput = "/home/someone/.local/share/QuorinDriverServer/UNSENT/";
+        m_dialog.reset();
+        frmSetUp& d = dialog();
+        const QFontMetrics fm(d.font());
+        for (QLabel* label : d.findChildren<QLabel*>()) {
+            EXPECT_EQ(label->font().pointSizeF(), d.font().pointSizeF())
+                << label->objectName().toStdString() << " is smaller than its neighbours";
+            EXPECT_LE(fm.horizontalAdvance(label->text()), label->width())
+                << label->objectName().toStdString();
+        }
+        for (QComboBox* combo : d.findChildren<QComboBox*>()) {
+            QStyleOptionComboBox option;
+            option.initFrom(combo);
+            const QRect field = combo->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                               QStyle::SC_ComboBoxEditField, combo);
+            for (int i = 0; i < combo->count(); ++i)
+                EXPECT_LE(fm.horizontalAdvance(combo->itemText(i)), field.width())
+                    << combo->objectName().toStdString() << ": "
+                    << combo->itemText(i).toStdString();
+        }
+        for (QPushButton* button : d.findChildren<QPushButton*>())
+            EXPECT_LE(fm.horizontalAdvance(button->text()), button->width())
+                << button->objectName().toStdString();
+        for (QGroupBox* frame : d.findChildren<QGroupBox*>())
+            EXPECT_LE(fm.horizontalAdvance(frame->title()), frame->width());
+        for (QWidget* widget : d.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            EXPECT_TRUE(d.rect().contains(widget->geometry()))
+                << widget->objectName().toStdString();
+        QTreeWidget* list = folders();
+        const int margin = fm.horizontalAdvance(QLatin1Char(' '));
+        EXPECT_LE(fm.horizontalAdvance(list->headerItem()->text(0)) + margin, list->columnWidth(0));
+        for (int row = 0; row < 2; ++row) {
+            EXPECT_LE(fm.horizontalAdvance(list->topLevelItem(row)->text(0)) + margin,
+                      list->columnWidth(0));
+            // A path that does not fit loses its middle; its tooltip has it whole.
+            EXPECT_EQ(list->topLevelItem(row)->toolTip(1), list->topLevelItem(row)->text(1));
+        }
+        EXPECT_EQ(list->textElideMode(), Qt::ElideMiddle);
+        EXPECT_LE(list->columnWidth(0) + list->columnWidth(1), list->width());
+    }
 }
