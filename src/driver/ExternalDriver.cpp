@@ -182,6 +182,8 @@ bool ExternalDriver::ensureRunning()
     if (m_link >= Link::Greeted && m_broken.isEmpty())
         return true;
     stop();
+    if (m_started)
+        ++m_restarts;
     // A driver that keeps failing is given a growing pause before it is started again.
     if (!m_restartNotBefore.hasExpired()) {
         if (m_waits->serveEventsUntil(static_cast<int>(m_restartNotBefore.remainingTime()), {}) ==
@@ -228,6 +230,7 @@ bool ExternalDriver::start()
     });
     m_child.prepare(*m_process);
     m_process->start();
+    m_started = true;
     m_child.started(*m_process);
     if (!m_process->waitForStarted(m_options.startTimeoutMs)) {
         fail(QStringLiteral("cannot be started: %1").arg(m_process->errorString()));

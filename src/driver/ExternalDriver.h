@@ -44,6 +44,7 @@ public:
 
     void setPreOpenFlag(bool flag) override;
     void setPortSpeed(const QString& speed) override { m_speed = speed; }
+    int restarts() const override { return m_restarts; }
     qint32 OpenPort(QString& port) override;
     qint32 ClosePort() override;
     qint32 SendCommand(qint32& row, qint16 mode, QString& line) override;
@@ -102,6 +103,8 @@ private:
 
     int m_failures = 0; // in a row, since the last call that worked
     QDeadlineTimer m_restartNotBefore;
+    bool m_started = false; // a first start was tried: any later one is a restart
+    int m_restarts = 0;
     QString m_shownFault;
     // The port the driver has open, opened again after a restart.
     std::optional<QString> m_openPort;

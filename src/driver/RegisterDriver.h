@@ -26,6 +26,8 @@ public:
     // The speed the settings hold (BaudRate, as written), told before every OpenPort; a driver
     // that has its own way to know it ignores it.
     virtual void setPortSpeed(const QString& speed) { Q_UNUSED(speed); }
+    // How many times a driver program was started again after it stopped working.
+    virtual int restarts() const { return 0; }
     // 0: the port is open.
     virtual qint32 OpenPort(QString& port) = 0;
     virtual qint32 ClosePort() = 0;

@@ -184,7 +184,7 @@ std::optional<HttpFront::Answer> HttpFront::page(const HttpRequest& head,
             a.header("Access-Control-Allow-Private-Network", "true");
         return a;
     }
-    if (path.startsWith(QStringLiteral("/v1/")))
+    if (path.startsWith(QStringLiteral("/v1/")) || path == u"/metrics")
         return std::nullopt;
     const auto file = livePageFile(path, m_server.settings().languageOffset());
     if (!file)
@@ -215,7 +215,10 @@ void HttpFront::serve(HttpRequest& request, HttpReply reply)
         return false;
     };
 
-    if (path == u"/v1/files") {
+    if (path == u"/metrics") {
+        if (onlyMethod("GET"))
+            send(reply, {200, metricsText(metricsSample()), kMetricsContentType, {}}, origin);
+    } else if (path == u"/v1/files") {
         if (onlyMethod("POST"))
             postFile(request, reply, origin);
     } else if (path.startsWith(u"/v1/files/")) {
@@ -332,6 +335,7 @@ void HttpFront::createPending()
     for (std::size_t k = 0; k < made.size(); ++k) {
         Pending& pending = batch[made[k]];
         if (created[k].made == HttpJobs::Made::Yes) {
+            ++m_jobsMade;
             const HttpJobs::Job& job = *m_jobs.find(created[k].id);
             m_server.commandFileWritten(job.file);
             answerPending(pending, &job);
@@ -469,6 +473,12 @@ void HttpFront::releaseNews()
 
 void HttpFront::verdictLeft(const FileVerdict& verdict)
 {
+    if (verdict.code == 0) {
+        ++m_filesSent;
+        m_sinceLastSent.start();
+    } else {
+        ++m_filesFailed;
+    }
     if (verdict.path == m_sendingFile)
         m_sendingFile.clear();
     QJsonObject shown{{"time", verdict.time.toString(Qt::ISODate)},
@@ -514,4 +524,30 @@ QJsonObject HttpFront::newsJson() const
             {"status", statusJson()},
             {"stateText", m_server.status().stateText()},
             {"verdicts", verdicts}};
+}
+
+MetricsSample HttpFront::metricsSample() const
+{
+    const StatusModel& status = m_server.status();
+    MetricsSample s;
+    s.filesSent = m_filesSent;
+    s.filesFailed = m_filesFailed;
+    s.linesSent = m_server.lineCounts().sent;
+    s.linesRefused = m_server.lineCounts().refused;
+    s.driverRestarts = m_server.driverRestarts();
+    const auto& faults = m_server.faultsSeen();
+    for (auto it = faults.cbegin(); it != faults.cend(); ++it)
+        s.faults.append({FolderFaults::kindName(it.key()), it.value()});
+    s.httpJobsMade = m_jobsMade;
+    s.registerState = registerName(status);
+    s.filesWaiting = status.waiting();
+    s.jobsWaiting = m_jobs.waiting();
+    if (const auto r = status.lastReceipt()) {
+        s.lastReceipt = r->number;
+        s.lastReceiptTime = r->time;
+    }
+    if (m_sinceLastSent.isValid())
+        s.secondsSinceLastSent = double(m_sinceLastSent.elapsed()) / 1000.0;
+    s.version = m_options.version;
+    return s;
 }

@@ -3,9 +3,11 @@
 #include "ConnectionGate.h"
 #include "HttpConfig.h"
 #include "HttpJobs.h"
+#include "Metrics.h"
 #include "RequestRules.h"
 #include "pipeline/VerdictWriter.h"
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QTimer>
 #include <deque>
@@ -92,6 +94,7 @@ private:
 
     Answer jobAnswer(const HttpJobs::Job& job, int status) const;
     QJsonObject statusJson() const;
+    MetricsSample metricsSample() const;
     QJsonObject newsJson() const;
     static Answer error(int status, const QString& text, int row = 0);
 
@@ -113,4 +116,9 @@ private:
     quint64 m_newsSeq = 1;
     QTimer m_newsTimer;
     std::deque<QJsonObject> m_verdicts; // newest first
+    // Counted since the front started, with the program.
+    qint64 m_filesSent = 0;
+    qint64 m_filesFailed = 0;
+    qint64 m_jobsMade = 0;
+    QElapsedTimer m_sinceLastSent;
 };

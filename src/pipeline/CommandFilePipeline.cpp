@@ -243,6 +243,7 @@ LinesSent CommandFilePipeline::sendLines(QIODevice& device, RecoveryRecord* reco
             continue;
         }
         sent.result = sendLine(sent.row, sent.line);
+        countLine(sent.result);
         if (sent.result != 0)
             break;
         if (record)
@@ -253,6 +254,17 @@ LinesSent CommandFilePipeline::sendLines(QIODevice& device, RecoveryRecord* reco
     if (record && sent.result == 0)
         record->setAcceptedRow(sent.row);
     return sent;
+}
+
+void CommandFilePipeline::countLine(qint32 result)
+{
+    if (result == 0) {
+        ++m_lineCounts.sent;
+        return;
+    }
+    const bool known =
+        m_lineCounts.refused.contains(result) || m_lineCounts.refused.size() < kCodesCounted - 1;
+    ++m_lineCounts.refused[known ? result : 0];
 }
 
 void CommandFilePipeline::sendGivenFile(const QString& path)

@@ -68,6 +68,16 @@ public:
 
     // A dated "<key>=<value>" line in the activity log.
     void logNotice(const QString& key, const QString& value);
+    const QMap<FolderFaults::Source, int>& faultsSeen() const { return m_faults.faultsSeen(); }
+    // The lines the register took, and those it refused by code (at most kCodesCounted codes,
+    // the rest under 0), since the start.
+    static constexpr int kCodesCounted = 16;
+    struct LineCounts
+    {
+        qint64 sent = 0;
+        QMap<qint32, qint64> refused;
+    };
+    const LineCounts& lineCounts() const { return m_lineCounts; }
     QString logFilePath() const;
     QString recoveryRecordPath() const;
 
@@ -132,6 +142,7 @@ private:
     std::unique_ptr<QIODevice> openCommandFile(const QString& path, const QString& base,
                                                bool& unreadable);
     LinesSent sendLines(QIODevice& device, RecoveryRecord* record);
+    void countLine(qint32 result);
     qint32 sendLine(qint32 row, const QString& line);
 
     const Settings& m_settings;
@@ -142,6 +153,7 @@ private:
     Options m_options;
     FileOpener m_openFile;
     PipelineFaults m_faults;
+    LineCounts m_lineCounts;
     InputFolderScanner m_scanner;
     RecoveryRecord m_record;
     VerdictWriter m_verdicts;

@@ -58,3 +58,28 @@ QString FolderFaults::givenFileResultNotWritable(int languageOffset, const QStri
                 "%1 was sent, but its result could not be written to the file %2.", file)
         .arg(result);
 }
+
+const char* FolderFaults::kindName(Source source)
+{
+    switch (source) {
+    case Source::Folder:
+        return "folder";
+    case Source::Owner:
+        return "owner";
+    case Source::RecordOpen:
+        return "record-open";
+    case Source::RecordWrite:
+        return "record-write";
+    case Source::Room:
+        return "room";
+    case Source::Log:
+        return "log";
+    case Source::ResultFile:
+        return "result-file";
+    case Source::Copy:
+        return "copy";
+    case Source::Driver:
+        return "driver";
+    }
+    return "other";
+}

@@ -36,6 +36,9 @@ public:
     void clear(Source source) { m_active.remove(source); }
     bool has(Source source) const { return m_active.contains(source); }
     const QMap<Source, Fault>& active() const { return m_active; }
+    // The kind as a short name ("result-file"), for those who count faults from outside.
+    static const char* kindName(Source source);
+
     // The text to show now: the first fault in the order above; empty when all is well.
     QString text() const { return m_active.isEmpty() ? QString() : m_active.first().text; }
 

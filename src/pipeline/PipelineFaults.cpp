@@ -81,6 +81,10 @@ void PipelineFaults::recheck(const QStringList& folders)
 void PipelineFaults::show()
 {
     report();
+    for (auto it = m_faults.active().cbegin(); it != m_faults.active().cend(); ++it)
+        if (!m_shown.contains(it.key()))
+            ++m_seen[it.key()];
+    m_shown = m_faults.active();
     m_status.faultsChanged(m_faults.text(), m_faults.has(Source::Driver));
 }
 

@@ -32,6 +32,9 @@ public:
 
     // While a file given to send is sent, its result file that cannot be written is not a fault
     // of a folder the program works in: it is kept here for the caller to tell.
+    // How many faults of each kind came since the start (each counted once when it comes).
+    const QMap<Source, int>& faultsSeen() const { return m_seen; }
+
     void beginGivenFile();
     std::optional<QString> endGivenFile();
 
@@ -42,6 +45,8 @@ private:
     StatusModel& m_status;
     FolderFaults m_faults;
     QMap<Source, FolderFaults::Fault> m_reported; // on standard error
+    QMap<Source, int> m_seen;
+    QMap<Source, FolderFaults::Fault> m_shown; // at the last show(), to count what came since
     bool m_givenFile = false;
     std::optional<QString> m_givenResultNotWritten;
 };

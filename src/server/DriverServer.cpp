@@ -230,6 +230,7 @@ void DriverServer::shutDownIfWanted()
 void DriverServer::shutDown()
 {
     m_state = State::ShuttingDown;
+    emit shutDownBegins();
     m_closing = Closing::None;
     m_pipeline->waits().resume();
     m_tmrFile.stop();

@@ -84,6 +84,10 @@ public:
     void commandFileWritten(const QString& path);
     // A dated "<key>=<value>" line in the activity log.
     void logNotice(const QString& key, const QString& value) { m_pipeline->logNotice(key, value); }
+    // For those who watch from outside: faults of each kind since the start, driver restarts.
+    const QMap<FolderFaults::Source, int>& faultsSeen() const { return m_pipeline->faultsSeen(); }
+    int driverRestarts() const { return m_driver.restarts(); }
+    const CommandFilePipeline::LineCounts& lineCounts() const { return m_pipeline->lineCounts(); }
 
 signals:
     // The run is over, with the program's exit status: 0 after the shut-down, or the status of
@@ -92,6 +96,8 @@ signals:
     // A command file got its verdict (its handling is over), or began to be sent.
     void verdictLeft(const FileVerdict& verdict);
     void fileStarted(const QString& path);
+    // The shut-down begins (Stop.txt is sent next).
+    void shutDownBegins();
 
 private:
     QString startFilePath() const;

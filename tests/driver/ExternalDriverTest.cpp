@@ -102,6 +102,7 @@ TEST_F(ExternalDriverTest, FaultsFailTheCallAndTheDriverStartsAgainWithItsPort)
         QString answer;
         EXPECT_EQ(d->SendQuery(0, 0, "<</?s", answer), 0);
         EXPECT_EQ(starts().size(), 2);
+        EXPECT_EQ(d->restarts(), 1);
         EXPECT_EQ(calls().mid(calls().lastIndexOf(QRegularExpression("start .*")) + 1),
                   QStringList({"PreOpenFlag", "OpenPort 1", "SendQuery"}));
         EXPECT_EQ(faults, QStringList({faults.first(), QString()}));

@@ -1,6 +1,7 @@
 #include "http/BodyText.h"
 #include "http/HttpConfig.h"
 #include "http/HttpJobs.h"
+#include "http/Metrics.h"
 #include "http/RequestRules.h"
 #include "support/DiskStepLog.h"
 #include "support/TempFolder.h"
@@ -457,4 +458,27 @@ TEST(RequestRulesTest, OnlyTheWholeTokenPasses)
         EXPECT_EQ(rules.bearsToken(c.authorization), c.passes) << c.authorization;
     config.token.clear();
     EXPECT_FALSE(rules.bearsToken("Bearer ")) << "an empty token opens nothing";
+}
+
+TEST(Metrics, ValuesAndLabelsAreWrittenAsTheTextFormatWantsThem)
+{
+    MetricsSample s;
+    s.filesSent = 3;
+    s.linesRefused = {{17, 2}, {0, 1}};
+    s.faults = {{"result-file", 4}};
+    s.registerState = QStringLiteral("cover-open");
+    s.version = QStringLiteral("1.0 \"beta\"\\x\n");
+    const QByteArray text = metricsText(s);
+    for (const char* line :
+         {"qds_files_total{outcome=\"sent\"} 3\n", "qds_lines_refused_total{code=\"17\"} 2\n",
+          "qds_lines_refused_total{code=\"0\"} 1\n", "qds_faults_total{kind=\"result-file\"} 4\n",
+          "qds_register_state{state=\"cover-open\"} 1\n", "qds_register_state{state=\"ready\"} 0\n",
+          "qds_build_info{version=\"1.0 \\\"beta\\\"\\\\x\\n\"} 1\n"})
+        EXPECT_TRUE(text.contains(line)) << line;
+    // Nothing read yet: no number and no time, rather than zeros that would read as values.
+    EXPECT_FALSE(text.contains("qds_last_receipt_number"));
+    EXPECT_FALSE(text.contains("qds_seconds_since_last_file_sent"));
+    s.lastReceipt = 41;
+    s.lastReceiptTime = QDateTime::fromSecsSinceEpoch(1'800'000'000, Qt::UTC);
+    EXPECT_TRUE(metricsText(s).contains("qds_last_receipt_timestamp_seconds 1800000000\n"));
 }

@@ -8,6 +8,7 @@
 #include "server/ProgramFolder.h"
 #include "server/platform/Autostart.h"
 #include "server/platform/HeadlessStart.h"
+#include "server/platform/ServiceNotify.h"
 #include "server/platform/SingleInstanceLock.h"
 #include "server/platform/TerminationSignals.h"
 #include "ui/widgets/ModMain.h"
@@ -17,6 +18,7 @@
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <cstdio>
 
 namespace {
@@ -124,6 +126,22 @@ int main(int argc, char** argv)
     showChannel.ask(2000);
     if (const int status = window.Form_Load(); status != 0)
         return status;
+    // A service manager that asked to be told (systemd, Type=notify) hears that the program is
+    // ready (Avvio.txt has its verdict), its state line, that it stops, and that its event loop
+    // runs (a wait for the register serves events, so a healthy program never misses one).
+    if (ServiceNotify::available()) {
+        ServiceNotify::send("READY=1\nSTATUS=" + server.status().stateText().toUtf8());
+        QObject::connect(&server.status(), &StatusModel::changed, &app, [&server] {
+            ServiceNotify::send("STATUS=" + server.status().stateText().toUtf8());
+        });
+        QObject::connect(&server, &DriverServer::shutDownBegins, &app,
+                         [] { ServiceNotify::send("STOPPING=1"); });
+        if (const int ms = ServiceNotify::watchdogMs(); ms > 0) {
+            auto* watchdog = new QTimer(&app);
+            QObject::connect(watchdog, &QTimer::timeout, [] { ServiceNotify::send("WATCHDOG=1"); });
+            watchdog->start(std::max(1, ms / 2));
+        }
+    }
     if (showChannel.listen())
         QObject::connect(&showChannel, &ShowWindowChannel::showRequested, &window,
                          [&window] { bringForward(&window); });
