@@ -11,28 +11,6 @@
 
 namespace {
 
-QByteArray json(const QJsonObject& object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
-}
-
-QString registerName(const StatusModel& status)
-{
-    if (status.driverFault())
-        return QStringLiteral("driver-fault");
-    switch (status.condition()) {
-    case StatusModel::Condition::Ready:
-        return QStringLiteral("ready");
-    case StatusModel::Condition::CoverOpen:
-        return QStringLiteral("cover-open");
-    case StatusModel::Condition::PaperOut:
-        return QStringLiteral("paper-out");
-    case StatusModel::Condition::Busy:
-        return QStringLiteral("busy");
-    }
-    return QStringLiteral("ready");
-}
-
 QString fileNameOf(const QString& path)
 {
     return path.mid(path.lastIndexOf(u'/') + 1);
@@ -112,7 +90,7 @@ HttpFront::Answer HttpFront::error(int status, const QString& text, int row)
     QJsonObject e{{"status", status}, {"text", text}};
     if (row > 0)
         e.insert("row", row);
-    return {status, json({{"error", e}}), "application/json", {}};
+    return {status, jsonBody({{"error", e}}), "application/json", {}};
 }
 
 HttpFront::Answer HttpFront::withCommonHeaders(Answer answer, const QByteArray& origin) const
@@ -229,7 +207,7 @@ void HttpFront::serve(HttpRequest& request, HttpReply reply)
         send(reply, job ? jobAnswer(*job, 200) : error(404, QStringLiteral("no such job")), origin);
     } else if (path == u"/v1/status") {
         if (onlyMethod("GET"))
-            send(reply, {200, json(statusJson()), "application/json", {}}, origin);
+            send(reply, {200, jsonBody(statusJson()), "application/json", {}}, origin);
     } else if (path == u"/v1/events") {
         if (!onlyMethod("GET"))
             return;
@@ -238,7 +216,7 @@ void HttpFront::serve(HttpRequest& request, HttpReply reply)
         if (ok && after == m_newsSeq)
             hold(reply, origin, QString(), after, m_options.eventsHoldMs);
         else
-            send(reply, {200, json(newsJson()), "application/json", {}}, origin);
+            send(reply, {200, jsonBody(newsJson()), "application/json", {}}, origin);
     } else {
         send(reply, error(404, QStringLiteral("nothing here")), origin);
     }
@@ -374,101 +352,10 @@ HttpFront::Answer HttpFront::jobAnswer(const HttpJobs::Job& job, int status) con
 {
     const auto state =
         job.file == m_sendingFile ? HttpJobs::State::Sending : HttpJobs::State::Waiting;
-    Answer a{status, json(HttpJobs::toJson(job, state)), "application/json", {}};
+    Answer a{status, jsonBody(HttpJobs::toJson(job, state)), "application/json", {}};
     if (status == 202)
         a.header("Location", "/v1/files/" + job.id.toLatin1());
     return a;
-}
-
-void HttpFront::hold(HttpReply reply, const QByteArray& origin, const QString& jobId, quint64 after,
-                     int ms)
-{
-    HttpConnection* connection = reply.connection();
-    if (!connection)
-        return;
-    const quint64 id = ++m_lastHeld;
-    Held& held =
-        m_held.emplace(id, Held{reply, origin, jobId, after, new QTimer(this), {}}).first->second;
-    held.timer->setSingleShot(true);
-    connect(held.timer, &QTimer::timeout, this, [this, id] { heldTimedOut(id); });
-    // A client that goes does not cancel its job; only its answer is dropped.
-    held.connectionGone =
-        connect(connection, &HttpConnection::closed, this, [this, id] { drop(id); });
-    held.timer->start(ms);
-}
-
-void HttpFront::heldTimedOut(quint64 id)
-{
-    const auto it = m_held.find(id);
-    if (it == m_held.end())
-        return;
-    if (it->second.jobId.isEmpty()) {
-        release(id, {200, json(newsJson()), "application/json", {}});
-    } else if (const HttpJobs::Job* job = m_jobs.find(it->second.jobId)) {
-        release(id, jobAnswer(*job, job->done ? 200 : 202));
-    } else {
-        release(id, error(404, QStringLiteral("no such job")));
-    }
-}
-
-void HttpFront::release(quint64 id, const Answer& answer)
-{
-    const auto it = m_held.find(id);
-    if (it == m_held.end())
-        return;
-    Held& held = it->second;
-    send(held.reply, answer, held.origin);
-    drop(id);
-}
-
-void HttpFront::drop(quint64 id)
-{
-    const auto it = m_held.find(id);
-    if (it == m_held.end())
-        return;
-    // Stopped and cut off now: a deletion asked for here waits for the event loop this call
-    // came from, and a wait for the register in between must not see the timer fire.
-    it->second.timer->stop();
-    it->second.timer->disconnect(this);
-    it->second.timer->deleteLater();
-    disconnect(it->second.connectionGone);
-    m_held.erase(it);
-}
-
-std::vector<quint64> HttpFront::heldIds() const
-{
-    std::vector<quint64> ids;
-    ids.reserve(m_held.size());
-    for (const auto& entry : m_held)
-        ids.push_back(entry.first);
-    return ids;
-}
-
-void HttpFront::releaseJob(const QString& id, const HttpJobs::Job& done)
-{
-    const Answer answer = jobAnswer(done, 200);
-    for (const quint64 held : heldIds()) {
-        const auto it = m_held.find(held);
-        if (it != m_held.end() && it->second.jobId == id)
-            release(held, answer);
-    }
-}
-
-void HttpFront::newsHappened()
-{
-    ++m_newsSeq;
-    if (!m_newsTimer.isActive())
-        m_newsTimer.start();
-}
-
-void HttpFront::releaseNews()
-{
-    const Answer news{200, json(newsJson()), "application/json", {}};
-    for (const quint64 held : heldIds()) {
-        const auto it = m_held.find(held);
-        if (it != m_held.end() && it->second.jobId.isEmpty() && it->second.after != m_newsSeq)
-            release(held, news);
-    }
 }
 
 void HttpFront::verdictLeft(const FileVerdict& verdict)
@@ -499,55 +386,4 @@ void HttpFront::verdictLeft(const FileVerdict& verdict)
         m_recordTimer.start();
     }
     newsHappened();
-}
-
-QJsonObject HttpFront::statusJson() const
-{
-    const StatusModel& status = m_server.status();
-    QJsonValue receipt;
-    if (const auto r = status.lastReceipt())
-        receipt = QJsonObject{{"number", r->number}, {"time", r->time.toString(Qt::ISODate)}};
-    const QString error = status.errorText();
-    return {{"register", registerName(status)},
-            {"error", error.isEmpty() ? QJsonValue() : QJsonValue(error)},
-            {"lastReceipt", receipt},
-            {"waiting", status.waiting()},
-            {"version", m_options.version}};
-}
-
-QJsonObject HttpFront::newsJson() const
-{
-    QJsonArray verdicts;
-    for (const QJsonObject& v : m_verdicts)
-        verdicts.append(v);
-    return {{"seq", qint64(m_newsSeq)},
-            {"status", statusJson()},
-            {"stateText", m_server.status().stateText()},
-            {"verdicts", verdicts}};
-}
-
-MetricsSample HttpFront::metricsSample() const
-{
-    const StatusModel& status = m_server.status();
-    MetricsSample s;
-    s.filesSent = m_filesSent;
-    s.filesFailed = m_filesFailed;
-    s.linesSent = m_server.lineCounts().sent;
-    s.linesRefused = m_server.lineCounts().refused;
-    s.driverRestarts = m_server.driverRestarts();
-    const auto& faults = m_server.faultsSeen();
-    for (auto it = faults.cbegin(); it != faults.cend(); ++it)
-        s.faults.append({FolderFaults::kindName(it.key()), it.value()});
-    s.httpJobsMade = m_jobsMade;
-    s.registerState = registerName(status);
-    s.filesWaiting = status.waiting();
-    s.jobsWaiting = m_jobs.waiting();
-    if (const auto r = status.lastReceipt()) {
-        s.lastReceipt = r->number;
-        s.lastReceiptTime = r->time;
-    }
-    if (m_sinceLastSent.isValid())
-        s.secondsSinceLastSent = double(m_sinceLastSent.elapsed()) / 1000.0;
-    s.version = m_options.version;
-    return s;
 }

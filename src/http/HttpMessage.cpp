@@ -79,6 +79,11 @@ QByteArray HttpAnswer::wire(bool close, bool headOnly) const
     return out;
 }
 
+QByteArray jsonBody(const QJsonObject& object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
 HttpAnswer HttpAnswer::error(int status, const QByteArray& text)
 {
     const QJsonObject e{{"status", status}, {"text", QString::fromUtf8(text)}};

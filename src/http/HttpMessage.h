@@ -43,3 +43,7 @@ struct HttpAnswer
 };
 
 QByteArray reasonPhrase(int status);
+
+class QJsonObject;
+// A JSON object as a body: compact, one line.
+QByteArray jsonBody(const QJsonObject& object);
