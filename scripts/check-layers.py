@@ -15,7 +15,7 @@ LAYERS = [
     ["settings", "messages", "driver", "documents"],
     ["status"],
     ["pipeline", "register_sim", "settings_dialog", "tray"],
-    ["server"],
+    ["server", "jobs"],
     ["http"],
     ["ui/widgets", "ui/tray"],
     ["ui/documents", "ui/settings_dialog"],

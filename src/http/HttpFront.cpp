@@ -203,7 +203,7 @@ void HttpFront::serve(HttpRequest& request, HttpReply reply)
         if (!onlyMethod("GET"))
             return;
         const QString id = path.mid(10);
-        const HttpJobs::Job* job = HttpJobs::isJobId(id) ? m_jobs.find(id) : nullptr;
+        const JobStore::Job* job = JobStore::isJobId(id) ? m_jobs.find(id) : nullptr;
         send(reply, job ? jobAnswer(*job, 200) : error(404, QStringLiteral("no such job")), origin);
     } else if (path == u"/v1/status") {
         if (onlyMethod("GET"))
@@ -266,8 +266,8 @@ void HttpFront::postFile(HttpRequest& request, HttpReply& reply, const QByteArra
         return;
     }
     const QString keyText = QString::fromLatin1(key);
-    const QByteArray digest = HttpJobs::digestOf(body.bytes);
-    const HttpJobs::Job* job = key.isEmpty() ? nullptr : m_jobs.findByKey(keyText);
+    const QByteArray digest = JobStore::digestOf(body.bytes);
+    const JobStore::Job* job = key.isEmpty() ? nullptr : m_jobs.findByKey(keyText);
     const auto inBatch = std::find_if(m_toCreate.cbegin(), m_toCreate.cend(),
                                       [&](const Pending& p) { return p.key == keyText; });
     const bool keyInBatch = !key.isEmpty() && inBatch != m_toCreate.cend();
@@ -300,7 +300,7 @@ void HttpFront::createPending()
 {
     std::vector<Pending> batch = std::move(m_toCreate);
     m_toCreate.clear();
-    std::vector<HttpJobs::NewJob> jobs;
+    std::vector<JobStore::NewJob> jobs;
     std::vector<std::size_t> made;
     for (std::size_t i = 0; i < batch.size(); ++i) {
         if (!batch[i].follower) {
@@ -312,14 +312,14 @@ void HttpFront::createPending()
         m_jobs.create(jobs, m_server.settings().DirectoryInput, QDateTime::currentDateTimeUtc());
     for (std::size_t k = 0; k < made.size(); ++k) {
         Pending& pending = batch[made[k]];
-        if (created[k].made == HttpJobs::Made::Yes) {
+        if (created[k].made == JobStore::Made::Yes) {
             ++m_jobsMade;
-            const HttpJobs::Job& job = *m_jobs.find(created[k].id);
+            const JobStore::Job& job = *m_jobs.find(created[k].id);
             m_server.commandFileWritten(job.file);
             answerPending(pending, &job);
         } else {
             answerPending(pending, nullptr,
-                          created[k].made == HttpJobs::Made::NoRecord
+                          created[k].made == JobStore::Made::NoRecord
                               ? QStringLiteral("the job cannot be recorded")
                               : QStringLiteral("the command file cannot be written into the "
                                                "input folder"));
@@ -332,7 +332,7 @@ void HttpFront::createPending()
     newsHappened();
 }
 
-void HttpFront::answerPending(Pending& pending, const HttpJobs::Job* job, const QString& why)
+void HttpFront::answerPending(Pending& pending, const JobStore::Job* job, const QString& why)
 {
     // A client that went does not cancel its job; there is only nobody to answer.
     if (!pending.reply.pending())
@@ -348,11 +348,11 @@ void HttpFront::answerPending(Pending& pending, const HttpJobs::Job* job, const 
     }
 }
 
-HttpFront::Answer HttpFront::jobAnswer(const HttpJobs::Job& job, int status) const
+HttpFront::Answer HttpFront::jobAnswer(const JobStore::Job& job, int status) const
 {
     const auto state =
-        job.file == m_sendingFile ? HttpJobs::State::Sending : HttpJobs::State::Waiting;
-    Answer a{status, jsonBody(HttpJobs::toJson(job, state)), "application/json", {}};
+        job.file == m_sendingFile ? JobStore::State::Sending : JobStore::State::Waiting;
+    Answer a{status, jsonBody(JobStore::toJson(job, state)), "application/json", {}};
     if (status == 202)
         a.header("Location", "/v1/files/" + job.id.toLatin1());
     return a;
@@ -380,7 +380,7 @@ void HttpFront::verdictLeft(const FileVerdict& verdict)
         m_verdicts.pop_back();
     // Those waiting are answered first: the verdict is on the disk already, in the result
     // files the record takes over next.
-    if (const HttpJobs::Job* job = m_jobs.jobOfFile(verdict.path);
+    if (const JobStore::Job* job = m_jobs.jobOfFile(verdict.path);
         job && m_jobs.takeVerdict(verdict)) {
         releaseJob(job->id, *job);
         m_recordTimer.start();

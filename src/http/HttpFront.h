@@ -2,9 +2,9 @@
 
 #include "ConnectionGate.h"
 #include "HttpConfig.h"
-#include "HttpJobs.h"
 #include "Metrics.h"
 #include "RequestRules.h"
+#include "jobs/JobStore.h"
 #include "pipeline/VerdictWriter.h"
 
 #include <QElapsedTimer>
@@ -84,15 +84,15 @@ private:
         bool follower = false; // its key is another post's of the same round
     };
     void createPending();
-    void answerPending(Pending& pending, const HttpJobs::Job* job, const QString& why = {});
+    void answerPending(Pending& pending, const JobStore::Job* job, const QString& why = {});
     void heldTimedOut(quint64 id);
     void release(quint64 id, const Answer& answer);
     void drop(quint64 id);
     std::vector<quint64> heldIds() const;
-    void releaseJob(const QString& id, const HttpJobs::Job& done);
+    void releaseJob(const QString& id, const JobStore::Job& done);
     void releaseNews();
 
-    Answer jobAnswer(const HttpJobs::Job& job, int status) const;
+    Answer jobAnswer(const JobStore::Job& job, int status) const;
     QJsonObject statusJson() const;
     MetricsSample metricsSample() const;
     QJsonObject newsJson() const;
@@ -104,7 +104,7 @@ private:
     HttpConfig m_config;
     RequestRules m_rules{m_config};
     DriverServer& m_server;
-    HttpJobs m_jobs;
+    JobStore m_jobs;
     Options m_options;
     ConnectionGate* m_gate;
     std::map<quint64, Held> m_held;

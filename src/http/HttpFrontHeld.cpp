@@ -27,7 +27,7 @@ void HttpFront::heldTimedOut(quint64 id)
         return;
     if (it->second.jobId.isEmpty()) {
         release(id, {200, jsonBody(newsJson()), "application/json", {}});
-    } else if (const HttpJobs::Job* job = m_jobs.find(it->second.jobId)) {
+    } else if (const JobStore::Job* job = m_jobs.find(it->second.jobId)) {
         release(id, jobAnswer(*job, job->done ? 200 : 202));
     } else {
         release(id, error(404, QStringLiteral("no such job")));
@@ -67,7 +67,7 @@ std::vector<quint64> HttpFront::heldIds() const
     return ids;
 }
 
-void HttpFront::releaseJob(const QString& id, const HttpJobs::Job& done)
+void HttpFront::releaseJob(const QString& id, const JobStore::Job& done)
 {
     const Answer answer = jobAnswer(done, 200);
     for (const quint64 held : heldIds()) {

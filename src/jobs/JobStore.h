@@ -14,9 +14,10 @@
 #include <optional>
 #include <vector>
 
-// The jobs of the HTTP front. A job is a command file like any other: written into the input
-// folder as HTTP-<id>.TXT and sent by the pipeline. The jobs folder keeps one journal of lines:
-// "made" (idempotency key, body digest, file), flushed before the command file exists, and
+// The jobs brought by a front (the HTTP front today), whatever carried them: a key is the same
+// key whichever front brought it. A job is a command file like any other: written into the
+// input folder as HTTP-<id>.TXT and sent by the pipeline. The jobs folder keeps one journal of
+// lines: "made" (idempotency key, body digest, file), flushed before the command file exists, and
 // "done" (the facts of its .OK or .KO), flushed before those files leave the input folder.
 // Jobs that arrive together share one flush, and so do verdicts of one round. At start the
 // journal is read and written again without the jobs made more than kKeepDays ago.
@@ -24,7 +25,7 @@
 // written over it: making a file is the dearest step of a job on some file systems, and the
 // folder path has its clients make theirs. What a stop leaves of them goes at the next start
 // with the other temporary files.
-class HttpJobs
+class JobStore
 {
 public:
     static constexpr int kKeepDays = 7;
@@ -54,8 +55,8 @@ public:
         std::optional<Failure> failure; // done and failed
     };
 
-    explicit HttpJobs(QString jobsFolder);
-    ~HttpJobs();
+    explicit JobStore(QString jobsFolder);
+    ~JobStore();
 
     // Reads the journal and writes it again without the expired jobs; false when the folder or
     // the journal cannot be made or written. A done job expires once it is kKeepDays old by the

@@ -1,4 +1,4 @@
-#include "HttpJobs.h"
+#include "JobStore.h"
 
 #include "common/AtomicFile.h"
 #include "common/Cp1252.h"
@@ -38,15 +38,15 @@ QStringList dumpTexts(const QString& okPath)
     return texts;
 }
 
-std::optional<HttpJobs::Failure> failureIn(const QString& koPath)
+std::optional<JobStore::Failure> failureIn(const QString& koPath)
 {
     const auto f = parseFailureRecord(decodeCp1252(readAll(koPath)));
     if (!f)
         return std::nullopt;
-    return HttpJobs::Failure{f->code, f->message, f->row, f->line};
+    return JobStore::Failure{f->code, f->message, f->row, f->line};
 }
 
-QJsonObject failureJson(const HttpJobs::Failure& f)
+QJsonObject failureJson(const JobStore::Failure& f)
 {
     return {{"code", f.code}, {"text", f.text}, {"row", f.row}, {"line", f.line}};
 }
@@ -63,22 +63,22 @@ QString notSentText(int languageOffset)
 
 } // namespace
 
-HttpJobs::HttpJobs(QString jobsFolder) : m_folder(withTrailingSeparator(std::move(jobsFolder))) {}
+JobStore::JobStore(QString jobsFolder) : m_folder(withTrailingSeparator(std::move(jobsFolder))) {}
 
-HttpJobs::~HttpJobs() = default;
+JobStore::~JobStore() = default;
 
-bool HttpJobs::isJobId(const QString& text)
+bool JobStore::isJobId(const QString& text)
 {
     static const QRegularExpression id(QStringLiteral("^\\d{17}-[0-9a-f]{4}$"));
     return id.match(text).hasMatch();
 }
 
-QByteArray HttpJobs::digestOf(const QByteArray& commandFile)
+QByteArray JobStore::digestOf(const QByteArray& commandFile)
 {
     return QCryptographicHash::hash(commandFile, QCryptographicHash::Sha256).toHex();
 }
 
-QString HttpJobs::journalPath() const
+QString JobStore::journalPath() const
 {
     return m_folder + QStringLiteral("jobs.journal");
 }
@@ -90,7 +90,7 @@ QByteArray line(const QJsonObject& object)
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
 
-QByteArray madeLine(const HttpJobs::Job& job)
+QByteArray madeLine(const JobStore::Job& job)
 {
     return line({{"op", "made"},
                  {"id", job.id},
@@ -100,7 +100,7 @@ QByteArray madeLine(const HttpJobs::Job& job)
                  {"file", job.file}});
 }
 
-QByteArray doneLine(const HttpJobs::Job& job)
+QByteArray doneLine(const JobStore::Job& job)
 {
     QJsonArray dump;
     for (const QString& text : job.dump)
@@ -122,7 +122,7 @@ QByteArray dropLine(const QString& id)
 
 } // namespace
 
-bool HttpJobs::load(const QDateTime& nowUtc)
+bool JobStore::load(const QDateTime& nowUtc)
 {
     if (!QDir().mkpath(m_folder))
         return false;
@@ -178,7 +178,7 @@ bool HttpJobs::load(const QDateTime& nowUtc)
     return m_journal != nullptr;
 }
 
-bool HttpJobs::append(const QByteArray& lines)
+bool JobStore::append(const QByteArray& lines)
 {
     if (!m_journal)
         return false;
@@ -190,7 +190,7 @@ bool HttpJobs::append(const QByteArray& lines)
     return false;
 }
 
-QStringList HttpJobs::expiredJobs(const QStringList& order, const QDateTime& nowUtc) const
+QStringList JobStore::expiredJobs(const QStringList& order, const QDateTime& nowUtc) const
 {
     // From the newest back: the days on which later jobs were made, by their own times.
     QStringList expired;
@@ -212,7 +212,7 @@ QStringList HttpJobs::expiredJobs(const QStringList& order, const QDateTime& now
     return expired;
 }
 
-void HttpJobs::forget(const QString& id)
+void JobStore::forget(const QString& id)
 {
     const auto it = m_jobs.constFind(id);
     if (it == m_jobs.cend())
@@ -227,7 +227,7 @@ void HttpJobs::forget(const QString& id)
     m_jobs.erase(it);
 }
 
-void HttpJobs::reconcile(int languageOffset)
+void JobStore::reconcile(int languageOffset)
 {
     for (Job& job : m_jobs) {
         if (job.done) {
@@ -257,7 +257,7 @@ void HttpJobs::reconcile(int languageOffset)
     recordVerdicts();
 }
 
-void HttpJobs::removeResultsTakenOver(const Job& job)
+void JobStore::removeResultsTakenOver(const Job& job)
 {
     // A crash can come between the journal taking the results over and their removal. Results
     // that say something else (the file was dropped again by hand and sent anew) stay.
@@ -278,25 +278,25 @@ void HttpJobs::removeResultsTakenOver(const Job& job)
     removeFile(ko);
 }
 
-const HttpJobs::Job* HttpJobs::find(const QString& id) const
+const JobStore::Job* JobStore::find(const QString& id) const
 {
     const auto it = m_jobs.constFind(id);
     return it == m_jobs.cend() ? nullptr : &*it;
 }
 
-const HttpJobs::Job* HttpJobs::findByKey(const QString& key) const
+const JobStore::Job* JobStore::findByKey(const QString& key) const
 {
     const auto it = m_byKey.constFind(key);
     return it == m_byKey.cend() ? nullptr : find(*it);
 }
 
-const HttpJobs::Job* HttpJobs::jobOfFile(const QString& path) const
+const JobStore::Job* JobStore::jobOfFile(const QString& path) const
 {
     const auto it = m_byFile.constFind(path);
     return it == m_byFile.cend() ? nullptr : find(*it);
 }
 
-QString HttpJobs::newId(const QDateTime& nowUtc) const
+QString JobStore::newId(const QDateTime& nowUtc) const
 {
     // Time, then a count: jobs are sent in the order of their names, which is the order they
     // came in, also within one millisecond.
@@ -308,7 +308,7 @@ QString HttpJobs::newId(const QDateTime& nowUtc) const
     }
 }
 
-std::vector<HttpJobs::Creation> HttpJobs::create(const std::vector<NewJob>& jobs,
+std::vector<JobStore::Creation> JobStore::create(const std::vector<NewJob>& jobs,
                                                  const QString& inputFolder,
                                                  const QDateTime& nowUtc)
 {
@@ -363,7 +363,7 @@ std::vector<HttpJobs::Creation> HttpJobs::create(const std::vector<NewJob>& jobs
     return results;
 }
 
-void HttpJobs::complete(Job& job, std::optional<int> receipt, const std::optional<Failure>& failure)
+void JobStore::complete(Job& job, std::optional<int> receipt, const std::optional<Failure>& failure)
 {
     if (!job.done)
         --m_waiting;
@@ -374,7 +374,7 @@ void HttpJobs::complete(Job& job, std::optional<int> receipt, const std::optiona
     m_toRecord.append(job.id);
 }
 
-bool HttpJobs::takeVerdict(const FileVerdict& verdict)
+bool JobStore::takeVerdict(const FileVerdict& verdict)
 {
     const auto it = m_byFile.constFind(verdict.path);
     if (it == m_byFile.cend())
@@ -389,7 +389,7 @@ bool HttpJobs::takeVerdict(const FileVerdict& verdict)
     return true;
 }
 
-void HttpJobs::recordVerdicts()
+void JobStore::recordVerdicts()
 {
     QByteArray lines;
     for (const QString& id : std::as_const(m_toRecord))
@@ -409,7 +409,7 @@ void HttpJobs::recordVerdicts()
     m_toRecord.clear();
 }
 
-QJsonObject HttpJobs::toJson(const Job& job, State state)
+QJsonObject JobStore::toJson(const Job& job, State state)
 {
     static const char* const kStates[] = {"waiting", "sending", "done"};
     QJsonArray dump;
