@@ -70,7 +70,6 @@ public:
     RequestHandler* handler() const { return m_handler; }
     const Limits& limits() const { return m_limits; }
     BodyBudget& budget() { return m_budget; }
-    int openConnections() const { return int(m_connections.size()); }
 
 protected:
     void incomingConnection(qintptr descriptor) override;

@@ -5,8 +5,6 @@
 #include "LivePage.h"
 #include "server/DriverServer.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QUrlQuery>
 
 namespace {
