@@ -16,9 +16,9 @@ QString fileNameOf(const QString& path)
 
 } // namespace
 
-HttpFront::HttpFront(HttpConfig config, DriverServer& server, QString jobsFolder, Options options,
+HttpFront::HttpFront(HttpConfig config, DriverServer& server, JobDesk& desk, Options options,
                      QObject* parent)
-    : QObject(parent), m_config(std::move(config)), m_server(server), m_jobs(std::move(jobsFolder)),
+    : QObject(parent), m_config(std::move(config)), m_server(server), m_desk(desk),
       m_options(std::move(options))
 {
     m_options.limits.maxBodyBytes = m_config.maxBodyBytes;
@@ -27,16 +27,11 @@ HttpFront::HttpFront(HttpConfig config, DriverServer& server, QString jobsFolder
     m_newsTimer.setSingleShot(true);
     m_newsTimer.setInterval(0);
     connect(&m_newsTimer, &QTimer::timeout, this, &HttpFront::releaseNews);
-    m_createTimer.setSingleShot(true);
-    m_createTimer.setInterval(0);
-    connect(&m_createTimer, &QTimer::timeout, this, &HttpFront::createPending);
-    m_recordTimer.setSingleShot(true);
-    m_recordTimer.setInterval(0);
-    connect(&m_recordTimer, &QTimer::timeout, this, [this] { m_jobs.recordVerdicts(); });
     connect(&server, &DriverServer::verdictLeft, this, &HttpFront::verdictLeft);
-    connect(&server, &DriverServer::fileStarted, this, [this](const QString& path) {
-        m_sendingFile = path;
-        newsHappened();
+    connect(&server, &DriverServer::fileStarted, this, &HttpFront::newsHappened);
+    connect(&desk, &JobDesk::jobDone, this, [this](const QString& id) {
+        if (const JobStore::Job* job = m_desk.find(id))
+            releaseJob(id, *job);
     });
     connect(&server.status(), &StatusModel::changed, this, &HttpFront::newsHappened);
 }
@@ -50,18 +45,11 @@ HttpFront::~HttpFront()
         delete held.timer;
     }
     m_held.clear();
-    m_toCreate.clear();
     delete m_gate;
-    m_jobs.recordVerdicts();
 }
 
 bool HttpFront::start(QString& error)
 {
-    if (!m_jobs.load(QDateTime::currentDateTimeUtc())) {
-        error = QStringLiteral("the jobs folder cannot be made or read");
-        return false;
-    }
-    m_jobs.reconcile(m_server.settings().languageOffset());
     if (!m_gate->listen(m_config.address, m_config.port)) {
         error = QStringLiteral("cannot listen on %1: %2")
                     .arg(m_config.listenText(), m_gate->errorString());
@@ -201,7 +189,7 @@ void HttpFront::serve(HttpRequest& request, HttpReply reply)
         if (!onlyMethod("GET"))
             return;
         const QString id = path.mid(10);
-        const JobStore::Job* job = JobStore::isJobId(id) ? m_jobs.find(id) : nullptr;
+        const JobStore::Job* job = JobStore::isJobId(id) ? m_desk.find(id) : nullptr;
         send(reply, job ? jobAnswer(*job, 200) : error(404, QStringLiteral("no such job")), origin);
     } else if (path == u"/v1/status") {
         if (onlyMethod("GET"))
@@ -263,94 +251,51 @@ void HttpFront::postFile(HttpRequest& request, HttpReply& reply, const QByteArra
         say(error(422, body.error, body.badRow));
         return;
     }
-    const QString keyText = QString::fromLatin1(key);
-    const QByteArray digest = JobStore::digestOf(body.bytes);
-    const JobStore::Job* job = key.isEmpty() ? nullptr : m_jobs.findByKey(keyText);
-    const auto inBatch = std::find_if(m_toCreate.cbegin(), m_toCreate.cend(),
-                                      [&](const Pending& p) { return p.key == keyText; });
-    const bool keyInBatch = !key.isEmpty() && inBatch != m_toCreate.cend();
-    const QByteArray keptDigest = job ? job->digest : keyInBatch ? inBatch->digest : QByteArray();
-    if ((job || keyInBatch) && keptDigest != digest) {
+    using Kind = JobDesk::Submission::Kind;
+    const JobDesk::Submission submitted = m_desk.submit(
+        QString::fromLatin1(key), body.bytes, {},
+        [this, reply, origin, wait](const JobStore::Job* job, const QString& why) mutable {
+            answerMade(reply, origin, wait, job, why);
+            newsHappened();
+        });
+    switch (submitted.kind) {
+    case Kind::OtherBody:
         say(error(422, QStringLiteral("this Idempotency-Key was used for another body")));
-        return;
-    }
-    // A job never sent leaves its key to the same body, posted again.
-    if (job && !job->notSent) {
-        if (job->done || wait == 0)
-            say(jobAnswer(*job, job->done ? 200 : 202));
-        else
-            hold(reply, origin, job->id, 0, wait * 1000);
-        return;
-    }
-    if (!keyInBatch && m_jobs.waiting() + int(m_toCreate.size()) >= kMaxWaitingJobs) {
+        break;
+    case Kind::Existing:
+        answerMade(reply, origin, wait, submitted.job, {});
+        break;
+    case Kind::TooMany: {
         Answer a = error(503, QStringLiteral("too many jobs are waiting"));
         a.header("Retry-After", "5");
         say(a);
-        return;
+        break;
     }
-    // Made with the other posts of this round of events: they share the flushes.
-    m_toCreate.push_back(Pending{reply, origin, wait, keyText,
-                                 keyInBatch ? QByteArray() : body.bytes, digest, keyInBatch});
-    m_createTimer.start();
+    case Kind::Queued:
+        break;
+    }
 }
 
-void HttpFront::createPending()
-{
-    std::vector<Pending> batch = std::move(m_toCreate);
-    m_toCreate.clear();
-    std::vector<JobStore::NewJob> jobs;
-    std::vector<std::size_t> made;
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-        if (!batch[i].follower) {
-            jobs.push_back({batch[i].commandFile, batch[i].key});
-            made.push_back(i);
-        }
-    }
-    const auto created =
-        m_jobs.create(jobs, m_server.settings().DirectoryInput, QDateTime::currentDateTimeUtc());
-    for (std::size_t k = 0; k < made.size(); ++k) {
-        Pending& pending = batch[made[k]];
-        if (created[k].made == JobStore::Made::Yes) {
-            ++m_jobsMade;
-            const JobStore::Job& job = *m_jobs.find(created[k].id);
-            m_server.commandFileWritten(job.file);
-            answerPending(pending, &job);
-        } else {
-            answerPending(pending, nullptr,
-                          created[k].made == JobStore::Made::NoRecord
-                              ? QStringLiteral("the job cannot be recorded")
-                              : QStringLiteral("the command file cannot be written into the "
-                                               "input folder"));
-        }
-    }
-    for (Pending& pending : batch)
-        if (pending.follower)
-            answerPending(pending, m_jobs.findByKey(pending.key),
-                          QStringLiteral("the job cannot be recorded"));
-    newsHappened();
-}
-
-void HttpFront::answerPending(Pending& pending, const JobStore::Job* job, const QString& why)
+void HttpFront::answerMade(HttpReply& reply, const QByteArray& origin, int wait,
+                           const JobStore::Job* job, const QString& why)
 {
     // A client that went does not cancel its job; there is only nobody to answer.
-    if (!pending.reply.pending())
+    if (!reply.pending())
         return;
     if (!job) {
         Answer a = error(503, why);
         a.header("Retry-After", "5");
-        send(pending.reply, a, pending.origin);
-    } else if (job->done || pending.wait == 0) {
-        send(pending.reply, jobAnswer(*job, job->done ? 200 : 202), pending.origin);
+        send(reply, a, origin);
+    } else if (job->done || wait == 0) {
+        send(reply, jobAnswer(*job, job->done ? 200 : 202), origin);
     } else {
-        hold(pending.reply, pending.origin, job->id, 0, pending.wait * 1000);
+        hold(reply, origin, job->id, 0, wait * 1000);
     }
 }
 
 HttpFront::Answer HttpFront::jobAnswer(const JobStore::Job& job, int status) const
 {
-    const auto state =
-        job.file == m_sendingFile ? JobStore::State::Sending : JobStore::State::Waiting;
-    Answer a{status, jsonBody(JobStore::toJson(job, state)), "application/json", {}};
+    Answer a{status, jsonBody(m_desk.jobJson(job)), "application/json", {}};
     if (status == 202)
         a.header("Location", "/v1/files/" + job.id.toLatin1());
     return a;
@@ -364,8 +309,6 @@ void HttpFront::verdictLeft(const FileVerdict& verdict)
     } else {
         ++m_filesFailed;
     }
-    if (verdict.path == m_sendingFile)
-        m_sendingFile.clear();
     QJsonObject shown{{"time", verdict.time.toString(Qt::ISODate)},
                       {"file", fileNameOf(verdict.path)},
                       {"outcome", verdict.code == 0 ? "sent" : "failed"}};
@@ -376,12 +319,5 @@ void HttpFront::verdictLeft(const FileVerdict& verdict)
     m_verdicts.push_front(shown);
     if (m_verdicts.size() > kVerdictsShown)
         m_verdicts.pop_back();
-    // Those waiting are answered first: the verdict is on the disk already, in the result
-    // files the record takes over next.
-    if (const JobStore::Job* job = m_jobs.jobOfFile(verdict.path);
-        job && m_jobs.takeVerdict(verdict)) {
-        releaseJob(job->id, *job);
-        m_recordTimer.start();
-    }
     newsHappened();
 }

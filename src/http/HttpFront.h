@@ -4,7 +4,7 @@
 #include "HttpConfig.h"
 #include "Metrics.h"
 #include "RequestRules.h"
-#include "jobs/JobStore.h"
+#include "fronts/JobDesk.h"
 #include "pipeline/VerdictWriter.h"
 
 #include <QElapsedTimer>
@@ -24,7 +24,6 @@ class HttpFront : public QObject, private RequestHandler
 {
     Q_OBJECT
 public:
-    static constexpr int kMaxWaitingJobs = 1000;
     static constexpr int kMaxWaitSeconds = 120;
     static constexpr int kDefaultWaitSeconds = 30;
     static constexpr int kVerdictsShown = 100;
@@ -36,12 +35,11 @@ public:
         int eventsHoldMs = 25'000; // how long the page's request for news is held
     };
 
-    HttpFront(HttpConfig config, DriverServer& server, QString jobsFolder, Options options,
+    HttpFront(HttpConfig config, DriverServer& server, JobDesk& desk, Options options,
               QObject* parent = nullptr);
     ~HttpFront() override;
 
-    // Loads the jobs, settles those a restart left behind, and listens; false (with why) when
-    // it cannot.
+    // Listens; false (with why) when it cannot.
     bool start(QString& error);
     quint16 port() const { return m_gate->serverPort(); }
     // The live page's address, with the token in its fragment (never sent to the server).
@@ -72,19 +70,8 @@ private:
     void send(HttpReply& reply, const Answer& answer, const QByteArray& origin) const;
     void hold(HttpReply reply, const QByteArray& origin, const QString& jobId, quint64 after,
               int ms);
-    // A post waiting for the round's jobs to be made.
-    struct Pending
-    {
-        HttpReply reply;
-        QByteArray origin;
-        int wait = 0;
-        QString key;
-        QByteArray commandFile;
-        QByteArray digest;
-        bool follower = false; // its key is another post's of the same round
-    };
-    void createPending();
-    void answerPending(Pending& pending, const JobStore::Job* job, const QString& why = {});
+    void answerMade(HttpReply& reply, const QByteArray& origin, int wait, const JobStore::Job* job,
+                    const QString& why);
     void heldTimedOut(quint64 id);
     void release(quint64 id, const Answer& answer);
     void drop(quint64 id);
@@ -104,21 +91,16 @@ private:
     HttpConfig m_config;
     RequestRules m_rules{m_config};
     DriverServer& m_server;
-    JobStore m_jobs;
+    JobDesk& m_desk;
     Options m_options;
     ConnectionGate* m_gate;
     std::map<quint64, Held> m_held;
     quint64 m_lastHeld = 0;
-    std::vector<Pending> m_toCreate;
-    QTimer m_createTimer;
-    QTimer m_recordTimer; // the verdicts of a round go into the journal together
-    QString m_sendingFile;
     quint64 m_newsSeq = 1;
     QTimer m_newsTimer;
     std::deque<QJsonObject> m_verdicts; // newest first
     // Counted since the front started, with the program.
     qint64 m_filesSent = 0;
     qint64 m_filesFailed = 0;
-    qint64 m_jobsMade = 0;
     QElapsedTimer m_sinceLastSent;
 };

@@ -27,7 +27,7 @@ void HttpFront::heldTimedOut(quint64 id)
         return;
     if (it->second.jobId.isEmpty()) {
         release(id, {200, jsonBody(newsJson()), "application/json", {}});
-    } else if (const JobStore::Job* job = m_jobs.find(it->second.jobId)) {
+    } else if (const JobStore::Job* job = m_desk.find(it->second.jobId)) {
         release(id, jobAnswer(*job, job->done ? 200 : 202));
     } else {
         release(id, error(404, QStringLiteral("no such job")));

@@ -5,39 +5,9 @@
 
 #include <QJsonArray>
 
-namespace {
-
-QString registerName(const StatusModel& status)
-{
-    if (status.driverFault())
-        return QStringLiteral("driver-fault");
-    switch (status.condition()) {
-    case StatusModel::Condition::Ready:
-        return QStringLiteral("ready");
-    case StatusModel::Condition::CoverOpen:
-        return QStringLiteral("cover-open");
-    case StatusModel::Condition::PaperOut:
-        return QStringLiteral("paper-out");
-    case StatusModel::Condition::Busy:
-        return QStringLiteral("busy");
-    }
-    return QStringLiteral("ready");
-}
-
-} // namespace
-
 QJsonObject HttpFront::statusJson() const
 {
-    const StatusModel& status = m_server.status();
-    QJsonValue receipt;
-    if (const auto r = status.lastReceipt())
-        receipt = QJsonObject{{"number", r->number}, {"time", r->time.toString(Qt::ISODate)}};
-    const QString error = status.errorText();
-    return {{"register", registerName(status)},
-            {"error", error.isEmpty() ? QJsonValue() : QJsonValue(error)},
-            {"lastReceipt", receipt},
-            {"waiting", status.waiting()},
-            {"version", m_options.version}};
+    return registerStatusJson(m_server.status(), m_options.version);
 }
 
 QJsonObject HttpFront::newsJson() const
@@ -63,10 +33,10 @@ MetricsSample HttpFront::metricsSample() const
     const auto& faults = m_server.faultsSeen();
     for (auto it = faults.cbegin(); it != faults.cend(); ++it)
         s.faults.append({FolderFaults::kindName(it.key()), it.value()});
-    s.httpJobsMade = m_jobsMade;
-    s.registerState = registerName(status);
+    s.httpJobsMade = m_desk.jobsMade();
+    s.registerState = registerStateName(status);
     s.filesWaiting = status.waiting();
-    s.jobsWaiting = m_jobs.waiting();
+    s.jobsWaiting = m_desk.store().waiting();
     if (const auto r = status.lastReceipt()) {
         s.lastReceipt = r->number;
         s.lastReceiptTime = r->time;

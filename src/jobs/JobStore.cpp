@@ -92,12 +92,20 @@ QByteArray line(const QJsonObject& object)
 
 QByteArray madeLine(const JobStore::Job& job)
 {
-    return line({{"op", "made"},
-                 {"id", job.id},
-                 {"created", job.created.toString(Qt::ISODateWithMs)},
-                 {"key", job.key},
-                 {"digest", QString::fromLatin1(job.digest)},
-                 {"file", job.file}});
+    QJsonObject o{{"op", "made"},
+                  {"id", job.id},
+                  {"created", job.created.toString(Qt::ISODateWithMs)},
+                  {"key", job.key},
+                  {"digest", QString::fromLatin1(job.digest)},
+                  {"file", job.file}};
+    if (!job.route.isEmpty())
+        o.insert("route", job.route);
+    return line(o);
+}
+
+QByteArray toldLine(const QString& id, int told)
+{
+    return line({{"op", "told"}, {"id", id}, {"told", told}});
 }
 
 QByteArray doneLine(const JobStore::Job& job)
@@ -140,6 +148,7 @@ bool JobStore::load(const QDateTime& nowUtc)
             job.key = o.value("key").toString();
             job.digest = o.value("digest").toString().toLatin1();
             job.file = o.value("file").toString();
+            job.route = o.value("route").toObject();
             if (!isJobId(id) || !job.created.isValid() || job.file.isEmpty())
                 continue;
             m_jobs.insert(id, job);
@@ -160,6 +169,8 @@ bool JobStore::load(const QDateTime& nowUtc)
             if (const QJsonObject f = o.value("failure").toObject(); !f.isEmpty())
                 job.failure = Failure{f.value("code").toInt(), f.value("text").toString(),
                                       f.value("row").toInt(), f.value("line").toString()};
+        } else if (op == u"told" && m_jobs.contains(id)) {
+            m_jobs[id].told |= o.value("told").toInt();
         } else if (op == u"drop") {
             forget(id);
         }
@@ -171,7 +182,8 @@ bool JobStore::load(const QDateTime& nowUtc)
     // Written again as it stands: expired jobs and a cut line go.
     QByteArray text;
     for (const Job& job : std::as_const(m_jobs))
-        text += madeLine(job) + (job.done ? doneLine(job) : QByteArray());
+        text += madeLine(job) + (job.done ? doneLine(job) : QByteArray()) +
+                (job.told ? toldLine(job.id, job.told) : QByteArray());
     if (!replaceOwnFile(journalPath(), text) || !flushFolder(m_folder))
         return false;
     m_journal = openOwnFile(journalPath(), OwnFileMode::Append);
@@ -320,6 +332,7 @@ std::vector<JobStore::Creation> JobStore::create(const std::vector<NewJob>& jobs
         job.created = nowUtc;
         job.key = jobs[i].key;
         job.digest = digestOf(jobs[i].commandFile);
+        job.route = jobs[i].route;
         job.file = pathInFolder(inputFolder, kPrefix + job.id + QStringLiteral(".TXT"));
         lines += madeLine(job);
         results[i].id = job.id;
@@ -428,4 +441,30 @@ QJsonObject JobStore::toJson(const Job& job, State state)
             o.insert("error", failureJson(*job.failure));
     }
     return o;
+}
+
+bool JobStore::recordTold(const QString& id, Told stage)
+{
+    const auto it = m_jobs.find(id);
+    if (it == m_jobs.end())
+        return false;
+    if (it->wasTold(stage))
+        return true;
+    if (!append(toldLine(id, int(stage))))
+        return false;
+    it->told |= int(stage);
+    return true;
+}
+
+std::vector<const JobStore::Job*> JobStore::untold() const
+{
+    std::vector<const Job*> jobs;
+    for (const Job& job : m_jobs) {
+        if (job.route.isEmpty())
+            continue;
+        if (!job.wasTold(Told::Waiting) || (job.done && !job.wasTold(Told::Done)))
+            jobs.push_back(&job);
+    }
+    std::sort(jobs.begin(), jobs.end(), [](const Job* a, const Job* b) { return a->id < b->id; });
+    return jobs;
 }

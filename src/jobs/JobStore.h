@@ -31,6 +31,8 @@ public:
     static constexpr int kKeepDays = 7;
 
     enum class State { Waiting, Sending, Done };
+    // What a front has told the client that brought a job, as its broker acknowledged it.
+    enum class Told { Waiting = 1, Done = 2 };
     struct Failure
     {
         qint32 code = 0;
@@ -53,6 +55,10 @@ public:
         std::optional<int> receipt;
         QStringList dump;
         std::optional<Failure> failure; // done and failed
+        // Where the front that brought it answers (empty for a front that answers at once).
+        QJsonObject route;
+        int told = 0; // Told bits
+        bool wasTold(Told stage) const { return told & int(stage); }
     };
 
     explicit JobStore(QString jobsFolder);
@@ -76,6 +82,7 @@ public:
     {
         QByteArray commandFile;
         QString key;
+        QJsonObject route;
     };
     enum class Made { Yes, NoRecord, NoCommandFile };
     struct Creation
@@ -95,6 +102,10 @@ public:
     bool takeVerdict(const FileVerdict& verdict);
     bool verdictsToRecord() const { return !m_toRecord.isEmpty(); }
     void recordVerdicts();
+    // That the client was told of a stage (flushed); false when it cannot be recorded.
+    bool recordTold(const QString& id, Told stage);
+    // The jobs with a route whose client was not told of their stage yet.
+    std::vector<const Job*> untold() const;
     // The job whose command file this is, if any.
     const Job* jobOfFile(const QString& path) const;
 

@@ -32,7 +32,7 @@ protected:
 
     const JobStore::Job& made(JobStore& store, const QByteArray& body, const QString& key = {})
     {
-        const auto created = store.create({{body, key}}, input(), now);
+        const auto created = store.create({{body, key, {}}}, input(), now);
         EXPECT_EQ(created.at(0).made, JobStore::Made::Yes);
         return *store.find(created.at(0).id);
     }
@@ -131,8 +131,8 @@ TEST_F(JobStoreTest, AKeyIsKeptSevenDaysByTheClockAndByTheJobsMadeSince)
             ASSERT_TRUE(store.takeVerdict(FileVerdict{job.file, {}, 0, 1, {}, {}, 42}));
             store.recordVerdicts();
             for (const double day : c.laterDays) {
-                const auto later =
-                    store.create({{"altra\r\n", {}}}, input(), now.addSecs(qint64(day * 86400)));
+                const auto later = store.create({{"altra\r\n", {}, {}}}, input(),
+                                                now.addSecs(qint64(day * 86400)));
                 ASSERT_EQ(later.at(0).made, JobStore::Made::Yes);
             }
         }
@@ -207,12 +207,12 @@ TEST_F(JobStoreTest, JobsMadeTogetherKeepTheirOrderAndAJobNotWrittenIsForgotten)
 {
     JobStore store(jobs());
     ASSERT_TRUE(store.load(now));
-    const auto created =
-        store.create({{"uno\r\n", "k1"}, {"due\r\n", "k2"}, {"tre\r\n", {}}}, input(), now);
+    const auto created = store.create(
+        {{"uno\r\n", "k1", {}}, {"due\r\n", "k2", {}}, {"tre\r\n", {}, {}}}, input(), now);
     ASSERT_EQ(created.size(), 3u);
     EXPECT_LT(created[0].id, created[1].id);
     EXPECT_LT(created[1].id, created[2].id);
-    const auto lost = store.create({{"quattro\r\n", "k4"}}, folder.path() + "/missing/", now);
+    const auto lost = store.create({{"quattro\r\n", "k4", {}}}, folder.path() + "/missing/", now);
     EXPECT_EQ(lost.at(0).made, JobStore::Made::NoCommandFile);
     EXPECT_FALSE(store.findByKey("k4"));
 

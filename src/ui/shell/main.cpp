@@ -147,24 +147,24 @@ int main(int argc, char** argv)
                          [&window] { bringForward(&window); });
     // The HTTP front starts once this instance holds its folder, and only when configured;
     // settings it cannot use leave it off, never the program.
+    // Both fronts keep their jobs in one store.
+    const QString jobsFolder = pathInFolder(programFolder, QStringLiteral("HttpJobs"));
+    JobDesk desk(server, jobsFolder);
     std::unique_ptr<HttpFront> front;
     if (const HttpSettings http = SettingsFile(programFolder).loadHttp(); http.enabled()) {
         const HttpConfigCheck check = checkHttpSettings(http, programFolder);
         QString why = check.error;
-        if (check.config) {
+        if (check.config && desk.start(why)) {
             HttpFront::Options frontOptions;
             frontOptions.version = app.applicationVersion();
-            front = std::make_unique<HttpFront>(
-                *check.config, server, pathInFolder(programFolder, QStringLiteral("HttpJobs")),
-                frontOptions);
+            front = std::make_unique<HttpFront>(*check.config, server, desk, frontOptions);
             if (!front->start(why))
                 front.reset();
         }
         if (front) {
             window.addLivePageEntry(QUrl(front->pageUrl()));
             complain(QStringLiteral("HTTP front on %1 (jobs kept in %2)")
-                         .arg(check.config->listenText(),
-                              pathInFolder(programFolder, QStringLiteral("HttpJobs"))));
+                         .arg(check.config->listenText(), jobsFolder));
         } else {
             complain(QStringLiteral("the HTTP front stays off: %1").arg(why));
             server.logNotice(QStringLiteral("HttpOff"), why);
