@@ -144,10 +144,16 @@ QJsonObject registerStatusJson(const StatusModel& status, const QString& version
     QJsonValue receipt;
     if (const auto r = status.lastReceipt())
         receipt = QJsonObject{{"number", r->number}, {"time", r->time.toString(Qt::ISODate)}};
-    const QString error = status.errorText();
-    return {{"register", registerStateName(status)},
-            {"error", error.isEmpty() ? QJsonValue() : QJsonValue(error)},
-            {"lastReceipt", receipt},
-            {"waiting", status.waiting()},
-            {"version", version}};
+    const QString error = status.registerErrorText();
+    QJsonObject o{{"register", registerStateName(status)},
+                  {"error", error.isEmpty() ? QJsonValue() : QJsonValue(error)},
+                  {"lastReceipt", receipt},
+                  {"waiting", status.waiting()},
+                  {"version", version}};
+    if (!status.linkState().isEmpty())
+        o.insert("mqtt", QJsonObject{{"state", status.linkState()},
+                                     {"error", status.linkFault().isEmpty()
+                                                   ? QJsonValue()
+                                                   : QJsonValue(status.linkFault())}});
+    return o;
 }

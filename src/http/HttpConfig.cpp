@@ -5,23 +5,6 @@
 #include <QSaveFile>
 #include <QUrl>
 
-bool isVisibleAscii(QStringView text)
-{
-    for (QChar c : text)
-        if (c.unicode() < 0x21 || c.unicode() > 0x7E)
-            return false;
-    return true;
-}
-
-std::optional<qint64> plainNumber(QStringView text, qint64 min, qint64 max)
-{
-    bool ok = false;
-    const qint64 value = text.toLongLong(&ok);
-    if (!ok || value < min || value > max || !isVisibleAscii(text) || text.startsWith(u'+'))
-        return std::nullopt;
-    return value;
-}
-
 namespace {
 
 std::optional<quint16> portFrom(QStringView text)

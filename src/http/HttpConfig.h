@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fronts/BodyText.h"
 #include "settings/Settings.h"
 
 #include <QByteArray>
@@ -33,11 +34,6 @@ struct HttpConfigCheck
 
 // Checks section Http. An empty Token= takes the one of the token file (made when missing).
 HttpConfigCheck checkHttpSettings(const HttpSettings& settings, const QString& programFolder);
-
-// Every character between '!' and '~': tokens, keys and numbers in headers and settings.
-bool isVisibleAscii(QStringView text);
-// A number written with digits only (a sign '-' at most) within [min, max]; none otherwise.
-std::optional<qint64> plainNumber(QStringView text, qint64 min, qint64 max);
 
 // A Host header's "host", "host:port" or "[v6 address]:port": the host, and the port (-1 when
 // none is given, -2 when what is given is not a port).

@@ -1,6 +1,6 @@
 #include "HttpFront.h"
 
-#include "BodyText.h"
+#include "fronts/BodyText.h"
 #include "HttpConnection.h"
 #include "LivePage.h"
 #include "server/DriverServer.h"

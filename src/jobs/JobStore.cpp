@@ -462,7 +462,7 @@ std::vector<const JobStore::Job*> JobStore::untold() const
     for (const Job& job : m_jobs) {
         if (job.route.isEmpty())
             continue;
-        if (!job.wasTold(Told::Waiting) || (job.done && !job.wasTold(Told::Done)))
+        if (job.done ? !job.wasTold(Told::Done) : !job.wasTold(Told::Waiting))
             jobs.push_back(&job);
     }
     std::sort(jobs.begin(), jobs.end(), [](const Job* a, const Job* b) { return a->id < b->id; });

@@ -171,6 +171,26 @@ HttpSettings SettingsFile::loadHttp() const
     return h;
 }
 
+MqttSettings SettingsFile::loadMqtt() const
+{
+    const PrivateProfileFile file(m_path);
+    const QString section = QStringLiteral("Mqtt");
+    auto value = [&](const char* key) {
+        return file.readString(section, QLatin1String(key), QString(), 4096);
+    };
+    MqttSettings m;
+    m.Broker = value("Broker");
+    m.Topic = value("Topic");
+    m.ClientId = value("ClientId");
+    m.Username = value("Username");
+    m.PasswordFile = value("PasswordFile");
+    m.CertFile = value("CertFile");
+    m.KeyFile = value("KeyFile");
+    m.CaFile = value("CaFile");
+    m.SessionDays = value("SessionDays");
+    return m;
+}
+
 void SettingsFile::write(const Settings& settings, const QList<SettingKey>& keys) const
 {
     const PrivateProfileFile file(m_path);

@@ -53,6 +53,22 @@ struct HttpSettings
     bool enabled() const { return !Listen.trimmed().isEmpty(); }
 };
 
+// Section Mqtt: the link to an MQTT broker, off unless Broker names one. Checked where used.
+struct MqttSettings
+{
+    QString Broker;       // "mqtts://host:8883" (the default scheme) or "mqtt://host:1883"
+    QString Topic;        // this register's topic root; empty: made from the host and folder
+    QString ClientId;     // empty: made from the topic
+    QString Username;     // empty: none
+    QString PasswordFile; // a file readable by its owner only; never the password itself
+    QString CertFile;     // a client certificate and its key, PEM
+    QString KeyFile;
+    QString CaFile;      // empty: the system's certificate authorities
+    QString SessionDays; // how long the broker keeps the session; empty: 7
+
+    bool enabled() const { return !Broker.trimmed().isEmpty(); }
+};
+
 // 0 when the language, upper-cased, is ITALIANO; 1000 for anything else.
 int languageOffsetFor(const QString& language);
 int pollingIntervalMs(const QString& frequence);
@@ -89,6 +105,7 @@ public:
     Settings load() const;
     DriverSettings loadDriver() const;
     HttpSettings loadHttp() const;
+    MqttSettings loadMqtt() const;
     // Writes the given keys in the given order; folders are written trimmed. Writing failures
     // are ignored.
     void write(const Settings& settings, const QList<SettingKey>& keys) const;

@@ -60,6 +60,33 @@ QString StatusModel::receiptNumber() const
                      : QString();
 }
 
+QString StatusModel::errorText() const
+{
+    if (m_linkFault.isEmpty())
+        return m_error;
+    return m_error.isEmpty() ? m_linkFault : m_error + QStringLiteral(" \u2014 ") + m_linkFault;
+}
+
+TrayPicture StatusModel::trayPicture() const
+{
+    return m_picture == TrayPicture::Normal && !m_linkFault.isEmpty() ? TrayPicture::Warning
+                                                                      : m_picture;
+}
+
+QString StatusModel::toolTip() const
+{
+    return m_linkFault.isEmpty() ? m_toolTip : m_toolTip + u'\n' + m_linkFault;
+}
+
+void StatusModel::linkChanged(const QString& state, const QString& fault)
+{
+    if (state == m_linkState && fault == m_linkFault)
+        return;
+    m_linkState = state;
+    m_linkFault = fault;
+    emit changed();
+}
+
 void StatusModel::setIcon(TrayPicture picture, const QString& toolTip)
 {
     m_picture = picture;

@@ -50,12 +50,15 @@ public:
     void filesWaiting(int count);
     // A new icon in the notification area starts with the program's picture and title.
     void iconCreated();
+    // The link to a message broker: its state ("connected", "connecting", "offline") and what
+    // is wrong with it (empty: nothing). Shown beside the register's own state, never instead.
+    void linkChanged(const QString& state, const QString& fault);
 
     // What is shown.
     QString stateText() const { return m_state; }
-    QString errorText() const { return m_error; }
-    TrayPicture trayPicture() const { return m_picture; }
-    QString toolTip() const { return m_toolTip; }
+    QString errorText() const;
+    TrayPicture trayPicture() const;
+    QString toolTip() const;
     QString receiptTime() const;   // "HH:mm:ss", empty before the first receipt
     QString receiptNumber() const; // "#,##0" in the system's grouping
     // The facts behind it.
@@ -63,6 +66,9 @@ public:
     bool driverFault() const { return m_driverFault; }
     std::optional<Receipt> lastReceipt() const { return m_receipt; }
     int waiting() const { return m_waiting; }
+    QString registerErrorText() const { return m_error; }
+    QString linkState() const { return m_linkState; } // empty: no link
+    QString linkFault() const { return m_linkFault; }
 
 signals:
     void changed();
@@ -83,4 +89,6 @@ private:
     std::optional<Receipt> m_receipt;
     QString m_shownFault; // the fault text last put on the error line
     int m_waiting = 0;
+    QString m_linkState;
+    QString m_linkFault;
 };

@@ -2,7 +2,7 @@
 // with trailers, in pieces of any size), the Host header, the Content-Type's charset and the
 // body's conversion. The first byte chooses the reader.
 #include "common/Cp1252.h"
-#include "http/BodyText.h"
+#include "fronts/BodyText.h"
 #include "http/HttpConfig.h"
 #include "http/RequestReader.h"
 

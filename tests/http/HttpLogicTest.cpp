@@ -1,4 +1,4 @@
-#include "http/BodyText.h"
+#include "fronts/BodyText.h"
 #include "http/HttpConfig.h"
 #include "http/Metrics.h"
 #include "http/RequestRules.h"

@@ -40,7 +40,8 @@
     const state = byId("state");
     state.textContent = news.stateText || status.register;
     state.dataset.register = status.register;
-    byId("error").textContent = status.error || "";
+    byId("error").textContent = [status.error, status.mqtt && status.mqtt.error]
+      .filter(Boolean).join(" \u2014 ");
     byId("receipt").textContent = status.lastReceipt
       ? status.lastReceipt.number + " (" + timeOf(status.lastReceipt.time) + ")"
       : texts.none;

@@ -3,6 +3,7 @@
 #include "frmMain.h"
 #include "http/HttpConfig.h"
 #include "http/HttpFront.h"
+#include "mqtt/MqttLink.h"
 #include "server/DriverChoice.h"
 #include "server/DriverServer.h"
 #include "server/ProgramFolder.h"
@@ -17,6 +18,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QSysInfo>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <cstdio>
@@ -168,6 +170,36 @@ int main(int argc, char** argv)
         } else {
             complain(QStringLiteral("the HTTP front stays off: %1").arg(why));
             server.logNotice(QStringLiteral("HttpOff"), why);
+        }
+    }
+    // The MQTT link likewise: off unless a broker is named, and settings it cannot use leave it
+    // off with why.
+    std::unique_ptr<MqttLink> link;
+    if (const MqttSettings mqtt = SettingsFile(programFolder).loadMqtt(); mqtt.enabled()) {
+        const MqttConfigCheck check =
+            checkMqttSettings(mqtt, programFolder, QSysInfo::machineHostName(),
+                              SettingsFile(programFolder).loadHttp().MaxBodyKB);
+        QString why = check.error;
+        if (check.config && desk.start(why)) {
+            if (!check.warning.isEmpty()) {
+                complain(check.warning);
+                server.logNotice(QStringLiteral("MqttPlain"), check.warning);
+            }
+            MqttLink::Options linkOptions;
+            linkOptions.version = app.applicationVersion();
+            linkOptions.say = [](const QString& text) { complain(text); };
+            link = std::make_unique<MqttLink>(*check.config, server, desk, linkOptions);
+            if (!link->start(why))
+                link.reset();
+        }
+        if (link) {
+            complain(QStringLiteral("MQTT link to %1, jobs on %2")
+                         .arg(check.config->brokerText(), check.config->jobsTopic()));
+            // The broker hears at once that the register goes (its Will, online false).
+            QObject::connect(&server, &DriverServer::shutDownBegins, link.get(), &MqttLink::stop);
+        } else {
+            complain(QStringLiteral("the MQTT link stays off: %1").arg(why));
+            server.logNotice(QStringLiteral("MqttOff"), why);
         }
     }
     // One line at the start and one at the end: a service's journal shows what ran, and where.

@@ -26,3 +26,8 @@ struct CommandFileBody
 // converted, and fails on the first line that is not UTF-8 or holds a character Windows-1252
 // has not.
 CommandFileBody commandFileBody(const QByteArray& body, BodyCharset charset);
+
+// Every character between '!' and '~': tokens, keys and numbers in headers and settings.
+bool isVisibleAscii(QStringView text);
+// A number written with digits only (a sign '-' at most) within [min, max]; none otherwise.
+std::optional<qint64> plainNumber(QStringView text, qint64 min, qint64 max);
