@@ -1,5 +1,7 @@
 #include "MqttClient.h"
 
+#include "platform/PeerClosed.h"
+
 #include <QHostInfo>
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
@@ -76,6 +78,20 @@ MqttClient::MqttClient(MqttConfig config, QObject* parent)
 {
     m_misc.setInterval(1000);
     connect(&m_misc, &QTimer::timeout, this, &MqttClient::housekeeping);
+    m_giveUp.setSingleShot(true);
+    m_giveUp.setInterval(kConnectSeconds * 1000);
+    connect(&m_giveUp, &QTimer::timeout, this, [this] {
+        if (m_connected || m_socket < 0)
+            return;
+        m_refusal = QStringLiteral("the broker %1 did not answer within %2 s")
+                        .arg(m_config.brokerText())
+                        .arg(kConnectSeconds);
+        unwatchSocket();
+        m_misc.stop();
+        if (m_mosq)
+            mosquitto_disconnect(m_mosq); // closes the socket; nothing was sent that matters
+        lostWith(MOSQ_ERR_NO_CONN);
+    });
 }
 
 MqttClient::~MqttClient()
@@ -126,7 +142,9 @@ bool MqttClient::makeTlsContext(QString& error)
             return false;
         }
     }
-    return mosquitto_void_option(m_mosq, MOSQ_OPT_SSL_CTX, m_tls) == MOSQ_ERR_SUCCESS;
+    // Ours as it is: libmosquitto would otherwise want its own certificate settings too.
+    return mosquitto_int_option(m_mosq, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0) == MOSQ_ERR_SUCCESS &&
+           mosquitto_void_option(m_mosq, MOSQ_OPT_SSL_CTX, m_tls) == MOSQ_ERR_SUCCESS;
 }
 
 bool MqttClient::setUp(QString& error)
@@ -201,18 +219,24 @@ void MqttClient::lookedUp(const QList<QHostAddress>& addresses, const QString& e
 
 void MqttClient::connectTo(int index)
 {
+    int rc = MOSQ_ERR_NO_CONN;
     for (; index < m_addresses.size(); ++index) {
         const QByteArray address = m_addresses[index].toString().toLatin1();
         // An address, so libmosquitto's own lookup (which would block) has nothing to look up.
-        if (mosquitto_connect_bind_async(m_mosq, address.constData(), m_config.port,
-                                         kKeepAliveSeconds, nullptr) == MOSQ_ERR_SUCCESS) {
+        rc = mosquitto_connect_bind_async(m_mosq, address.constData(), m_config.port,
+                                          kKeepAliveSeconds, nullptr);
+        if (rc == MOSQ_ERR_SUCCESS) {
+            m_addressAt = index;
             watchSocket();
             m_misc.start();
+            m_giveUp.start();
             return;
         }
     }
     m_ending = true;
-    emit lost(QStringLiteral("the broker %1 cannot be reached").arg(m_config.brokerText()), false);
+    emit lost(QStringLiteral("the broker %1 cannot be reached (%2)")
+                  .arg(m_config.brokerText(), QString::fromUtf8(mosquitto_strerror(rc))),
+              false);
 }
 
 void MqttClient::watchSocket()
@@ -242,6 +266,10 @@ void MqttClient::service()
 {
     if (m_inService || !m_mosq)
         return;
+    if (!m_connected && m_socket >= 0 && peerClosed(m_socket)) {
+        lostWith(MOSQ_ERR_CONN_LOST);
+        return;
+    }
     m_inService = true;
     // Reading also carries a TLS handshake forward, whichever way the socket turned.
     int rc = mosquitto_loop_read(m_mosq, 1);
@@ -264,6 +292,7 @@ void MqttClient::handOver()
     if (m_justConnected) {
         m_justConnected = false;
         m_connected = true;
+        m_giveUp.stop();
         emit connected(m_sessionPresent);
     }
     if (!m_inbox.empty()) {
@@ -294,11 +323,18 @@ void MqttClient::lostWith(int rc)
 {
     unwatchSocket();
     m_misc.stop();
+    m_giveUp.stop();
     const bool wasConnected = m_connected;
     m_connected = false;
     m_inbox.clear();
     if (m_ending)
         return;
+    // A name may have several addresses (localhost: ::1 and 127.0.0.1); the broker may listen
+    // on one of them only.
+    if (!wasConnected && !m_refused && m_addressAt + 1 < m_addresses.size()) {
+        connectTo(m_addressAt + 1);
+        return;
+    }
     m_ending = true;
     if (m_refusal.isEmpty())
         m_refusal =
@@ -320,11 +356,14 @@ void MqttClient::drop()
     }
     unwatchSocket();
     m_misc.stop();
-    m_connected = false;
+    m_giveUp.stop();
     m_ending = true;
-    if (m_mosq && mosquitto_socket(m_mosq) >= 0)
-        mosquitto_disconnect_v5(m_mosq, MQTT_RC_DISCONNECT_WITH_WILL_MSG, nullptr),
-            mosquitto_loop_write(m_mosq, 1);
+    if (m_mosq && m_connected) {
+        // The broker publishes the Will (online false) as for a connection that broke.
+        mosquitto_disconnect_v5(m_mosq, MQTT_RC_DISCONNECT_WITH_WILL_MSG, nullptr);
+        mosquitto_loop_write(m_mosq, 1);
+    }
+    m_connected = false;
 }
 
 int MqttClient::publish(const QString& topic, const QByteArray& payload, int qos, bool retain,

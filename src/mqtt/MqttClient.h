@@ -40,6 +40,8 @@ class MqttClient : public QObject
 {
     Q_OBJECT
 public:
+    static constexpr int kConnectSeconds = 30;
+
     explicit MqttClient(MqttConfig config, QObject* parent = nullptr);
     ~MqttClient() override;
 
@@ -94,6 +96,8 @@ private:
     mosquitto* m_mosq = nullptr;
     ssl_ctx_st* m_tls = nullptr;
     QList<QHostAddress> m_addresses;
+    int m_addressAt = 0; // the one being tried
+    QTimer m_giveUp;     // a connection not taken within kConnectSeconds
     int m_lookupId = -1;
     int m_socket = -1;
     std::unique_ptr<QSocketNotifier> m_read;

@@ -103,9 +103,13 @@ void MqttLink::connected()
 {
     m_retry.stop();
     m_attempt = 0;
-    if (!m_fault.isEmpty() && m_options.say)
-        m_options.say(QStringLiteral("the MQTT link to %1 works again").arg(m_config.brokerText()));
+    if (m_options.say && (!m_fault.isEmpty() || !m_wasUp))
+        m_options.say(
+            m_wasUp ? QStringLiteral("the MQTT link to %1 works again").arg(m_config.brokerText())
+                    : QStringLiteral("the MQTT link to %1 is up").arg(m_config.brokerText()));
+    m_wasUp = true;
     m_fault.clear();
+    m_refused = false;
     setState(QStringLiteral("connected"), {});
     m_client.subscribe(m_config.jobsTopic(), 1);
     m_client.publish(m_config.onlineTopic(), "true", 1, true, {"application/json", {}});
@@ -123,11 +127,14 @@ void MqttLink::lost(const QString& why, bool refused)
     m_statusShown.clear();
     if (m_stopping)
         return;
-    if (why != m_fault && m_options.say)
+    // Said when the link goes down, and again only when the broker's answer turns to a refusal
+    // or back: a broker away for an hour is one line, not one per retry.
+    if ((m_fault.isEmpty() || refused != m_refused) && m_options.say)
         m_options.say(QStringLiteral("the MQTT link is down, retrying: %1").arg(why));
     m_fault = why;
+    m_refused = refused;
     setState(QStringLiteral("offline"), why);
-    Q_UNUSED(refused); // retried all the same: a password or a certificate may be put right
+    // Retried all the same after a refusal: a password or a certificate may be put right.
     m_retry.start(retryDelayMs(m_attempt++, m_random));
 }
 
@@ -163,8 +170,7 @@ void MqttLink::take(const MqttMessage& message)
                 reply(topic, correlation, refusalJson(refused));
                 return;
             }
-            const QJsonObject route = job->route;
-            if (route.value("topic").toString() == topic)
+            if (job->route == routeOf(topic, correlation))
                 tellJob(*job, job->done ? JobStore::Told::Done : JobStore::Told::Waiting);
             else
                 reply(topic, correlation, m_desk.jobJson(*job));
@@ -177,7 +183,7 @@ void MqttLink::take(const MqttMessage& message)
         const JobStore::Job& job = *submitted.job;
         // A redelivery or a retry: the job as it stands, and its verdict when it comes.
         reply(topic, correlation, m_desk.jobJson(job));
-        if (!job.done && job.route.value("topic").toString() != topic)
+        if (!job.done && job.route != routeOf(topic, correlation))
             m_alsoTell.emplace(job.id, std::make_pair(topic, correlation));
         return;
     }

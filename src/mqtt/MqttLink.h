@@ -76,6 +76,8 @@ private:
     std::map<int, Told> m_inFlight;
     // Clients that brought a job again with another reply topic: told of its verdict too.
     std::multimap<QString, std::pair<QString, QByteArray>> m_alsoTell;
-    QString m_fault; // said on stderr once per change
+    QString m_fault; // empty while the link works
+    bool m_refused = false;
     bool m_stopping = false;
+    bool m_wasUp = false; // connected once since the start
 };
