@@ -78,8 +78,8 @@ void JobDesk::createNow()
     for (std::size_t k = 0; k < made.size(); ++k) {
         Pending& pending = round[made[k]];
         if (created[k].made == JobStore::Made::Yes) {
-            ++m_jobsMade;
             const JobStore::Job* job = m_jobs.find(created[k].id);
+            ++m_jobsMade[job->route.value("front").toString(QStringLiteral("http"))];
             m_server.commandFileWritten(job->file);
             pending.made(job, {});
         } else {

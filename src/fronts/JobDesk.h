@@ -47,7 +47,8 @@ public:
     QJsonObject jobJson(const JobStore::Job& job) const;
     // That a front told its client of a job's stage; kept in the journal.
     bool recordTold(const QString& id, JobStore::Told stage);
-    qint64 jobsMade() const { return m_jobsMade; }
+    // Made since the start, by the front that brought them ("http", "mqtt").
+    qint64 jobsMade(const QString& front) const { return m_jobsMade.value(front); }
 
 signals:
     // A job has its verdict (its result files are on the disk; the journal takes it next).
@@ -72,7 +73,7 @@ private:
     QTimer m_createTimer;
     QTimer m_recordTimer; // the verdicts of a round go into the journal together
     QString m_sendingFile;
-    qint64 m_jobsMade = 0;
+    QHash<QString, qint64> m_jobsMade;
 };
 
 // The register's status as the fronts give it: register, error, lastReceipt, waiting, version.

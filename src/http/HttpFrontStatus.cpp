@@ -33,7 +33,10 @@ MetricsSample HttpFront::metricsSample() const
     const auto& faults = m_server.faultsSeen();
     for (auto it = faults.cbegin(); it != faults.cend(); ++it)
         s.faults.append({FolderFaults::kindName(it.key()), it.value()});
-    s.httpJobsMade = m_desk.jobsMade();
+    s.httpJobsMade = m_desk.jobsMade(QStringLiteral("http"));
+    s.mqttJobsMade = m_desk.jobsMade(QStringLiteral("mqtt"));
+    if (!status.linkState().isEmpty())
+        s.mqttLinkUp = status.linkState() == u"connected";
     s.registerState = registerStateName(status);
     s.filesWaiting = status.waiting();
     s.jobsWaiting = m_desk.store().waiting();

@@ -57,6 +57,11 @@ QByteArray metricsText(const MetricsSample& s)
         w.sample("qds_faults_total", count, label("kind", QString::fromLatin1(kind)));
     w.family("qds_jobs_made_total", "counter", "Jobs made from posted command files, by front.");
     w.sample("qds_jobs_made_total", double(s.httpJobsMade), label("front", "http"));
+    w.sample("qds_jobs_made_total", double(s.mqttJobsMade), label("front", "mqtt"));
+    if (s.mqttLinkUp) {
+        w.family("qds_mqtt_link_up", "gauge", "1 while the link to the MQTT broker works.");
+        w.sample("qds_mqtt_link_up", *s.mqttLinkUp ? 1 : 0);
+    }
 
     w.family("qds_register_state", "gauge", "The register's state: 1 for the one it is in.");
     for (const char* state : kStates)

@@ -19,7 +19,9 @@ struct MetricsSample
     int driverRestarts = 0;
     QList<QPair<QByteArray, int>> faults; // by kind
     qint64 httpJobsMade = 0;
-    QString registerState; // ready, cover-open, paper-out, busy or driver-fault
+    qint64 mqttJobsMade = 0;
+    std::optional<bool> mqttLinkUp; // none: no MQTT link
+    QString registerState;          // ready, cover-open, paper-out, busy or driver-fault
     int filesWaiting = 0;
     int jobsWaiting = 0;
     std::optional<int> lastReceipt;

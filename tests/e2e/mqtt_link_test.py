@@ -59,6 +59,15 @@ class LinkTest(unittest.TestCase):
             self.wait_for(lambda: " is up" in p.stderr(), "the link to connect")
         return p
 
+    def with_http(self):
+        """A program with the HTTP front too, ready for p.request()."""
+        p = self.program(extra="[Http]\r\nListen=%d\r\n" % qds_program.free_port())
+        with open(os.path.join(p.folder, "QuorinDriverServer.token")) as f:
+            p.token = f.read().strip()
+        with open(os.path.join(p.folder, "ZEZOVURADUR.INI")) as f:
+            p.port = int(re.search(r"Listen=(\d+)", f.read()).group(1))
+        return p
+
     def wait_for(self, condition, what, seconds=20):
         deadline = time.monotonic() + budget(seconds)
         while not condition():
@@ -97,7 +106,7 @@ class LinkTest(unittest.TestCase):
         self.assertEqual(body(m)["outcome"], "sent")
 
     def test_a_key_is_one_job_whatever_brings_it_again(self):
-        p = self.program(extra="[Http]\r\nListen=%d\r\n" % qds_program.free_port())
+        p = self.with_http()
         self.job(b"VEND KEY\r\n", "k-1", b"first")
         first = self.reply(b"first", "done")
         # The POS retries (another correlation): the job as it stands, never a second print.
@@ -111,11 +120,6 @@ class LinkTest(unittest.TestCase):
         self.assertEqual(other["key"], "k-1")
         self.assertIn("k-1", other["error"]["text"])
         # The HTTP front knows the key too.
-        with open(os.path.join(p.folder, "QuorinDriverServer.token")) as f:
-            p.token = f.read().strip()
-        port = int(re.search(r"Listen=(\d+)", open(os.path.join(p.folder, "ZEZOVURADUR.INI"))
-                             .read()).group(1))
-        p.port = port
         status, _, posted = p.post(b"VEND KEY\r\n", key="k-1")
         self.assertEqual((status, posted["id"]), (200, first["id"]))
         # Sent while the job waits: its verdict comes to this reply topic as well.
@@ -162,7 +166,7 @@ class LinkTest(unittest.TestCase):
                 self.pos = Pos(self.broker, subscribe=(ROOT + "/#",))
 
     def test_broker_away_mid_job_and_jobs_sent_while_the_program_is_down(self):
-        p = self.program()
+        p = self.with_http()
         self.pos.close()
         self.pos = Pos(self.broker, subscribe=(ROOT + "/#",), persistent=True)
         self.job(b"SLOW 2\r\n", "away-1", b"away-1")
@@ -171,11 +175,19 @@ class LinkTest(unittest.TestCase):
         self.wait_for(lambda: "MQTT link is down" in p.stderr(), "the link to see the broker go")
         time.sleep(budget(2))  # the verdict comes while the broker is away
         self.assertEqual(p.stderr().count("MQTT link is down"), 1, p.stderr())
+        # The link's fault beside the register's state, in the status and the metrics.
+        status = p.request("GET", "/v1/status")[2]
+        self.assertEqual((status["register"], status["mqtt"]["state"]), ("ready", "offline"))
+        self.assertIn("cannot be reached", status["mqtt"]["error"])
+        self.assertIn(b"qds_mqtt_link_up 0", p.request("GET", "/metrics")[2])
+        self.pos.close()  # its session waits for it at the broker
         self.broker.start()
         self.wait_for(lambda: "works again" in p.stderr(), "the link to come back", 90)
-        self.pos.close()
         self.pos = Pos(self.broker, subscribe=(ROOT + "/#",), persistent=True)
         self.assertEqual(self.reply(b"away-1", "done")["outcome"], "sent")
+        self.assertEqual(p.request("GET", "/v1/status")[2]["mqtt"], {"state": "connected",
+                                                                     "error": None})
+        self.assertIn(b'qds_jobs_made_total{front="mqtt"} 1', p.request("GET", "/metrics")[2])
 
         p.stop()
         self.job(b"VEND WHILE DOWN\r\n", "down-1", b"down-1")

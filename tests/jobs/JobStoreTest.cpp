@@ -256,3 +256,47 @@ TEST_F(JobStoreTest, TheJournalIsOnTheDiskBeforeTheFilesThatRelyOnIt)
     EXPECT_GT(steps.first("Remove " + QRegularExpression::escape(name.chopped(4) + ".KO")),
               journal);
 }
+
+TEST_F(JobStoreTest, WhatAClientWasToldOfAJobSurvivesARestartAndTheRestIsToldAgain)
+{
+    const QJsonObject route{{"front", "mqtt"}, {"topic", "r/replies"}, {"correlation", "YQ=="}};
+    QString waitingId, doneId, toldId, plainId;
+    {
+        JobStore store(jobs());
+        ASSERT_TRUE(store.load(now));
+        const auto created = store.create({{"uno\r\n", "k1", route},
+                                           {"due\r\n", "k2", route},
+                                           {"tre\r\n", "k3", route},
+                                           {"quattro\r\n", "k4", {}}},
+                                          input(), now);
+        waitingId = created[0].id;
+        doneId = created[1].id;
+        toldId = created[2].id;
+        plainId = created[3].id;
+        EXPECT_TRUE(store.recordTold(doneId, JobStore::Told::Waiting));
+        EXPECT_TRUE(store.recordTold(toldId, JobStore::Told::Waiting));
+        for (const QString& id : {doneId, toldId}) {
+            const JobStore::Job& job = *store.find(id);
+            writeBytes(base(job) + ".OK", "09/12/2026 11:00;Dump=0001\r\n");
+            QFile::remove(job.file);
+            ASSERT_TRUE(store.takeVerdict({job.file, now, 0, 0, {}, {}, 1}));
+        }
+        store.recordVerdicts();
+        EXPECT_TRUE(store.recordTold(toldId, JobStore::Told::Done));
+        EXPECT_FALSE(
+            store.recordTold(QStringLiteral("20990101000000000-0000"), JobStore::Told::Done));
+    }
+    // Read back twice: once as written, once as the start wrote it again.
+    for (int start = 0; start < 2; ++start) {
+        JobStore store(jobs());
+        ASSERT_TRUE(store.load(now));
+        EXPECT_EQ(store.find(waitingId)->route, route);
+        EXPECT_TRUE(store.find(plainId)->route.isEmpty());
+        std::vector<QString> untold;
+        for (const JobStore::Job* job : store.untold())
+            untold.push_back(job->id);
+        // Not yet told it waits; done but not told so; never a job without a route.
+        EXPECT_EQ(untold, (std::vector<QString>{waitingId, doneId}));
+        EXPECT_TRUE(store.find(toldId)->wasTold(JobStore::Told::Done));
+    }
+}

@@ -158,3 +158,28 @@ TEST(ReceiptNumber, Grouping)
     EXPECT_EQ(formatReceiptNumber(32767, ","), "32,767");
     EXPECT_EQ(formatReceiptNumber(-1234, "."), "-1.234");
 }
+
+TEST_F(StatusModelTest, ABrokenLinkIsShownBesideTheRegistersStateNeverInsteadOfIt)
+{
+    model.portOpened();
+    model.registerReported(11); // the cover is open
+    const QString registerError = model.errorText();
+    const QString registerTip = model.toolTip();
+    changes = 0;
+    model.linkChanged("offline", "MQTT: the broker cannot be reached");
+    EXPECT_EQ(changes, 1);
+    EXPECT_TRUE(model.errorText().startsWith(registerError));
+    EXPECT_TRUE(model.errorText().endsWith("MQTT: the broker cannot be reached"));
+    EXPECT_EQ(model.toolTip(), registerTip + "\nMQTT: the broker cannot be reached");
+    EXPECT_EQ(model.trayPicture(), TrayPicture::Error); // the register's own picture stays
+    EXPECT_EQ(model.registerErrorText(), registerError);
+    model.linkChanged("offline", "MQTT: the broker cannot be reached");
+    EXPECT_EQ(changes, 1) << "the same state again is no change";
+
+    model.registerReported(12); // closed again: only the link is wrong now
+    EXPECT_EQ(model.trayPicture(), TrayPicture::Warning);
+    model.linkChanged("connected", {});
+    EXPECT_EQ(model.trayPicture(), TrayPicture::Normal);
+    EXPECT_FALSE(model.toolTip().contains("MQTT"));
+    EXPECT_EQ(model.linkState(), "connected");
+}
