@@ -10,7 +10,7 @@ CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -D
     -DQDS_BUILD_TESTS=OFF ${QDS_CMAKE_ARGS:-}
 cmake --build "$build" --parallel 2
 work=$(mktemp -d)
-for target in PrivateProfile LineReader ResultBase SimulatorRules HttpRequest; do
+for target in PrivateProfile LineReader ResultBase SimulatorRules HttpRequest MqttJob; do
     corpus=$(echo "$target" | sed -E 's/([a-z])([A-Z])/\1_\2/g' | tr 'A-Z' 'a-z')
     mkdir -p "$work/$corpus"
     cp tests/fuzz/corpus/"$corpus"/* "$work/$corpus/"
