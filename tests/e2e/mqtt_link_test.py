@@ -7,12 +7,13 @@ import json
 import os
 import re
 import signal
+import subprocess
 import sys
 import time
 import unittest
 
 import qds_program
-from mqtt_broker import Broker, Pos, budget, correlation_of
+from mqtt_broker import USERS, Broker, Pos, budget, correlation_of
 from qds_program import Program
 
 ROOT = "shops/s1/c1"
@@ -212,6 +213,8 @@ class LinkTest(unittest.TestCase):
         self.assertEqual(late.next(ROOT + "/online").payload, b"false")
         self.start(p)
         self.assertEqual(late.next(ROOT + "/online").payload, b"true")
+        p.stop()  # SIGTERM: said at once, not after the broker's keepalive
+        self.assertEqual(late.next(ROOT + "/online", seconds=5).payload, b"false")
 
     def test_what_is_refused(self):
         self.program(extra="[Http]\r\nMaxBodyKB=1\r\n")
@@ -245,6 +248,29 @@ class LinkTest(unittest.TestCase):
                 time.sleep(budget(3))
                 self.assertEqual(p.stderr().count("MQTT link is down"), 1, p.stderr())
                 self.assertIsNone(p.process.poll())
+
+    def test_the_example_client_sends_again_with_the_same_key_and_prints_once(self):
+        p = self.program()
+        p.stop()  # away: the first try gets no verdict in time
+        example = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "cloud-pos",
+                               "pos_client.py")
+        with open(os.path.join(self.broker.folder, "pos.password"), "w") as f:
+            f.write(USERS["pos"] + "\n")
+        client = subprocess.Popen(
+            [sys.executable, example, "--broker", self.broker.url, "--ca", self.broker.ca,
+             "--user", "pos", "--password-file", os.path.join(self.broker.folder,
+                                                              "pos.password"),
+             "--topic", ROOT, "--key", "example-1", "--timeout", str(budget(2)),
+             "--tries", "20", "VEND EXAMPLE", "TOTALE"],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.addCleanup(client.kill)
+        self.wait_for(lambda: "no verdict" in client.stderr.readline(), "a try in vain")
+        self.start(p)
+        out, err = client.communicate(timeout=budget(60))
+        self.assertEqual(client.returncode, 0, out + err)
+        self.assertEqual(json.loads(out.splitlines()[-1])["outcome"], "sent")
+        time.sleep(budget(0.5))
+        self.assertEqual(p.journal_sends("VEND EXAMPLE"), 1)
 
     def test_settings_it_cannot_use_leave_the_link_off_and_the_program_on(self):
         p = self.program(start=False, Topic="shops/+/c1")
