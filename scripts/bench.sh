@@ -25,9 +25,11 @@ http_results="$build/bench/http-results.md"
 python3 bench/http_bench.py "$build/src/QuorinDriverServer" "${smoke[@]}" --out "$http_results"
 python3 bench/http_attack_bench.py "$build/src/QuorinDriverServer" "${smoke[@]}" \
     --out "$build/bench/http-attack-results.md"
+python3 bench/mqtt_bench.py "$build/src/QuorinDriverServer" "${smoke[@]}" \
+    --out "$build/bench/mqtt-results.md"
 if [[ ${#smoke[@]} -eq 0 ]]; then
     doc=docs/PERFORMANCE.md
-    for marker in results http-results http-attack-results; do
+    for marker in results http-results http-attack-results mqtt-results; do
         file="$build/bench/$marker.md"
         awk -v results="$file" -v marker="$marker" '
             $0 == "<!-- " marker " -->" { print; while ((getline line < results) > 0) print line; skipping = 1; next }

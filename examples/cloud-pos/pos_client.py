@@ -13,6 +13,7 @@ it failed on the register, 2 when no verdict came after every try.
 import argparse
 import json
 import queue
+import socket
 import ssl
 import sys
 import urllib.parse
@@ -60,6 +61,10 @@ def main():
     session.SessionExpiryInterval = 3600
     client.connect(url.hostname, url.port or (8883 if tls else 1883), clean_start=False,
                    properties=session)
+    # paho leaves Nagle's algorithm on; a sale is one small message that should not wait.
+    sock = client.socket()
+    if hasattr(sock, "setsockopt"):
+        sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
     client.subscribe(replies_topic, qos=1)
     client.loop_start()
 

@@ -158,6 +158,8 @@ bool MqttClient::setUp(QString& error)
         return false;
     }
     mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // Small messages that wait for nothing: a reply is not held back for the next one.
+    mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
     // Nothing is written but by service(): see the class's comment.
     mosquitto_threaded_set(m_mosq, true);
     mosquitto_connect_v5_callback_set(m_mosq, &MqttClient::onConnect);
@@ -234,9 +236,11 @@ void MqttClient::connectTo(int index)
         }
     }
     m_ending = true;
-    emit lost(QStringLiteral("the broker %1 cannot be reached (%2)")
-                  .arg(m_config.brokerText(), QString::fromUtf8(mosquitto_strerror(rc))),
-              false);
+    // A handshake can end within the connect itself when the broker answers at once.
+    if (m_refusal.isEmpty())
+        m_refusal = QStringLiteral("the broker %1 cannot be reached (%2)")
+                        .arg(m_config.brokerText(), QString::fromUtf8(mosquitto_strerror(rc)));
+    emit lost(m_refusal, m_refused);
 }
 
 void MqttClient::watchSocket()

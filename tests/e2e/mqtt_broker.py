@@ -54,7 +54,7 @@ class Broker:
     """Mosquitto on a free port of 127.0.0.1: TLS (mqtts://localhost:port) when tls, else
     plain; users of USERS and the ACL below when auth."""
 
-    def __init__(self, tls=True, auth=True, shops=("shops/s1/c1", "shops/s1/c2")):
+    def __init__(self, tls=True, auth=True, shops=("shops/s1/c1", "shops/s1/c2"), log=True):
         self.folder = tempfile.mkdtemp(prefix="qds-broker-")
         self.port = free_port()
         self.tls = tls
@@ -62,8 +62,10 @@ class Broker:
         self.process = None
         lines = ["per_listener_settings false", "persistence true",
                  "persistence_location %s/" % self.folder, "autosave_interval 1",
-                 "log_dest file %s/broker.log" % self.folder, "log_type all",
-                 "max_queued_messages 100000", "listener %d 127.0.0.1" % self.port]
+                 "log_dest file %s/broker.log" % self.folder,
+                 "log_type all" if log else "log_type error",
+                 "max_queued_messages 100000", "set_tcp_nodelay true",
+                 "listener %d 127.0.0.1" % self.port]
         if os.geteuid() == 0:
             lines.insert(0, "user root")  # else it becomes "mosquitto", who cannot read here
         if tls:
@@ -170,6 +172,10 @@ class Pos:
                             clean_start=not persistent, properties=session)
         self.client.loop_start()
         assert connected.wait(budget(10)), "not connected"
+        sock = self.client.socket()
+        if sock is not None:  # paho leaves Nagle on: replies would wait for delayed acks
+            getattr(sock, "setsockopt", lambda *a: None)(socket.IPPROTO_TCP,
+                                                         socket.TCP_NODELAY, 1)
         for topic in subscribe:
             subscribed.clear()
             self.client.subscribe(topic, qos=1)
