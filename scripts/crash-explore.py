@@ -14,7 +14,9 @@ and checks what it promises:
   * a file recorded as sent had every line accepted by the register;
   * no result file, copy or log line is half written;
   * an HTTP job is never sent twice nor lost: the same request again after the restart (same
-    key, same body) gets its verdict, and the register's journal agrees with it.
+    key, same body) gets its verdict, and the register's journal agrees with it;
+  * so is a job of the MQTT link (with Mosquitto and paho-mqtt at hand): sent again with the
+    same key after the restart, it gets its done reply, and the journal agrees.
 
 Two crash models:
   process  the program is killed: every operation before the point is kept.
@@ -46,6 +48,15 @@ import sys
 import tempfile
 import threading
 import time
+import uuid
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                "e2e"))
+try:
+    from mqtt_broker import Broker, Pos
+    MQTT = shutil.which("mosquitto") is not None
+except ImportError:
+    MQTT = False
 
 # How long a run may take is scaled for a loaded machine, as in the tests.
 TIME_SCALE = max(1.0, float(os.environ.get("QDS_TEST_TIME_SCALE", "1") or 1))
@@ -86,6 +97,13 @@ HTTP_WAVES = [{"crash-explorer-sale": [b"H1 SALE", b"H2 TOTAL"],
               {"crash-explorer-third": [b"K1 SALE", b"K2 TOTAL"]}]
 HTTP_JOBS = {key: lines for wave in HTTP_WAVES for key, lines in wave.items()}
 HTTP_ANSWER = ".http-answer.json"
+# The jobs that come through the MQTT link (when Mosquitto and paho-mqtt are at hand), sent in
+# every run with a correlation of that run's own: what the broker still holds of an earlier run
+# is that POS sending again.
+MQTT_ROOT = "explore/cassa"
+MQTT_JOBS = {"crash-explorer-mqtt-1": [b"Q1 SALE", b"Q2 TOTAL"],
+             "crash-explorer-mqtt-2": [b"R1 SALE", b"R2 TOTAL"]}
+MQTT_ANSWER = ".mqtt-answer.json"
 METADATA = {"create", "unlink", "rename", "mkdir", "rmdir", "link", "truncate"}
 RESULT_LINE = re.compile(rb"\d\d/\d\d/\d{4} \d\d:\d\d;Dump=[^\r\n]*\r\n")
 KO_LINE = re.compile(rb"^Error=\d+;[^\r\n]*;Row \d+;[^\r\n]*\r\n$")
@@ -540,6 +558,8 @@ class Explorer:
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if post:
             self.post_http_jobs(folder, p, (20 if trace else 6) * TIME_SCALE)
+            if self.pos:
+                self.send_mqtt_jobs(folder, p, (20 if trace else 6) * TIME_SCALE)
         tosend = tosend or os.path.join(folder, "TOSEND")
         deadline = time.time() + (20 if trace else 6) * TIME_SCALE
         started = time.time()
@@ -604,16 +624,42 @@ class Explorer:
         with open(os.path.join(folder, HTTP_ANSWER), "w") as fh:
             json.dump(answers, fh)
 
+    def send_mqtt_jobs(self, folder, process, seconds):
+        """Sends the MQTT jobs and waits for their done replies; keeps them beside the run."""
+        nonce = uuid.uuid4().hex[:8]
+        answers = {}
+        for key, lines in MQTT_JOBS.items():
+            self.pos.send(MQTT_ROOT + "/jobs", b"".join(l + b"\r\n" for l in lines), key=key,
+                          reply_to=MQTT_ROOT + "/replies/pos",
+                          correlation=("%s %s" % (nonce, key)).encode())
+        deadline = time.time() + seconds
+        while len(answers) < len(MQTT_JOBS) and time.time() < deadline and \
+                process.poll() is None:
+            try:
+                m = self.pos.received.get(timeout=0.05)
+            except Exception:
+                continue
+            tag, _, key = (getattr(m.properties, "CorrelationData", b"") or b"").decode() \
+                .partition(" ")
+            job = json.loads(m.payload)
+            if tag == nonce and key in MQTT_JOBS and job.get("state") == "done":
+                answers[key] = {"status": 200, "job": job}
+        with open(os.path.join(folder, MQTT_ANSWER), "w") as fh:
+            json.dump(answers, fh)
+
     def check_http_jobs(self, folder, sends):
         problems = []
-        try:
-            answers = json.load(open(os.path.join(folder, HTTP_ANSWER)))
-        except (OSError, ValueError):
-            answers = {}
+        answers = {}
+        for name in (HTTP_ANSWER, MQTT_ANSWER):
+            try:
+                answers.update(json.load(open(os.path.join(folder, name))))
+            except (OSError, ValueError):
+                pass
+        jobs = dict(HTTP_JOBS, **(MQTT_JOBS if self.pos else {}))
         # A key makes one job, and another only after the one before it was settled as never
         # sent (its command file never reached the input folder): the key is then free again.
-        made = dict.fromkeys(HTTP_JOBS, 0)
-        key_of, not_sent = {}, dict.fromkeys(HTTP_JOBS, 0)
+        made = dict.fromkeys(jobs, 0)
+        key_of, not_sent = {}, dict.fromkeys(jobs, 0)
         journal = os.path.join(folder, "HttpJobs", "jobs.journal")
         if os.path.exists(journal):
             for line in open(journal, "rb").read().split(b"\n")[:-1]:
@@ -628,21 +674,21 @@ class Explorer:
                 elif entry.get("op") == "done" and entry.get("notSent") and \
                         entry.get("id") in key_of:
                     not_sent[key_of[entry["id"]]] += 1
-        for key, lines in HTTP_JOBS.items():
+        for key, lines in jobs.items():
             for line in lines:
                 if len(sends.get(line, [])) > 1:
-                    problems.append("HTTP job line %s sent %d times" % (line.decode(),
+                    problems.append("job line %s sent %d times" % (line.decode(),
                                                                          len(sends[line])))
             answer = answers.get(key)
             job = (answer or {}).get("job", {})
             if not answer or answer["status"] != 200 or job.get("state") != "done":
-                problems.append("the HTTP job %s: its retry got no verdict: %r" % (key, answer))
+                problems.append("the job %s: its retry got no verdict: %r" % (key, answer))
             elif job["outcome"] == "sent":
                 for line in lines:
                     if 0 not in sends.get(line, []):
-                        problems.append("HTTP job recorded as sent without %s" % line.decode())
+                        problems.append("job recorded as sent without %s" % line.decode())
             if made[key] - not_sent[key] > 1:
-                problems.append("the HTTP job %s was made %d times (%d never sent)"
+                problems.append("the job %s was made %d times (%d never sent)"
                                 % (key, made[key], not_sent[key]))
         left = [n for n in os.listdir(os.path.join(folder, "TOSEND"))
                 if n.startswith("HTTP-") and n[-3:] in (".OK", ".KO")]
@@ -799,6 +845,20 @@ class Explorer:
     def main(self, keep):
         self.keep = keep
         self.seen = set()
+        self.broker = self.pos = None
+        if MQTT:
+            self.broker = Broker(tls=False, auth=False, log=False).start()
+            self.pos = Pos(self.broker, client_id="explorer-pos",
+                           subscribe=(MQTT_ROOT + "/replies/#",))
+        try:
+            return self.explore_all()
+        finally:
+            if self.pos:
+                self.pos.close()
+            if self.broker:
+                self.broker.cleanup()
+
+    def explore_all(self):
         root = self.live = os.path.join(self.workdir, "live")
         os.makedirs(os.path.join(root, "TOSEND"))
         with socket.socket() as s:
@@ -808,6 +868,9 @@ class Explorer:
             if name == "ZEZOVURADUR.INI":
                 content += b"[Http]\r\nListen=%d\r\nToken=%s\r\n" % (self.port,
                                                                         HTTP_TOKEN.encode())
+                if self.broker:
+                    content += b"[Mqtt]\r\nBroker=%s\r\nTopic=%s\r\n" % (
+                        self.broker.url.encode(), MQTT_ROOT.encode())
             with open(os.path.join(root, name), "wb") as fh:
                 fh.write(content)
         for name, lines in COMMAND_FILES.items():

@@ -10,7 +10,10 @@ are checked:
 
 - no line sent twice, by one register or by both (every line of every file is unique);
 - no command file that left the input folder without its .OK or .KO, no empty .OK beside a .KO;
-- no start refused ("already running", status 2) while no instance was alive.
+- no start refused ("already running", status 2) while no instance was alive;
+- with Mosquitto and paho-mqtt at hand, jobs also come through the MQTT link of the first
+  instance (a point-of-sale program sends each with a key and sends it again with the same key
+  until its verdict comes): every job gets its verdict, under one job, its lines sent once.
 
 Usage: scripts/kill-soak.py [--build build] [--kills 1000] [--seed N] [--line-delay 40]
 CI runs a short one (--kills 40); the figures in docs/RELIABILITY.md come from a long one.
@@ -26,6 +29,17 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                "e2e"))
+try:
+    import json
+
+    from mqtt_broker import Broker, Pos
+    MQTT = shutil.which("mosquitto") is not None
+except ImportError:
+    MQTT = False
+
+MQTT_ROOT = "soak/cassa"
 EXE = "QuorinDriverServer"
 SIM = "QuorinSimulatedRegister"
 SEND = re.compile(r"^.{19}[ ;]Send=(\d+);(\d);(-?\d+);(.*)$")
@@ -95,6 +109,14 @@ class Soak:
         self.counts = dict(kills=0, at_start=0, in_recovery=0, builtin=0, program=0,
                            refused=0, files=0, drops_refused=0, failing=0, read_only=0,
                            folder_read_only=0, disk_full=0, other=0)
+        # Jobs of the MQTT link: key -> lines; their done replies: key -> [(id, outcome)].
+        self.jobs, self.replies = {}, {}
+        self.counts.update(mqtt_jobs=0, mqtt_retries=0)
+        self.broker = self.pos = None
+        if MQTT:
+            self.broker = Broker(tls=False, auth=False, log=False).start()
+            self.pos = Pos(self.broker, client_id="soak-pos", persistent=True,
+                           subscribe=(MQTT_ROOT + "/replies/#",))
         for folder, first in ((self.program, 1), (self.other, 50000)):
             with open(os.path.join(folder, "Simulatore.ini"), "wb") as f:
                 f.write(b"[Register]\r\nLineDelay=%d\r\nNextReceipt=%d\r\n[Rules]\r\n"
@@ -107,6 +129,9 @@ class Soak:
             self.inbox, os.path.join(self.work, "out"))
         if driver_program:
             text += "[Driver]\r\nProgram=%s\r\nStartTimeout=%d\r\n" % (SIM, 30 * TIME_SCALE)
+        # Only the first instance has the link: a topic is one register's.
+        if self.broker and (folder or self.program) == self.program:
+            text += "[Mqtt]\r\nBroker=%s\r\nTopic=%s\r\n" % (self.broker.url, MQTT_ROOT)
         with open(os.path.join(folder or self.program, "ZEZOVURADUR.INI"), "w") as f:
             f.write(text)
 
@@ -158,6 +183,37 @@ class Soak:
                 self.read_only_files.add(name)
                 self.counts["read_only"] += 1
 
+    def publish(self, key):
+        self.pos.send(MQTT_ROOT + "/jobs", ("\r\n".join(self.jobs[key]) + "\r\n").encode(),
+                      key=key, reply_to=MQTT_ROOT + "/replies/pos", correlation=key.encode())
+
+    def post_jobs(self):
+        """A point-of-sale program: new jobs, and the ones without a verdict sent again."""
+        if not self.pos:
+            return
+        self.take_replies()
+        for key in self.jobs:
+            if key not in self.replies and self.rng.random() < 0.3:
+                self.counts["mqtt_retries"] += 1
+                self.publish(key)
+        for _ in range(self.rng.randint(0, 2)):
+            n = self.counts["mqtt_jobs"]
+            self.counts["mqtt_jobs"] += 1
+            key = "soak-M%05d" % n
+            lines = ["M%05d-L%d" % (n, row) for row in range(1, self.rng.randint(1, 4) + 1)]
+            if self.rng.random() < 0.15:
+                lines[self.rng.randrange(len(lines))] += " BAD"
+            self.jobs[key] = lines
+            self.publish(key)
+
+    def take_replies(self):
+        while self.pos and not self.pos.received.empty():
+            m = self.pos.received.get()
+            body = json.loads(m.payload)
+            key = (getattr(m.properties, "CorrelationData", b"") or b"").decode()
+            if body.get("state") == "done" and key in self.jobs:
+                self.replies.setdefault(key, set()).add((body["id"], body["outcome"]))
+
     def faults(self):
         if not self.disk.mounted:
             return
@@ -204,6 +260,7 @@ class Soak:
             self.mend()
         self.collect()
         self.drop()
+        self.post_jobs()
         self.faults()
         recovering = self.record_busy()
         journal = self.journal_size()
@@ -237,10 +294,34 @@ class Soak:
             if self.journal_size() != journal:
                 quiet_since, journal = time.time(), self.journal_size()
             time.sleep(0.2)
+        # Every MQTT job its verdict: those without one are sent again, as a POS would.
+        deadline = time.time() + 120 * TIME_SCALE
+        while self.pos and time.time() < deadline:
+            self.take_replies()
+            missing = [k for k in self.jobs if k not in self.replies]
+            if not missing:
+                break
+            for key in missing:
+                self.counts["mqtt_retries"] += 1
+                self.publish(key)
+            time.sleep(2 * TIME_SCALE)
         p.send_signal(signal.SIGTERM)
         p.wait(30 * TIME_SCALE)
         if p.returncode == 2:
             self.counts["refused"] += 1
+
+    def check_jobs(self, sent):
+        """Each MQTT job: a verdict; one job for its key (another only after a job settled as
+        never sent); the lines of a sent job each sent once."""
+        lost = sorted(k for k in self.jobs if k not in self.replies)
+        second = sorted(k for k, r in self.replies.items()
+                        if len({i for i, outcome in r if outcome != "not-sent"}) > 1)
+        unsent = sorted(k for k, r in self.replies.items()
+                        if any(o == "sent" for _, o in r) and
+                        any(sent.get(line, 0) != 1 for line in self.jobs[k]))
+        return dict(mqtt_done=len(self.replies), mqtt_lost=len(lost),
+                    mqtt_second_job=len(second), mqtt_sent_lines_not_once=len(unsent),
+                    mqtt_examples=(lost + second + unsent)[:5])
 
     def has_verdict(self, name):
         base = os.path.join(self.inbox, name[:-4])
@@ -270,7 +351,8 @@ class Soak:
             if sizes.get(ok) == 0 and ko in sizes:
                 empty_ok.append(name)
         still = sorted(n for n in left if n.endswith(".TXT"))
-        return dict(lines_sent=sum(sent.values()), lines_twice=len(twice),
+        jobs = self.check_jobs(sent) if self.pos else {}
+        return dict(jobs, lines_sent=sum(sent.values()), lines_twice=len(twice),
                     files_without_verdict=len(no_verdict), empty_ok_beside_ko=len(empty_ok),
                     files_left=len(still),
                     files_left_without_verdict=len([n for n in still if not self.has_verdict(n)]),
@@ -288,10 +370,16 @@ class Soak:
             result = self.check()
         finally:
             self.disk.close()
+            if self.pos:
+                self.pos.close()
+            if self.broker:
+                self.broker.cleanup()
         figures = dict(self.counts, **result)
         figures["tmpfs"] = self.disk.mounted
         print(" ".join("%s=%s" % kv for kv in figures.items()))
         bad = (result["lines_twice"] or result["files_without_verdict"] or
+               result.get("mqtt_lost") or result.get("mqtt_second_job") or
+               result.get("mqtt_sent_lines_not_once") or
                result["empty_ok_beside_ko"] or self.counts["refused"] or
                self.counts["kills"] < self.args.kills)
         if bad:
