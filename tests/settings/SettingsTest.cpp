@@ -120,12 +120,14 @@ TEST(Settings, ADriverProgramInQuotesKeepsItsSpaces)
     }
 }
 
-TEST(Settings, TheSettingsWriterKeepsTheHttpSection)
+TEST(Settings, TheSettingsWriterKeepsTheHttpAndMqttSections)
 {
     TempFolder dir;
     writeBytes(dir.file("ZEZOVURADUR.INI"),
                "[Http]\r\nListen=127.0.0.1:8750\r\nToken=abcdefghijklmnop\r\n"
-               "AllowOrigin=https://pos.example\r\n");
+               "AllowOrigin=https://pos.example\r\n"
+               "[Mqtt]\r\nBroker=mqtts://b.example:8883\r\nTopic=shops/roma-12/cassa1\r\n"
+               "PasswordFile=/etc/quorin/pw\r\nSessionDays=3\r\n");
     const SettingsFile file(dir.path());
     Settings settings = file.load();
     settings.Port = QStringLiteral("3");
@@ -135,6 +137,12 @@ TEST(Settings, TheSettingsWriterKeepsTheHttpSection)
     EXPECT_EQ(http.Listen, "127.0.0.1:8750");
     EXPECT_EQ(http.Token, "abcdefghijklmnop");
     EXPECT_EQ(http.AllowOrigin, "https://pos.example");
+    const MqttSettings mqtt = file.loadMqtt();
+    EXPECT_TRUE(mqtt.enabled());
+    EXPECT_EQ(mqtt.Broker, "mqtts://b.example:8883");
+    EXPECT_EQ(mqtt.Topic, "shops/roma-12/cassa1");
+    EXPECT_EQ(mqtt.PasswordFile, "/etc/quorin/pw");
+    EXPECT_EQ(mqtt.SessionDays, "3");
     EXPECT_EQ(file.load().Port, "3");
 }
 
