@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Everything that can be served while the register waits, at once: a slow register (a delay on
 every line, open-cover waits) while HTTP posts with short waits, status, page and news
-requests, folder drops and SIGTERMs (then a restart) arrive. Meant for a build with
+requests, folder drops, jobs through the MQTT link (with Mosquitto and paho-mqtt at hand) and
+SIGTERMs (then a restart) arrive. Meant for a build with
 AddressSanitizer: a crash, a sanitizer report, a line sent twice or a file or job without its
 verdict fails it.
 
@@ -22,6 +23,15 @@ import sys
 import tempfile
 import threading
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                "e2e"))
+try:
+    from mqtt_broker import Broker, Pos
+    MQTT = shutil.which("mosquitto") is not None
+except ImportError:
+    MQTT = False
+MQTT_ROOT = "reentrancy/cassa"
 
 SCALE = max(1.0, float(os.environ.get("QDS_TEST_TIME_SCALE", "1") or 1))
 TOKEN = "reentrancy-bench-token-0123456789"
@@ -44,9 +54,17 @@ class Bench:
         self.port = free_port()
         self.input = os.path.join(self.folder, "TOSEND")
         os.makedirs(self.input)
+        self.broker = Broker(tls=False, auth=False, log=False).start() if MQTT else None
         with open(os.path.join(self.folder, "ZEZOVURADUR.INI"), "wb") as f:
             f.write(b"[Parameters]\r\nFrequence=0.2\r\n[Http]\r\nListen=%d\r\nToken=%s\r\n"
                     % (self.port, TOKEN.encode()))
+            if self.broker:
+                f.write(b"[Mqtt]\r\nBroker=%s\r\nTopic=%s\r\n" % (self.broker.url.encode(),
+                                                                    MQTT_ROOT.encode()))
+        self.pos = Pos(self.broker, client_id="reentrancy-pos", persistent=True,
+                       subscribe=(MQTT_ROOT + "/replies/#",)) if self.broker else None
+        self.mqtt_jobs = {}  # key -> lines
+        self.mqtt_done = set()
         with open(os.path.join(self.folder, "Simulatore.ini"), "wb") as f:
             f.write(RULES)
         self.dropped = {}  # name -> lines
@@ -124,6 +142,17 @@ class Bench:
         except (OSError, http.client.HTTPException):
             pass  # a SIGTERM came; the key is posted again at the end
 
+    def publish(self, key, lines):
+        self.pos.send(MQTT_ROOT + "/jobs", "".join(l + "\r\n" for l in lines).encode(), key=key,
+                      reply_to=MQTT_ROOT + "/replies/pos", correlation=key.encode())
+
+    def take_replies(self):
+        while self.pos and not self.pos.received.empty():
+            m = self.pos.received.get()
+            if json.loads(m.payload).get("state") == "done":
+                self.mqtt_done.add((getattr(m.properties, "CorrelationData", b"") or
+                                    b"").decode())
+
     def client(self, until):
         while time.monotonic() < until:
             what = self.rng.random()
@@ -139,6 +168,13 @@ class Bench:
                     self.request("GET", "/")
                 elif what < 0.85:
                     self.request("GET", "/v1/events?after=1")
+                elif what < 0.92 and self.pos:
+                    with self.lock:
+                        key = "mqtt-%d" % self.counter
+                        self.counter += 1
+                    lines = self.lines("M")
+                    self.mqtt_jobs[key] = lines
+                    self.publish(key, lines)
                 else:
                     name = "F%05d.TXT" % self.counter
                     lines = self.lines("F")
@@ -182,7 +218,19 @@ class Bench:
                 if self.answers.get(key, {}).get("state") == "done":
                     break
                 time.sleep(0.2)
+        deadline = time.monotonic() + 120 * SCALE
+        while self.pos and time.monotonic() < deadline and self.process.poll() is None:
+            self.take_replies()
+            missing = [k for k in self.mqtt_jobs if k not in self.mqtt_done]
+            if not missing:
+                break
+            for key in missing:
+                self.publish(key, self.mqtt_jobs[key])
+            time.sleep(1 * SCALE)
         self.stop()
+        if self.pos:
+            self.pos.close()
+            self.broker.cleanup()
         return self.check()
 
     def check(self):
@@ -199,9 +247,11 @@ class Bench:
                         for ext in (".OK", ".KO"))]
         left = [n for n in os.listdir(self.input) if n.upper().endswith(".TXT")]
         jobs_without = [k for k in self.jobs if self.answers.get(k, {}).get("state") != "done"]
+        jobs_without += [k for k in self.mqtt_jobs if k not in self.mqtt_done]
         print("starts %d (each ended by SIGTERM), HTTP requests %d, files dropped %d, jobs "
-              "posted %d, lines sent %d" % (self.starts, self.requests, len(self.dropped),
-                                            len(self.jobs), len(sends)))
+              "posted %d, MQTT jobs %d, lines sent %d" % (self.starts, self.requests,
+                                                          len(self.dropped), len(self.jobs),
+                                                          len(self.mqtt_jobs), len(sends)))
         print("lines sent twice %d, files without a verdict %d, files left %d, jobs without a "
               "verdict %d" % (len(twice), len(lost), len(left), len(jobs_without)))
         self.problems += ["sent twice: %s" % l for l in twice[:5]]
