@@ -32,8 +32,8 @@ struct MqttMessage
 // One connection to the broker through libmosquitto, driven by this event loop: no thread, the
 // name looked up by Qt without blocking the window, the socket watched by notifiers (made again
 // for every connection; writing watched only while libmosquitto has something to write), its
-// housekeeping from a timer. libmosquitto writes nothing while a callback runs or by itself:
-// everything it has to send waits for service(), which writes only after the messages of a read
+// housekeeping from a timer. libmosquitto writes nothing by itself: everything it has to send
+// waits for this client's own steps, and service() writes only after the messages of a read
 // are handed over. So an acknowledgement (PUBACK) leaves only after whoever took the messages
 // returned, and a job is in the journal before the broker may forget it.
 class MqttClient : public QObject

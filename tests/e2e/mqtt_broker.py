@@ -14,18 +14,9 @@ import paho.mqtt.client as mqtt
 from paho.mqtt.packettypes import PacketTypes
 from paho.mqtt.properties import Properties
 
-SCALE = float(os.environ.get("QDS_TEST_TIME_SCALE", "1"))
+from qds_program import budget, free_port  # noqa: F401 (the tests take budget from here too)
+
 USERS = {"qds1": "secret-qds1", "qds2": "secret-qds2", "pos": "secret-pos"}
-
-
-def budget(seconds):
-    return seconds * SCALE
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def run(*args, cwd):
