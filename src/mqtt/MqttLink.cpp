@@ -95,8 +95,11 @@ void MqttLink::stop()
 
 void MqttLink::setState(const QString& state, const QString& fault)
 {
-    m_server.status().linkChanged(state,
-                                  fault.isEmpty() ? QString() : QStringLiteral("MQTT: ") + fault);
+    // In the program's language; what libmosquitto or TLS said stays as they said it.
+    const QString shown = m_server.settings().languageOffset() == 0
+                              ? QStringLiteral("Collegamento MQTT interrotto: ")
+                              : QStringLiteral("MQTT link down: ");
+    m_server.status().linkChanged(state, fault.isEmpty() ? QString() : shown + fault);
 }
 
 void MqttLink::connected()
