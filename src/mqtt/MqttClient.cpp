@@ -12,6 +12,8 @@
 namespace {
 
 constexpr int kKeepAliveSeconds = 60;
+// Room beside the payload for the topic and the properties of a job message.
+constexpr qint64 kPacketOverhead = 64 * 1024;
 
 struct PropertyList
 {
@@ -188,6 +190,11 @@ bool MqttClient::setUp(QString& error)
     PropertyList connectProps;
     mosquitto_property_add_int32(&connectProps.list, MQTT_PROP_SESSION_EXPIRY_INTERVAL,
                                  uint32_t(m_config.sessionDays) * 86400u);
+    // The broker sends nothing larger: a message well over the limit never reaches our memory
+    // (it is dropped there); one just over it still arrives, to be refused with a reply.
+    mosquitto_property_add_int32(
+        &connectProps.list, MQTT_PROP_MAXIMUM_PACKET_SIZE,
+        uint32_t(std::min<qint64>(m_config.maxPayloadBytes + kPacketOverhead, 0x0FFFFFFF)));
     mosquitto_connect_bind_v5(m_mosq, "", -1, kKeepAliveSeconds, nullptr, connectProps.list);
     return true;
 }

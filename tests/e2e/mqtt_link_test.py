@@ -234,8 +234,15 @@ class LinkTest(unittest.TestCase):
                 self.pos.send(ROOT + "/jobs", payload or b"VEND REFUSED\r\n", reply_to=REPLIES,
                               correlation=corr, **kw)
                 self.assertEqual(self.reply(corr)["error"]["status"], status)
+        # Far over the limit: the broker keeps it from the program (its Maximum Packet Size),
+        # which goes on taking jobs.
+        self.pos.send(ROOT + "/jobs", b"VEND HUGE\r\n" * 200000, key="huge", reply_to=REPLIES,
+                      correlation=b"huge")
+        self.job(b"VEND AFTER\r\n", "after-huge", b"after-huge")
+        self.assertEqual(self.reply(b"after-huge", "done")["outcome"], "sent")
         time.sleep(budget(0.5))
         self.assertEqual(self.programs[0].journal_sends("VEND REFUSED"), 0)
+        self.assertEqual(self.programs[0].journal_sends("VEND HUGE"), 0)
 
     def test_a_broker_it_cannot_trust_or_that_refuses_it(self):
         cases = [(dict(CaFile=self.broker.other_ca), "not trusted"),
