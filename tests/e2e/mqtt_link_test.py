@@ -281,11 +281,22 @@ class LinkTest(unittest.TestCase):
         self.assertEqual(p.journal_sends("VEND EXAMPLE"), 1)
 
     def test_settings_it_cannot_use_leave_the_link_off_and_the_program_on(self):
+        def log(p):
+            with open(os.path.join(p.input, "QuorinDriverServer.LOG"), encoding="cp1252") as f:
+                return f.read()
+
         p = self.program(start=False, Topic="shops/+/c1")
         self.start(p, connects=False)
         self.assertIn("the MQTT link stays off: Topic=shops/+/c1", p.stderr())
-        self.wait_for(lambda: ";MqttOff=" in open(os.path.join(p.input, "QuorinDriverServer.LOG"),
-                                                 encoding="cp1252").read(), "the log line", 10)
+        self.wait_for(lambda: ";MqttOff=" in log(p), "the log line", 10)
+        # Unencrypted only when written so, and then said once, on stderr and in the log.
+        p = self.program(start=False, Broker="mqtt://127.0.0.1:%d" % qds_program.free_port(),
+                         CaFile="")
+        self.start(p, connects=False)
+        self.wait_for(lambda: ";MqttPlain=" in log(p), "the warning in the log", 10)
+        time.sleep(budget(2))
+        self.assertEqual(p.stderr().count("is not encrypted"), 1, p.stderr())
+        self.assertEqual(log(p).count(";MqttPlain="), 1)
 
 
 if __name__ == "__main__":
