@@ -173,10 +173,14 @@ void MqttLink::take(const MqttMessage& message)
                 reply(topic, correlation, refusalJson(refused));
                 return;
             }
-            if (job->route == routeOf(topic, correlation))
+            if (job->route == routeOf(topic, correlation)) {
                 tellJob(*job, job->done ? JobStore::Told::Done : JobStore::Told::Waiting);
-            else
-                reply(topic, correlation, m_desk.jobJson(*job));
+                return;
+            }
+            // Another message of the same round with this key: told as a retry is.
+            reply(topic, correlation, m_desk.jobJson(*job));
+            if (!job->done)
+                m_alsoTell.emplace(job->id, std::make_pair(topic, correlation));
         });
     JobMessageCheck refused = check;
     switch (submitted.kind) {

@@ -128,8 +128,18 @@ class LinkTest(unittest.TestCase):
         self.reply(b"slow-a")
         self.job(b"SLOW 1\r\n", "k-2", b"slow-b")
         self.assertEqual(self.reply(b"slow-b", "done")["outcome"], "sent")
+        # Two at once (often read together, one following the other): both told its verdict.
+        self.job(b"SLOW 3\r\n", "k-3", b"pair-a")
+        self.job(b"SLOW 3\r\n", "k-3", b"pair-b")
+        ids = {}
+        while len(ids) < 2:
+            m = self.pos.next(REPLIES, where=lambda m: correlation_of(m) in (b"pair-a", b"pair-b")
+                              and body(m).get("state") == "done")
+            ids[correlation_of(m)] = body(m)["id"]
+        self.assertEqual(ids[b"pair-a"], ids[b"pair-b"])
         time.sleep(budget(0.5))
-        self.assertEqual((p.journal_sends("VEND KEY"), p.journal_sends("SLOW 1")), (1, 1))
+        self.assertEqual((p.journal_sends("VEND KEY"), p.journal_sends("SLOW 1"),
+                          p.journal_sends("SLOW 3")), (1, 1, 1))
 
     def test_killed_between_arrival_journal_and_acknowledgement_it_prints_once(self):
         for moment in ("arrived", "journaled"):
