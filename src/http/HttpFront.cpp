@@ -1,8 +1,8 @@
 #include "HttpFront.h"
 
-#include "fronts/BodyText.h"
 #include "HttpConnection.h"
 #include "LivePage.h"
+#include "fronts/BodyText.h"
 #include "server/DriverServer.h"
 
 #include <QUrlQuery>
