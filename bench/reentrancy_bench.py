@@ -26,11 +26,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
                                 "e2e"))
-try:
-    from mqtt_broker import Broker, Pos
-    MQTT = shutil.which("mosquitto") is not None
-except ImportError:
-    MQTT = False
+from mqtt_broker import AVAILABLE as MQTT, Broker, Pos  # noqa: E402
 MQTT_ROOT = "reentrancy/cassa"
 
 SCALE = max(1.0, float(os.environ.get("QDS_TEST_TIME_SCALE", "1") or 1))

@@ -19,6 +19,7 @@ Usage: scripts/kill-soak.py [--build build] [--kills 1000] [--seed N] [--line-de
 CI runs a short one (--kills 40); the figures in docs/RELIABILITY.md come from a long one.
 """
 import argparse
+import json
 import os
 import random
 import re
@@ -31,13 +32,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
                                 "e2e"))
-try:
-    import json
-
-    from mqtt_broker import Broker, Pos
-    MQTT = shutil.which("mosquitto") is not None
-except ImportError:
-    MQTT = False
+from mqtt_broker import AVAILABLE as MQTT, Broker, Pos  # noqa: E402
 
 MQTT_ROOT = "soak/cassa"
 EXE = "QuorinDriverServer"
