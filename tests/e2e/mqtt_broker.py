@@ -6,6 +6,7 @@ import queue
 import shutil
 import socket
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -21,6 +22,9 @@ from qds_program import budget, free_port  # noqa: F401 (the tests take budget f
 
 # Whether a broker and a client can be had here.
 AVAILABLE = mqtt is not None and shutil.which("mosquitto") is not None
+if not AVAILABLE and os.environ.get("QDS_REQUIRE_MQTT") == "1":
+    raise SystemExit("QDS_REQUIRE_MQTT=1 but %s cannot be had with %s" % (
+        "paho-mqtt" if mqtt is None else "mosquitto", sys.executable))
 USERS = {"qds1": "secret-qds1", "qds2": "secret-qds2", "pos": "secret-pos"}
 
 
