@@ -41,9 +41,8 @@ MqttClient::MqttClient(MqttConfig config, QObject* parent)
     connect(&m_giveUp, &QTimer::timeout, this, [this] {
         if (m_connected || m_socket < 0)
             return;
-        m_refusal = QStringLiteral("the broker %1 did not answer within %2 s")
-                        .arg(m_config.brokerText())
-                        .arg(kConnectSeconds);
+        m_refusal = MqttFault{MqttFault::Kind::NoAnswer, m_config.brokerText(),
+                              QString::number(kConnectSeconds)};
         unwatchSocket();
         m_misc.stop();
         if (m_mosq)
@@ -117,7 +116,7 @@ void MqttClient::open()
 {
     if (m_lookupId >= 0 || m_socket >= 0)
         return;
-    m_refusal.clear();
+    m_refusal.reset();
     m_refused = false;
     m_ending = false;
     m_lookupId = QHostInfo::lookupHost(m_config.host, this, [this](const QHostInfo& info) {
@@ -132,9 +131,7 @@ void MqttClient::lookedUp(const QList<QHostAddress>& addresses, const QString& e
     m_addresses = addresses;
     if (m_addresses.isEmpty()) {
         m_ending = true;
-        emit lost(QStringLiteral("the broker's name %1 cannot be looked up: %2")
-                      .arg(m_config.host, error.isEmpty() ? QStringLiteral("no address") : error),
-                  false);
+        emit lost({MqttFault::Kind::NameUnknown, m_config.host, error}, false);
         return;
     }
     connectTo(0);
@@ -158,10 +155,10 @@ void MqttClient::connectTo(int index)
     }
     m_ending = true;
     // A handshake can end within the connect itself when the broker answers at once.
-    if (m_refusal.isEmpty())
-        m_refusal = QStringLiteral("the broker %1 cannot be reached (%2)")
-                        .arg(m_config.brokerText(), QString::fromUtf8(mosquitto_strerror(rc)));
-    emit lost(m_refusal, m_refused);
+    if (!m_refusal)
+        m_refusal = MqttFault{MqttFault::Kind::Unreachable, m_config.brokerText(),
+                              QString::fromUtf8(mosquitto_strerror(rc))};
+    emit lost(*m_refusal, m_refused);
 }
 
 void MqttClient::watchSocket()
@@ -261,16 +258,14 @@ void MqttClient::lostWith(int rc)
         return;
     }
     m_ending = true;
-    if (m_refusal.isEmpty())
-        m_refusal =
-            rc == MOSQ_ERR_TLS
-                ? QStringLiteral("the TLS handshake with %1 failed").arg(m_config.brokerText())
-            : wasConnected
-                ? QStringLiteral("the connection to %1 was lost (%2)")
-                      .arg(m_config.brokerText(), QString::fromUtf8(mosquitto_strerror(rc)))
-                : QStringLiteral("the broker %1 cannot be reached (%2)")
-                      .arg(m_config.brokerText(), QString::fromUtf8(mosquitto_strerror(rc)));
-    emit lost(m_refusal, m_refused);
+    if (!m_refusal)
+        m_refusal = MqttFault{rc == MOSQ_ERR_TLS ? MqttFault::Kind::TlsFailed
+                              : wasConnected     ? MqttFault::Kind::Lost
+                                                 : MqttFault::Kind::Unreachable,
+                              m_config.brokerText(),
+                              rc == MOSQ_ERR_TLS ? QString()
+                                                 : QString::fromUtf8(mosquitto_strerror(rc))};
+    emit lost(*m_refusal, m_refused);
 }
 
 void MqttClient::drop()
@@ -337,18 +332,16 @@ void MqttClient::onConnect(mosquitto*, void* self, int rc, int flags, const mosq
         return;
     }
     client->m_refused = true;
-    client->m_refusal =
-        QStringLiteral("the broker %1 refused the connection: %2")
-            .arg(client->m_config.brokerText(), QString::fromUtf8(mosquitto_reason_string(rc)));
+    client->m_refusal = MqttFault{MqttFault::Kind::Refused, client->m_config.brokerText(),
+                                  QString::fromUtf8(mosquitto_reason_string(rc))};
 }
 
 void MqttClient::onDisconnect(mosquitto*, void* self, int rc, const mosquitto_property*)
 {
     auto* client = static_cast<MqttClient*>(self);
-    if (client->m_refusal.isEmpty() && rc > 0 && rc < 256 && client->m_connected)
-        client->m_refusal =
-            QStringLiteral("the broker %1 ended the connection: %2")
-                .arg(client->m_config.brokerText(), QString::fromUtf8(mosquitto_strerror(rc)));
+    if (!client->m_refusal && rc > 0 && rc < 256 && client->m_connected)
+        client->m_refusal = MqttFault{MqttFault::Kind::Ended, client->m_config.brokerText(),
+                                      QString::fromUtf8(mosquitto_strerror(rc))};
 }
 
 void MqttClient::onMessage(mosquitto*, void* self, const mosquitto_message* message,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MqttConfig.h"
+#include "MqttFault.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -10,6 +11,7 @@
 #include <QString>
 #include <QTimer>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -68,7 +70,7 @@ signals:
     void connected(bool sessionPresent);
     // The connection ended or could not be made; refused: the broker or TLS said no (a wrong
     // password, an unknown certificate), so retrying soon will not help.
-    void lost(const QString& why, bool refused);
+    void lost(const MqttFault& why, bool refused);
     // The messages of one read, before anything is acknowledged.
     void messages(const std::vector<MqttMessage>& messages);
     // The broker acknowledged a publication of ours.
@@ -107,7 +109,7 @@ private:
     bool m_inService = false;
     bool m_ending = false; // lost() said for this connection
     std::vector<MqttMessage> m_inbox;
-    QString m_refusal; // what the broker or TLS said, for lost()
+    std::optional<MqttFault> m_refusal; // what the broker or TLS said, for lost()
     bool m_refused = false;
     bool m_sessionPresent = false;
     bool m_justConnected = false;

@@ -30,9 +30,10 @@ struct MqttTls
             auto* ssl = static_cast<SSL*>(
                 X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
             if (MqttClient* client = ssl ? clientOf(ssl) : nullptr; client && !client->m_refused) {
-                client->m_refusal = QStringLiteral("the broker's certificate is not trusted: %1")
-                                        .arg(QString::fromUtf8(X509_verify_cert_error_string(
-                                            X509_STORE_CTX_get_error(store))));
+                client->m_refusal =
+                    MqttFault{MqttFault::Kind::Untrusted, client->m_config.brokerText(),
+                              QString::fromUtf8(X509_verify_cert_error_string(
+                                  X509_STORE_CTX_get_error(store)))};
                 client->m_refused = true;
             }
         }

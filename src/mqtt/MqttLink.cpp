@@ -93,25 +93,26 @@ void MqttLink::stop()
     m_client.drop();
 }
 
-void MqttLink::setState(const QString& state, const QString& fault)
+void MqttLink::setState(const QString& state, const std::optional<MqttFault>& fault)
 {
     // In the program's language; what libmosquitto or TLS said stays as they said it.
-    const QString shown = m_server.settings().languageOffset() == 0
-                              ? QStringLiteral("Collegamento MQTT interrotto: ")
-                              : QStringLiteral("MQTT link down: ");
-    m_server.status().linkChanged(state, fault.isEmpty() ? QString() : shown + fault);
+    const bool italian = m_server.settings().languageOffset() == 0;
+    m_server.status().linkChanged(
+        state, !fault               ? QString()
+               : italian ? QStringLiteral("Collegamento MQTT interrotto: ") + fault->text(true)
+                         : QStringLiteral("MQTT link down: ") + fault->text(false));
 }
 
 void MqttLink::connected()
 {
     m_retry.stop();
     m_attempt = 0;
-    if (m_options.say && (!m_fault.isEmpty() || !m_wasUp))
+    if (m_options.say && (m_fault || !m_wasUp))
         m_options.say(
             m_wasUp ? QStringLiteral("the MQTT link to %1 works again").arg(m_config.brokerText())
                     : QStringLiteral("the MQTT link to %1 is up").arg(m_config.brokerText()));
     m_wasUp = true;
-    m_fault.clear();
+    m_fault.reset();
     m_refused = false;
     setState(QStringLiteral("connected"), {});
     m_client.subscribe(m_config.jobsTopic(), 1);
@@ -124,7 +125,7 @@ void MqttLink::connected()
         tellJob(*job, job->done ? JobStore::Told::Done : JobStore::Told::Waiting);
 }
 
-void MqttLink::lost(const QString& why, bool refused)
+void MqttLink::lost(const MqttFault& why, bool refused)
 {
     m_inFlight.clear();
     m_statusShown.clear();
@@ -132,8 +133,8 @@ void MqttLink::lost(const QString& why, bool refused)
         return;
     // Said when the link goes down, and again only when the broker's answer turns to a refusal
     // or back: a broker away for an hour is one line, not one per retry.
-    if ((m_fault.isEmpty() || refused != m_refused) && m_options.say)
-        m_options.say(QStringLiteral("the MQTT link is down, retrying: %1").arg(why));
+    if ((!m_fault || refused != m_refused) && m_options.say)
+        m_options.say(QStringLiteral("the MQTT link is down, retrying: %1").arg(why.text()));
     m_fault = why;
     m_refused = refused;
     setState(QStringLiteral("offline"), why);

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <map>
 #include <memory>
+#include <optional>
 
 class DriverServer;
 
@@ -52,7 +53,7 @@ private:
         JobStore::Told stage = JobStore::Told::Waiting;
     };
     void connected();
-    void lost(const QString& why, bool refused);
+    void lost(const MqttFault& why, bool refused);
     void messages(const std::vector<MqttMessage>& messages);
     void take(const MqttMessage& message);
     void reply(const QString& topic, const QByteArray& correlation, const QJsonObject& body,
@@ -61,7 +62,7 @@ private:
     void jobDone(const QString& id);
     void published(int mid);
     void publishStatus();
-    void setState(const QString& state, const QString& fault);
+    void setState(const QString& state, const std::optional<MqttFault>& fault);
 
     MqttConfig m_config;
     DriverServer& m_server;
@@ -76,7 +77,7 @@ private:
     std::map<int, Told> m_inFlight;
     // Clients that brought a job again with another reply topic: told of its verdict too.
     std::multimap<QString, std::pair<QString, QByteArray>> m_alsoTell;
-    QString m_fault; // empty while the link works
+    std::optional<MqttFault> m_fault; // none while the link works
     bool m_refused = false;
     bool m_stopping = false;
     bool m_wasUp = false; // connected once since the start

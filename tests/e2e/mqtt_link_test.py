@@ -189,7 +189,9 @@ class LinkTest(unittest.TestCase):
         # The link's fault beside the register's state, in the status and the metrics.
         status = p.request("GET", "/v1/status")[2]
         self.assertEqual((status["register"], status["mqtt"]["state"]), ("ready", "offline"))
-        self.assertIn("cannot be reached", status["mqtt"]["error"])
+        # In the program's language (Italian here), as on the window's error line.
+        self.assertIn("Collegamento MQTT interrotto: il broker", status["mqtt"]["error"])
+        self.assertIn("non è raggiungibile", status["mqtt"]["error"])
         self.assertIn(b"qds_mqtt_link_up 0", p.request("GET", "/metrics")[2])
         self.pos.close()  # its session waits for it at the broker
         self.broker.start()

@@ -1,5 +1,6 @@
 #include "mqtt/JobMessage.h"
 #include "mqtt/MqttConfig.h"
+#include "mqtt/MqttFault.h"
 #include "mqtt/MqttLink.h"
 #include "support/TempFolder.h"
 
@@ -173,4 +174,47 @@ TEST(MqttLinkTest, RetriesBackOffFromOneSecondToOneMinuteWithJitter)
         previousBase = base;
     }
     EXPECT_LE(MqttLink::retryDelayMs(1000, random), 60'000);
+}
+
+TEST(MqttFaultTest, SaidInEitherLanguageWithWhatTheLibrarySaidAsSaid)
+{
+    using Kind = MqttFault::Kind;
+    struct Case
+    {
+        Kind kind;
+        const char* english;
+        const char* italian;
+    };
+    const Case cases[] = {
+        {Kind::NameUnknown, "cannot be looked up", "non si trova"},
+        {Kind::Unreachable, "cannot be reached", "non è raggiungibile"},
+        {Kind::NoAnswer, "did not answer", "non ha risposto"},
+        {Kind::Lost, "was lost", "si è interrotta"},
+        {Kind::Ended, "ended the connection", "ha chiuso la connessione"},
+        {Kind::Refused, "refused the connection", "ha rifiutato la connessione"},
+        {Kind::Untrusted, "is not trusted", "non è attendibile"},
+        {Kind::TlsFailed, "TLS handshake", "negoziazione TLS"},
+    };
+    // A broker's or library's text with a placeholder in it is not taken for one of ours.
+    const QString broker = QStringLiteral("mqtts://broker%1:8883");
+    const QString detail = QStringLiteral("Connection refused %2");
+    for (const Case& c : cases) {
+        const MqttFault fault{c.kind, broker, c.kind == Kind::TlsFailed ? QString() : detail};
+        const QString english = fault.text(false);
+        const QString italian = fault.text(true);
+        SCOPED_TRACE(english.toStdString());
+        EXPECT_TRUE(english.contains(QString::fromUtf8(c.english)));
+        EXPECT_TRUE(italian.contains(QString::fromUtf8(c.italian))) << italian.toStdString();
+        for (const QString& text : {english, italian}) {
+            if (c.kind != Kind::Untrusted) {
+                EXPECT_TRUE(text.contains(broker));
+            }
+            if (!fault.detail.isEmpty()) {
+                EXPECT_TRUE(text.contains(detail));
+            }
+        }
+    }
+    // The resolver may say nothing: the text still says why.
+    const MqttFault nameless{Kind::NameUnknown, QStringLiteral("broker.lan"), {}};
+    EXPECT_TRUE(nameless.text(true).endsWith(QStringLiteral("nessun indirizzo")));
 }
