@@ -29,10 +29,11 @@ class LinkTest(unittest.TestCase):
     def setUp(self):
         # A broker of its own for each test: sessions and retained messages start empty.
         self.broker = Broker().start()
-        self.addCleanup(self.broker.cleanup)
+        # Whichever broker and client the test holds at its end: some tests make new ones.
+        self.addCleanup(lambda: self.broker.cleanup())
         self.programs = []
         self.pos = Pos(self.broker, subscribe=(ROOT + "/#",))
-        self.addCleanup(self.pos.close)
+        self.addCleanup(lambda: self.pos.close())
 
     def tearDown(self):
         for p in self.programs:
