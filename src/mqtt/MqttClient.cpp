@@ -259,12 +259,12 @@ void MqttClient::lostWith(int rc)
     }
     m_ending = true;
     if (!m_refusal)
-        m_refusal = MqttFault{rc == MOSQ_ERR_TLS ? MqttFault::Kind::TlsFailed
-                              : wasConnected     ? MqttFault::Kind::Lost
-                                                 : MqttFault::Kind::Unreachable,
-                              m_config.brokerText(),
-                              rc == MOSQ_ERR_TLS ? QString()
-                                                 : QString::fromUtf8(mosquitto_strerror(rc))};
+        m_refusal =
+            MqttFault{rc == MOSQ_ERR_TLS ? MqttFault::Kind::TlsFailed
+                      : wasConnected     ? MqttFault::Kind::Lost
+                                         : MqttFault::Kind::Unreachable,
+                      m_config.brokerText(),
+                      rc == MOSQ_ERR_TLS ? QString() : QString::fromUtf8(mosquitto_strerror(rc))};
     emit lost(*m_refusal, m_refused);
 }
 

@@ -32,8 +32,8 @@ struct MqttTls
             if (MqttClient* client = ssl ? clientOf(ssl) : nullptr; client && !client->m_refused) {
                 client->m_refusal =
                     MqttFault{MqttFault::Kind::Untrusted, client->m_config.brokerText(),
-                              QString::fromUtf8(X509_verify_cert_error_string(
-                                  X509_STORE_CTX_get_error(store)))};
+                              QString::fromUtf8(
+                                  X509_verify_cert_error_string(X509_STORE_CTX_get_error(store)))};
                 client->m_refused = true;
             }
         }

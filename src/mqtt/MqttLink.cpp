@@ -98,7 +98,7 @@ void MqttLink::setState(const QString& state, const std::optional<MqttFault>& fa
     // In the program's language; what libmosquitto or TLS said stays as they said it.
     const bool italian = m_server.settings().languageOffset() == 0;
     m_server.status().linkChanged(
-        state, !fault               ? QString()
+        state, !fault    ? QString()
                : italian ? QStringLiteral("Collegamento MQTT interrotto: ") + fault->text(true)
                          : QStringLiteral("MQTT link down: ") + fault->text(false));
 }
